@@ -1,0 +1,11 @@
+#include "clock.h"
+
+#include <time.h>
+
+quint32 SteadyClock::timeGetTime()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const quint64 ms = quint64(ts.tv_sec) * 1000u + quint64(ts.tv_nsec) / 1000000u;
+    return quint32(ms); // wraps at 2^32 like the classic counter
+}

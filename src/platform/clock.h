@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QtGlobal>
+
+// The millisecond clock: milliseconds since the system started, as a 32-bit count that wraps
+// after about 49.7 days. Differences of two readings are taken modulo 2^32.
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+    virtual quint32 timeGetTime() = 0;
+};
+
+class SteadyClock : public Clock
+{
+public:
+    quint32 timeGetTime() override;
+};

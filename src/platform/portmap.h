@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// Which device stands for COMn (n = 1..16).
+//
+// When the folder <config>/ports/ exists, COMn is the device that the symlink
+// <config>/ports/comN points to; without a link (or with a dangling one) there is no COMn.
+// Otherwise COMn is the n-th serial device of the system: USB-serial (ttyUSB*) and ACM
+// (ttyACM*) adapters first, then the others, each group in name order.
+class PortMap
+{
+public:
+    using Lister = std::function<QStringList()>;
+
+    explicit PortMap(const QString &configDir, Lister systemPorts = listSystemSerialPorts);
+
+    // Re-reads the system's device list (links are read afresh on every lookup).
+    void refresh();
+
+    // The path to open for COMn, or "" when there is none. In link mode this is the link
+    // itself; its target is what deviceFor() shows.
+    QString pathFor(int n) const;
+
+    // The device COMn stands for, for display: the link's target or the system device.
+    QString deviceFor(int n) const;
+
+    bool usesLinks() const;
+    QString linksDir() const;
+
+    // The system's serial devices (absolute paths), unordered.
+    static QStringList listSystemSerialPorts();
+    // Orders device paths as the port map numbers them.
+    static QStringList orderSystemPorts(QStringList devices);
+
+private:
+    QString m_configDir;
+    Lister m_lister;
+    QStringList m_system;
+    bool m_listed = false;
+};

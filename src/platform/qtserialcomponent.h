@@ -1,0 +1,44 @@
+#pragma once
+
+#include "serialcomponent.h"
+
+#include <memory>
+
+class PortMap;
+
+// The serial component over Qt's serial port module, with the Linux port map and busy-port
+// detection (an exclusive flock held by another open file, or a live UUCP lock file).
+// While a port is open this component holds the flock on the device itself.
+class QtSerialComponent : public SerialComponent
+{
+    Q_OBJECT
+public:
+    explicit QtSerialComponent(PortMap &ports, QObject *parent = nullptr);
+    ~QtSerialComponent() override;
+
+    short CommPort() const override;
+    void setCommPort(int port) override;
+    QString Settings() const override;
+    void setSettings(const QString &settings) override;
+    int InputMode() const override;
+    void setInputMode(int mode) override;
+    int RThreshold() const override;
+    void setRThreshold(int threshold) override;
+    int InputLen() const override;
+    void setInputLen(int length) override;
+    int InBufferCount() const override;
+    void setInBufferCount(int count) override;
+    bool PortOpen() const override;
+    void setPortOpen(bool open) override;
+    void setOutput(const QByteArray &bytes) override;
+    QByteArray Input() override;
+    int CommEvent() const override;
+    QString deviceFor(int port) const override;
+
+    // The UUCP lock folder consulted for busy detection (tests point it elsewhere).
+    void setLockDir(const QString &dir);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};

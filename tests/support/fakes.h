@@ -1,0 +1,115 @@
+#pragma once
+
+#include "clock.h"
+#include "dialogs.h"
+#include "eventpump.h"
+#include "platform.h"
+#include "tone.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QQueue>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// Records beeps instead of playing them; optionally runs a hook on each beep.
+class FakeTone : public Tone
+{
+public:
+    void Beep(int frequencyHz, int durationMs) override
+    {
+        beeps.append({frequencyHz, durationMs});
+        if (onBeep)
+            onBeep();
+    }
+    struct Call {
+        int hz;
+        int ms;
+    };
+    QList<Call> beeps;
+    std::function<void()> onBeep;
+};
+
+// A clock that only moves when told to, or by `step` milliseconds on every reading.
+class FakeClock : public Clock
+{
+public:
+    quint32 timeGetTime() override
+    {
+        const quint32 t = now;
+        now += step;
+        ++readings;
+        return t;
+    }
+    quint32 now = 0;
+    quint32 step = 0;
+    int readings = 0;
+};
+
+// Counts pumps. By default it also runs Qt's pending events (so queued serial and timer events
+// nest as they would); `hook` runs first on every pump, for scripting events inside a pump.
+class FakePump : public EventPump
+{
+public:
+    void processEvents() override
+    {
+        ++pumps;
+        if (hook)
+            hook();
+        if (runQtEvents)
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+    void waitForEvents(int maxMs) override
+    {
+        ++waits;
+        lastWaitMs = maxMs;
+        if (clock)
+            clock->now += quint32(maxMs);
+        processEvents();
+    }
+    int pumps = 0;
+    int waits = 0;
+    int lastWaitMs = -1;
+    bool runQtEvents = true;
+    FakeClock *clock = nullptr; // when set, a wait advances this clock by the time asked for
+    std::function<void()> hook;
+};
+
+// Scripted dialogs: each file-open dialog takes the next queued answer ("" when none is left,
+// as a cancel); message boxes are recorded.
+class FakeDialogs : public Dialogs
+{
+public:
+    QString getOpenFileName(QWidget *, const QString &filter) override
+    {
+        lastFilter = filter;
+        ++fileDialogs;
+        if (onFileDialog)
+            onFileDialog();
+        return fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue();
+    }
+    void information(QWidget *, const QString &title, const QString &text) override
+    {
+        messages.append({title, text});
+    }
+    struct Message {
+        QString title;
+        QString text;
+    };
+    QQueue<QString> fileAnswers;
+    QString lastFilter;
+    int fileDialogs = 0;
+    QList<Message> messages;
+    std::function<void()> onFileDialog;
+};
+
+// The fakes bundled as a Platform.
+struct FakePlatform {
+    FakeTone tone;
+    FakeClock clock;
+    FakePump pump;
+    FakeDialogs dialogs;
+    Platform platform{tone, clock, pump, dialogs};
+};

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// A pseudo-terminal whose master side plays the board. The master is put in raw mode before
+// anything else (a fresh pty echoes, translates CR and treats ^Z specially), and the slave
+// stays open here so that the master never reads a hang-up between the program's opens.
+class PtyPeer
+{
+public:
+    PtyPeer();
+    ~PtyPeer();
+    PtyPeer(const PtyPeer &) = delete;
+    PtyPeer &operator=(const PtyPeer &) = delete;
+
+    bool isValid() const { return m_master >= 0; }
+    int masterFd() const { return m_master; }
+    QString slavePath() const { return m_slavePath; }
+
+    // Creates <portsDir>/com<n> pointing at the slave (portsDir is created when missing).
+    QString linkAs(const QString &portsDir, int n) const;
+
+    void write(const QByteArray &bytes);
+    // Everything that arrives within timeoutMs of quiet (waits up to timeoutMs for the first
+    // byte, then keeps reading while bytes keep coming within quietMs).
+    QByteArray readAvailable(int timeoutMs = 200, int quietMs = 20);
+    // Reads until exactly n bytes arrived or timeoutMs passed; returns what arrived.
+    QByteArray readExactly(int n, int timeoutMs = 1000);
+    // Discards whatever the program has written so far.
+    void drain();
+
+    // Closes the master, as when a USB adapter is pulled out under an open port.
+    void closeMaster();
+    // Closes this object's own slave descriptor.
+    void closeSlave();
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    QString m_slavePath;
+};
