@@ -1,4 +1,4 @@
-#include "pty.h"
+#include "ptypeer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
