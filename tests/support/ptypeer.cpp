@@ -72,7 +72,8 @@ static QByteArray readFor(int fd, int firstMs, int quietMs, int limit)
         if (::poll(&p, 1, wait) <= 0 || !(p.revents & POLLIN))
             break;
         char buf[4096];
-        const size_t want = limit < 0 ? sizeof buf : std::min<size_t>(sizeof buf, limit - out.size());
+        const size_t want =
+            limit < 0 ? sizeof buf : std::min<size_t>(sizeof buf, limit - out.size());
         const ssize_t n = ::read(fd, buf, want);
         if (n <= 0)
             break;

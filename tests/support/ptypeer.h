@@ -16,6 +16,8 @@ public:
 
     bool isValid() const { return m_master >= 0; }
     int masterFd() const { return m_master; }
+    // This object's own descriptor of the slave (for reading the line settings).
+    int slaveFd() const { return m_slave; }
     QString slavePath() const { return m_slavePath; }
 
     // Creates <portsDir>/com<n> pointing at the slave (portsDir is created when missing).

@@ -1,0 +1,131 @@
+#include "settingsfile.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <array>
+
+namespace
+{
+
+constexpr std::array<const char *, 4> keys{"XZBTL", "FWBTL", "RESET", "YULAN"};
+
+qint16 *fieldFor(int key, StoredSettings &v)
+{
+    switch (key) {
+    case 0:
+        return &v.DOWN_BAUD_INDEX;
+    case 1:
+        return &v.RESET_BAUD_INDEX;
+    case 2:
+        return &v.AUTO_RESET;
+    default:
+        return &v.PREVIEW_BIN;
+    }
+}
+
+// Collects what one line needs: its first five bytes, its length and its last byte.
+struct LineState {
+    char head[5] = {};
+    qint64 length = 0;
+    char last = 0;
+
+    void add(char c)
+    {
+        if (length < 5)
+            head[length] = c;
+        ++length;
+        last = c;
+    }
+    void finish(StoredSettings &values)
+    {
+        if (length >= 5) {
+            for (int k = 0; k < int(keys.size()); ++k) {
+                if (std::equal(head, head + 5, keys[k])) {
+                    if (last >= '0' && last <= '9')
+                        *fieldFor(k, values) = qint16(last - '0');
+                    break;
+                }
+            }
+        }
+        *this = LineState();
+    }
+};
+
+} // namespace
+
+QByteArray formatSettings(const StoredSettings &v)
+{
+    QByteArray text;
+    text += "XZBTL" + QByteArray::number(v.DOWN_BAUD_INDEX) + "\r\n";
+    text += "FWBTL" + QByteArray::number(v.RESET_BAUD_INDEX) + "\r\n";
+    text += "RESET" + QByteArray::number(v.AUTO_RESET) + "\r\n";
+    text += "YULAN" + QByteArray::number(v.PREVIEW_BIN) + "\r\n";
+    return text;
+}
+
+void parseSettings(QIODevice &in, StoredSettings &values)
+{
+    LineState line;
+    bool afterCr = false;
+    char buffer[64 * 1024];
+    for (;;) {
+        const qint64 n = in.read(buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        for (qint64 i = 0; i < n; ++i) {
+            const char c = buffer[i];
+            if (c == '\n' && afterCr) { // the LF of a CR LF pair
+                afterCr = false;
+                continue;
+            }
+            afterCr = c == '\r';
+            if (c == '\r' || c == '\n')
+                line.finish(values);
+            else
+                line.add(c);
+        }
+    }
+    if (line.length > 0)
+        line.finish(values);
+}
+
+void parseSettings(const QByteArray &text, StoredSettings &values)
+{
+    QByteArray copy = text;
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    parseSettings(buffer, values);
+}
+
+bool readSettingsFile(const QString &path, StoredSettings &values)
+{
+    // Only a regular file counts: a folder or a device in its place is treated as no file.
+    const QFileInfo info(path);
+    if (!info.exists() || !info.isFile())
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    StoredSettings read = values;
+    parseSettings(file, read);
+    if (file.error() != QFileDevice::NoError)
+        return false;
+    values = read;
+    return true;
+}
+
+bool writeSettingsFile(const QString &path, const StoredSettings &values)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray text = formatSettings(values);
+    if (file.write(text) != text.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}

@@ -1,0 +1,76 @@
+// Renders the main window to PNG files for the documentation, headless:
+//   QT_QPA_PLATFORM=offscreen vantrel-screenshot <output folder>
+// It starts the window with a throw-away config folder and no sound, shows it as it looks
+// after start-up, then with a small image loaded and the preview on.
+#include "clock.h"
+#include "dialogs.h"
+#include "eventpump.h"
+#include "fonts.h"
+#include "form1.h"
+#include "platform.h"
+#include "portmap.h"
+#include "qtserialcomponent.h"
+#include "tone.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace
+{
+
+class SilentTone : public Tone
+{
+public:
+    void Beep(int, int) override {}
+};
+
+// Answers the file dialog with a prepared image.
+class ScriptedDialogs : public QtDialogs
+{
+public:
+    QString file;
+    QString getOpenFileName(QWidget *, const QString &) override { return file; }
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    installFontSubstitutions();
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    QDir().mkpath(out);
+
+    QTemporaryDir config;
+    QDir(config.path()).mkpath(QStringLiteral("ports"));
+    SilentTone tone;
+    SteadyClock clock;
+    QtEventPump pump;
+    ScriptedDialogs dialogs;
+    Platform platform{tone, clock, pump, dialogs};
+    PortMap ports(config.path());
+    QtSerialComponent comm(ports);
+
+    Form1 form(platform, comm, config.path());
+    form.Form_Load();
+    form.show();
+    QCoreApplication::processEvents();
+    form.grab().save(out + QStringLiteral("/window.png"));
+
+    QByteArray image;
+    for (int i = 0; i < 1500; ++i)
+        image.append(char((i * 7 + i / 16) & 0xFF));
+    QFile sample(config.path() + QStringLiteral("/firmware.bin"));
+    sample.open(QIODevice::WriteOnly);
+    sample.write(image);
+    sample.close();
+    dialogs.file = sample.fileName();
+    form.Command2_Click();
+    form.Check2->setChecked(true);
+    QCoreApplication::processEvents();
+    form.grab().save(out + QStringLiteral("/window-preview.png"));
+    return 0;
+}
