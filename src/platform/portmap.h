@@ -5,12 +5,14 @@
 
 #include <functional>
 
-// Which device stands for COMn (n = 1..16).
+// Which device stands for COMn (the port list offers n = 1..16; higher numbers, typed by the
+// operator, resolve the same way).
 //
 // When the folder <config>/ports/ exists, COMn is the device that the symlink
 // <config>/ports/comN points to; without a link (or with a dangling one) there is no COMn.
 // Otherwise COMn is the n-th serial device of the system: USB-serial (ttyUSB*) and ACM
-// (ttyACM*) adapters first, then the others, each group in name order.
+// (ttyACM*) adapters first, then the others, each group in name order with numbers compared
+// as numbers (ttyUSB2 before ttyUSB10). The system's list is read once, until refresh().
 class PortMap
 {
 public:
@@ -18,14 +20,16 @@ public:
 
     explicit PortMap(const QString &configDir, Lister systemPorts = listSystemSerialPorts);
 
-    // Re-reads the system's device list (links are read afresh on every lookup).
+    // Forgets the system's device list so that the next lookup reads it again (links are read
+    // afresh on every lookup anyway).
     void refresh();
 
     // The path to open for COMn, or "" when there is none. In link mode this is the link
     // itself; its target is what deviceFor() shows.
     QString pathFor(int n) const;
 
-    // The device COMn stands for, for display: the link's target or the system device.
+    // The device COMn stands for, for display: the link's target (canonical) or the system
+    // device; "" when there is none.
     QString deviceFor(int n) const;
 
     bool usesLinks() const;
@@ -37,8 +41,10 @@ public:
     static QStringList orderSystemPorts(QStringList devices);
 
 private:
+    const QStringList &systemPorts() const;
+
     QString m_configDir;
     Lister m_lister;
-    QStringList m_system;
-    bool m_listed = false;
+    mutable QStringList m_system;
+    mutable bool m_listed = false;
 };
