@@ -7,8 +7,10 @@
 class PortMap;
 
 // The serial component over Qt's serial port module, with the Linux port map and busy-port
-// detection (an exclusive flock held by another open file, or a live UUCP lock file).
-// While a port is open this component holds the flock on the device itself.
+// detection: a port is held by another program when another open file holds an exclusive
+// flock on the device, when the tty is in exclusive mode, or when a UUCP lock file names a
+// live process. While a port is open this component holds the flock on the device itself.
+// A device that goes away under an open port closes the port: PortOpen then reads false.
 class QtSerialComponent : public SerialComponent
 {
     Q_OBJECT
@@ -35,10 +37,12 @@ public:
     int CommEvent() const override;
     QString deviceFor(int port) const override;
 
-    // The UUCP lock folder consulted for busy detection (tests point it elsewhere).
+    // The UUCP lock folder consulted for busy detection, /run/lock unless set.
     void setLockDir(const QString &dir);
 
 private:
+    void dispatchReceive();
+
     struct Private;
     std::unique_ptr<Private> d;
 };
