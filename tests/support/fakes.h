@@ -105,8 +105,13 @@ public:
     std::function<void()> onFileDialog;
 };
 
-// The fakes bundled as a Platform.
+// The fakes bundled as a Platform. Waits advance the fake clock, so a delay_ms() returns at
+// once while still running Qt's pending events.
 struct FakePlatform {
+    FakePlatform() { pump.clock = &clock; }
+    FakePlatform(const FakePlatform &) = delete;
+    FakePlatform &operator=(const FakePlatform &) = delete;
+
     FakeTone tone;
     FakeClock clock;
     FakePump pump;

@@ -1,0 +1,352 @@
+#include "fakes.h"
+#include "fonts.h"
+#include "form1.h"
+#include "hexdump.h"
+#include "hexpreview.h"
+#include "module1.h"
+#include "portmap.h"
+#include "ptypeer.h"
+#include "qtserialcomponent.h"
+#include "shape.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+// One window with fake platform services, a fresh config folder and the real serial component.
+struct Harness {
+    explicit Harness(const QByteArray *settings = nullptr)
+    {
+        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+        config = home.path() + "/vantrel";
+        QDir().mkpath(config + "/ports");
+        if (settings) {
+            QFile f(config + "/VANTREL_SET.SB");
+            f.open(QIODevice::WriteOnly);
+            f.write(*settings);
+        }
+        map = std::make_unique<PortMap>(config);
+        comm = std::make_unique<QtSerialComponent>(*map);
+        form = std::make_unique<Form1>(fakes.platform, *comm, config);
+    }
+    QByteArray settingsFile() const
+    {
+        QFile f(config + "/VANTREL_SET.SB");
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+
+    QTemporaryDir home;
+    QString config;
+    FakePlatform fakes;
+    std::unique_ptr<PortMap> map;
+    std::unique_ptr<QtSerialComponent> comm;
+    std::unique_ptr<Form1> form;
+};
+
+class TestForm1 : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+
+    void startUp_data();
+    void startUp();
+    void startUpWithPreviewShowsHeaderOnly();
+    void oneBeepAfterTheScan();
+    void settingsFolderInTheWay();
+    void handlersRewriteTheFile();
+    void typingIntoABoxStoresNothing();
+    void allKeyLocksExactlyTheNineControls();
+    void command3DoesNothing();
+    void exitClosesThePortAndBeeps();
+    void closeBoxClosesThePort();
+    void looksAsDesigned();
+};
+
+void TestForm1::initTestCase()
+{
+    installFontSubstitutions();
+}
+
+void TestForm1::startUp_data()
+{
+    QTest::addColumn<QByteArray>("settings"); // "<none>": no file
+    QTest::addColumn<QString>("downloadRate");
+    QTest::addColumn<QString>("resetRate");
+    QTest::addColumn<bool>("autoReset");
+    QTest::addColumn<bool>("preview");
+    QTest::addColumn<QByteArray>("fileAfter");
+
+    QTest::newRow("first start") << QByteArray("<none>") << "115200"
+                                 << "9600" << false << false
+                                 << QByteArray("XZBTL4\r\nFWBTL3\r\nRESET0\r\nYULAN0\r\n");
+    QTest::newRow("only YULAN1") << QByteArray("YULAN1\r\n") << "9600"
+                                 << "1200" << false << true
+                                 << QByteArray("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN1\r\n");
+    QTest::newRow("lower-case keys")
+        << QByteArray("xzbtl4\r\nfwbtl3\r\n") << "9600"
+        << "1200" << false << false << QByteArray("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN0\r\n");
+    QTest::newRow("empty file") << QByteArray("") << "9600"
+                                << "1200" << false << false
+                                << QByteArray("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN0\r\n");
+    QTest::newRow("stored choices")
+        << QByteArray("XZBTL2\r\nFWBTL6\r\nRESET1\r\nYULAN0\r\n") << "38400"
+        << "57600" << true << false << QByteArray("XZBTL2\r\nFWBTL6\r\nRESET1\r\nYULAN0\r\n");
+    QTest::newRow("out-of-range values fall back to defaults")
+        << QByteArray("XZBTL7\r\nFWBTL9\r\nRESET5\r\nYULAN2\r\n") << "115200"
+        << "9600" << false << false << QByteArray("XZBTL4\r\nFWBTL3\r\nRESET0\r\nYULAN0\r\n");
+    QTest::newRow("binary garbage")
+        << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << "9600"
+        << "1200" << false << false << QByteArray("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN0\r\n");
+}
+
+void TestForm1::startUp()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(QString, downloadRate);
+    QFETCH(QString, resetRate);
+    QFETCH(bool, autoReset);
+    QFETCH(bool, preview);
+    QFETCH(QByteArray, fileAfter);
+
+    Harness h(settings == "<none>" ? nullptr : &settings);
+    Form1 &f = *h.form;
+    f.Form_Load();
+
+    QCOMPARE(f.Comboxzbtv->currentText(), downloadRate);
+    QCOMPARE(f.Combo2->currentText(), resetRate);
+    QCOMPARE(f.Check1->isChecked(), autoReset);
+    QCOMPARE(f.Check2->isChecked(), preview);
+    QCOMPARE(f.windowHeightTwips(), preview ? 6800 : 3600);
+    QCOMPARE(f.frame1HeightTwips(), preview ? 4000 : 760);
+    QCOMPARE(f.Text1->isVisibleTo(&f), preview);
+    QCOMPARE(h.settingsFile(), fileAfter);
+
+    // Idle: nothing to download, everything else usable, displays empty.
+    QVERIFY(!f.Command1->isEnabled());
+    QVERIFY(!f.Command3->isEnabled());
+    for (QWidget *w : std::initializer_list<QWidget *>{f.Command2, f.Command4, f.ComboComm,
+                                                       f.Comboxzbtv, f.Combo2, f.Check1, f.Check2})
+        QVERIFY(w->isEnabled());
+    QCOMPARE(f.download.DOWN_STEP, qint16(0));
+    QCOMPARE(f.download.DOWN_ACTIVE, qint16(0));
+    QCOMPARE(f.Shape2->widthTwips(), 0.0);
+    QCOMPARE(f.Label8->text(), QString());
+    for (QLabel *l : {f.Label2, f.Label3, f.Label5})
+        QCOMPARE(l->text(), QString());
+    QVERIFY(f.Frame4->isHidden());
+    QCOMPARE(f.Command1->text(), QStringLiteral("单次下载"));
+    QCOMPARE(f.HEX_DIGIT[10], QStringLiteral("A"));
+    QCOMPARE(f.HEX_DIGIT[16], QString());
+    QCOMPARE(f.Text1->text(), HexDump::header());
+}
+
+void TestForm1::startUpWithPreviewShowsHeaderOnly()
+{
+    const QByteArray settings("YULAN1\r\n");
+    Harness h(&settings);
+    h.form->Form_Load();
+    const QString header = QStringLiteral("   地址  | 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D "
+                                          "0E 0F\r\n") +
+                           QString(80, QLatin1Char('*'));
+    QCOMPARE(h.form->Text1->text(), header);
+    // The preview built during start-up locked and unlocked the controls; the end of start-up
+    // disables the download buttons again.
+    QVERIFY(!h.form->Command1->isEnabled());
+    QVERIFY(!h.form->Command3->isEnabled());
+    QVERIFY(h.form->Command2->isEnabled());
+}
+
+void TestForm1::oneBeepAfterTheScan()
+{
+    PtyPeer peer;
+    Harness h;
+    peer.linkAs(h.config + "/ports", 2);
+    QStringList portsAtBeep;
+    h.fakes.tone.onBeep = [&] {
+        for (int i = 0; i < h.form->ComboComm->count(); ++i)
+            portsAtBeep << h.form->ComboComm->itemText(i);
+    };
+    h.form->Form_Load();
+    QCOMPARE(h.fakes.tone.beeps.size(), 1);
+    QCOMPARE(h.fakes.tone.beeps[0].hz, 5000);
+    QCOMPARE(h.fakes.tone.beeps[0].ms, 200);
+    QCOMPARE(portsAtBeep, QStringList("COM2"));
+    QCOMPARE(h.form->ComboComm->currentText(), QStringLiteral("COM2"));
+    QCOMPARE(h.form->ComboComm->itemData(0, Qt::ToolTipRole).toString(), peer.slavePath());
+    QVERIFY(!h.comm->PortOpen());
+}
+
+void TestForm1::settingsFolderInTheWay()
+{
+    // The settings file's place is taken by a folder: the program starts on the defaults and
+    // keeps running on the values in memory, silently.
+    Harness h;
+    QDir().mkpath(h.config + "/VANTREL_SET.SB");
+    h.form->Form_Load();
+    QCOMPARE(h.form->Comboxzbtv->currentText(), QStringLiteral("115200"));
+    h.form->Check1->setChecked(true);
+    QCOMPARE(h.form->AUTO_RESET, qint16(1));
+    QVERIFY(QFileInfo(h.config + "/VANTREL_SET.SB").isDir());
+    QVERIFY(h.fakes.dialogs.messages.isEmpty());
+}
+
+void TestForm1::handlersRewriteTheFile()
+{
+    Harness h;
+    Form1 &f = *h.form;
+    f.Form_Load();
+    f.Check1->click();
+    QCOMPARE(h.settingsFile(), QByteArray("XZBTL4\r\nFWBTL3\r\nRESET1\r\nYULAN0\r\n"));
+    f.Check1->click();
+    QCOMPARE(h.settingsFile(), QByteArray("XZBTL4\r\nFWBTL3\r\nRESET0\r\nYULAN0\r\n"));
+
+    f.Combo2->setCurrentIndex(6); // picking "57600" from the list
+    emit f.Combo2->activated(6);
+    QCOMPARE(f.Combo2->currentText(), QStringLiteral("57600"));
+    QCOMPARE(h.settingsFile(), QByteArray("XZBTL4\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
+
+    f.Comboxzbtv->setCurrentIndex(1);
+    emit f.Comboxzbtv->activated(1);
+    QCOMPARE(h.settingsFile(), QByteArray("XZBTL1\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
+}
+
+void TestForm1::typingIntoABoxStoresNothing()
+{
+    Harness h;
+    Form1 &f = *h.form;
+    f.Form_Load();
+    const QByteArray before = h.settingsFile();
+    f.Comboxzbtv->lineEdit()->selectAll();
+    QTest::keyClicks(f.Comboxzbtv->lineEdit(), "250000");
+    QCOMPARE(f.Comboxzbtv->currentText(), QStringLiteral("250000"));
+    QCOMPARE(f.DOWN_BAUD_INDEX, qint16(4));
+    QCOMPARE(h.settingsFile(), before);
+    QCOMPARE(f.Comboxzbtv->count(), 5);
+}
+
+void TestForm1::allKeyLocksExactlyTheNineControls()
+{
+    Harness h;
+    Form1 &f = *h.form;
+    f.Form_Load();
+    const QList<QWidget *> nine{f.Command1,   f.Command2, f.Command3, f.Command4, f.ComboComm,
+                                f.Comboxzbtv, f.Check1,   f.Check2,   f.Combo2};
+    const QList<QWidget *> others{f.Frame1, f.Frame2, f.Frame3, f.Text1,
+                                  f.Label8, f.Label2, f.Shape1, f.Shape2};
+    const QString status = f.Label8->text();
+
+    f.ALL_KEY(false);
+    for (QWidget *w : nine)
+        QVERIFY(!w->isEnabled());
+    for (QWidget *w : others)
+        QVERIFY(w->isEnabled());
+    QCOMPARE(f.Label8->text(), status);
+
+    // Unlocking enables all nine, the download buttons too although no image is loaded.
+    f.ALL_KEY(true);
+    f.ALL_KEY(true);
+    for (QWidget *w : nine)
+        QVERIFY(w->isEnabled());
+    QCOMPARE(h.fakes.tone.beeps.size(), 1); // locking makes no sound
+}
+
+void TestForm1::command3DoesNothing()
+{
+    Harness h;
+    Form1 &f = *h.form;
+    f.Form_Load();
+    f.ALL_KEY(true);
+    const QByteArray settings = h.settingsFile();
+    QTest::mouseClick(f.Command3, Qt::LeftButton);
+    QCOMPARE(h.fakes.tone.beeps.size(), 1);
+    QCOMPARE(f.download.DOWN_STEP, qint16(0));
+    QCOMPARE(h.settingsFile(), settings);
+    QVERIFY(h.fakes.dialogs.messages.isEmpty());
+    QCOMPARE(h.fakes.dialogs.fileDialogs, 0);
+}
+
+void TestForm1::exitClosesThePortAndBeeps()
+{
+    PtyPeer peer;
+    Harness h;
+    peer.linkAs(h.config + "/ports", 1);
+    Form1 &f = *h.form;
+    f.Form_Load();
+    f.show();
+    QVERIFY(Module1::OPEN_COM(*h.comm, "COM1", "115200", "8", "1", h.fakes.dialogs));
+    f.Command4->click();
+    QVERIFY(!h.comm->PortOpen());
+    QCOMPARE(h.fakes.tone.beeps.size(), 2);
+    QVERIFY(!f.isVisible());
+
+    // With the port already closed it still beeps and ends.
+    Harness h2;
+    h2.form->Form_Load();
+    h2.form->show();
+    h2.form->Command4->click();
+    QCOMPARE(h2.fakes.tone.beeps.size(), 2);
+    QVERIFY(!h2.form->isVisible());
+}
+
+void TestForm1::closeBoxClosesThePort()
+{
+    PtyPeer peer;
+    Harness h;
+    peer.linkAs(h.config + "/ports", 1);
+    h.form->Form_Load();
+    h.form->show();
+    QVERIFY(Module1::OPEN_COM(*h.comm, "COM1", "115200", "8", "1", h.fakes.dialogs));
+    h.form->close();
+    QVERIFY(!h.comm->PortOpen());
+}
+
+void TestForm1::looksAsDesigned()
+{
+    Harness h;
+    Form1 &f = *h.form;
+    f.Form_Load();
+    QCOMPARE(f.windowTitle(), QStringLiteral("Vantrel"));
+    QCOMPARE(f.width(), 564); // 8460 twips
+    QVERIFY(!f.windowIcon().isNull());
+    QCOMPARE(f.windowIcon().pixmap(240).toImage().size(), QSize(240, 240));
+    QCOMPARE(f.minimumSize(), f.maximumSize()); // the operator cannot resize it
+
+    // Twips become pixels at 15 to one: Command2 is at 5040, 240, 1575 x 495.
+    QCOMPARE(f.Command2->geometry(), QRect(336, 16, 105, 33));
+    QCOMPARE(f.ComboComm->parentWidget(), f.Frame2);
+    QCOMPARE(f.Check2->parentWidget(), f.Frame1);
+    QCOMPARE(f.Label1->parentWidget(), f.Frame4);
+    QCOMPARE(f.Shape1->widthTwips(), 8145.0);
+
+    QCOMPARE(f.Command4->text(), QStringLiteral("退 出"));
+    QCOMPARE(f.Command1->font().family(), QStringLiteral("宋体"));
+    QCOMPARE(f.Command1->font().pointSizeF(), 10.5);
+    QCOMPARE(f.Label1->font().pointSizeF(), 14.25);
+    QVERIFY(f.Label1->font().bold());
+    QCOMPARE(f.Label1->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    QVERIFY(f.Label3->font().bold());
+    QCOMPARE(f.Label3->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    QCOMPARE(f.Frame4->palette().color(QPalette::Window), QColor(0xFF, 0xFF, 0x80));
+    QCOMPARE(f.Shape1->fillColor(), QColor(0xFF, 0xC0, 0x80));
+    QCOMPARE(f.Shape2->fillColor(), QColor(0x00, 0xFF, 0x00));
+
+    // The substitution gives "宋体" a real CJK face rather than a silent fallback.
+    QVERIFY(QFont::substitutes(QStringLiteral("宋体")).contains(QStringLiteral("AR PL UMing CN")));
+
+    // Focus order.
+    QList<QWidget *> order;
+    for (QWidget *w = f.Command2; order.size() < 10; w = w->nextInFocusChain())
+        if (w->focusPolicy() & Qt::TabFocus && (order.isEmpty() || w != order.first()))
+            order << w;
+    QCOMPARE(order, (QList<QWidget *>{f.Command2, f.Command1, f.Command3, f.Command4, f.Comboxzbtv,
+                                      f.ComboComm, f.Combo2, f.Check1, f.Check2, f.Text1}));
+}
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"

@@ -1,0 +1,136 @@
+#include "settingsfile.h"
+
+#include <QtTest>
+
+Q_DECLARE_METATYPE(StoredSettings)
+
+namespace
+{
+// The whole literal, embedded NUL bytes included.
+template <std::size_t N> QByteArray bytes(const char (&s)[N])
+{
+    return QByteArray(s, qsizetype(N - 1));
+}
+} // namespace
+
+class TestSettingsFile : public QObject
+{
+    Q_OBJECT
+private slots:
+    void defaultsAreThe32Bytes();
+    void parse_data();
+    void parse();
+    void hugeLineCostsNoMemory();
+    void readRefusesWhatIsNotARegularFile();
+    void writeReplacesAtomically();
+    void writeIntoUnwritablePlaceFails();
+};
+
+void TestSettingsFile::defaultsAreThe32Bytes()
+{
+    const QByteArray text = formatSettings(StoredSettings::defaults());
+    QCOMPARE(text, QByteArray("XZBTL4\r\nFWBTL3\r\nRESET0\r\nYULAN0\r\n"));
+    QCOMPARE(text.size(), 32);
+}
+
+void TestSettingsFile::parse_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<StoredSettings>("before");
+    QTest::addColumn<StoredSettings>("after");
+    const StoredSettings zero{};
+    const StoredSettings some{1, 2, 1, 1};
+
+    QTest::newRow("defaults") << formatSettings(StoredSettings::defaults()) << zero
+                              << StoredSettings{4, 3, 0, 0};
+    QTest::newRow("only preview") << QByteArray("YULAN1\r\n") << zero << StoredSettings{0, 0, 0, 1};
+    QTest::newRow("last character carries the value")
+        << QByteArray("XZBTL12\r\n") << zero << StoredSettings{2, 0, 0, 0};
+    QTest::newRow("blank before the value")
+        << QByteArray("XZBTL 4\r\n") << zero << StoredSettings{4, 0, 0, 0};
+    QTest::newRow("any order, last one wins")
+        << QByteArray("RESET1\r\nXZBTL2\r\nXZBTL3\r\n") << zero << StoredSettings{3, 0, 1, 0};
+    QTest::newRow("lower-case key ignored") << QByteArray("xzbtl4\r\nfwbtl3\r\n") << some << some;
+    QTest::newRow("empty file") << QByteArray() << some << some;
+    QTest::newRow("bare key keeps the field") << QByteArray("XZBTL\r\nRESETx\r\n") << some << some;
+    QTest::newRow("short line") << QByteArray("XZBT\r\n") << some << some;
+    QTest::newRow("no line end at the end")
+        << QByteArray("FWBTL6") << zero << StoredSettings{0, 6, 0, 0};
+    QTest::newRow("LF only") << QByteArray("XZBTL1\nFWBTL5\nYULAN1\n") << zero
+                             << StoredSettings{1, 5, 0, 1};
+    QTest::newRow("CR only") << QByteArray("XZBTL1\rRESET1\r") << zero
+                             << StoredSettings{1, 0, 1, 0};
+    QTest::newRow("out of range digit is read as stored")
+        << QByteArray("XZBTL9\r\n") << zero << StoredSettings{9, 0, 0, 0};
+    QTest::newRow("binary noise") << bytes("\x00\xff\xfeXZBTL1\r\n\x1a\x00YULAN1\r\nRESET\x00\r\n")
+                                  << zero << StoredSettings{0, 0, 0, 0};
+    QTest::newRow("binary noise on other lines")
+        << bytes("\x00\xff\r\nXZBTL1\r\n\x1a\x00\r\nYULAN1") << zero << StoredSettings{1, 0, 0, 1};
+    QTest::newRow("other content disappears")
+        << QByteArray("# note\r\nFWBTL7\r\n") << zero << StoredSettings{0, 7, 0, 0};
+}
+
+void TestSettingsFile::parse()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(StoredSettings, before);
+    QFETCH(StoredSettings, after);
+    StoredSettings values = before;
+    parseSettings(text, values);
+    QCOMPARE(values, after);
+}
+
+void TestSettingsFile::hugeLineCostsNoMemory()
+{
+    // A 64 MB single line then a valid one: read as a stream, the key still counts.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("VANTREL_SET.SB");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("XZBTL");
+    const QByteArray chunk(1 << 20, 'x');
+    for (int i = 0; i < 64; ++i)
+        f.write(chunk);
+    f.write("2\r\nRESET1\r\n");
+    f.close();
+    StoredSettings values;
+    QVERIFY(readSettingsFile(path, values));
+    QCOMPARE(values, (StoredSettings{2, 0, 1, 0}));
+}
+
+void TestSettingsFile::readRefusesWhatIsNotARegularFile()
+{
+    QTemporaryDir dir;
+    StoredSettings values{1, 1, 1, 1};
+    QVERIFY(!readSettingsFile(dir.filePath("missing"), values));
+    QDir(dir.path()).mkdir("folder");
+    QVERIFY(!readSettingsFile(dir.filePath("folder"), values));
+    QFile::link("/dev/zero", dir.filePath("device"));
+    QVERIFY(!readSettingsFile(dir.filePath("device"), values));
+    QCOMPARE(values, (StoredSettings{1, 1, 1, 1}));
+}
+
+void TestSettingsFile::writeReplacesAtomically()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("VANTREL_SET.SB");
+    QVERIFY(writeSettingsFile(path, StoredSettings::defaults()));
+    QVERIFY(writeSettingsFile(path, {0, 6, 1, 1}));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("XZBTL0\r\nFWBTL6\r\nRESET1\r\nYULAN1\r\n"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList("VANTREL_SET.SB"));
+}
+
+void TestSettingsFile::writeIntoUnwritablePlaceFails()
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir("VANTREL_SET.SB"); // a folder where the file should be
+    QVERIFY(!writeSettingsFile(dir.filePath("VANTREL_SET.SB"), StoredSettings::defaults()));
+    QVERIFY(QFileInfo(dir.filePath("VANTREL_SET.SB")).isDir());
+    QVERIFY(!writeSettingsFile(dir.filePath("no/such/folder/VANTREL_SET.SB"),
+                               StoredSettings::defaults()));
+}
+
+QTEST_GUILESS_MAIN(TestSettingsFile)
+#include "tst_settingsfile.moc"
