@@ -98,7 +98,10 @@ void Downloader::Timer1_Timer()
         if (Protocol::isLengthFrameTick(TICK_COUNT) &&
             Protocol::lengthField(image.BIN_BLOCKS, image.BIN_REMAIN)) {
             sendHex(Protocol::LENGTH_HEAD);
-            if (!sameRun())
+            // Reply B (to an earlier frame) handled while the head was pumping has already sent
+            // block 0: the rest of this frame would land inside the image. A stop leaves
+            // nothing to finish either.
+            if (!sameRun() || DOWN_STEP != 2)
                 break;
             SEND_BIN_LEN();
             sendHex(Protocol::LENGTH_TAIL);
@@ -167,7 +170,6 @@ void Downloader::SEND_BIN_LEN()
 
 void Downloader::DOWN_LOAD_BIN(const qint32 &n)
 {
-    const qint32 first = n * Protocol::blockSize;
     qint32 length = 0;
     if (n >= 0 && n < image.BIN_BLOCKS)
         length = Protocol::blockSize;
@@ -175,7 +177,9 @@ void Downloader::DOWN_LOAD_BIN(const qint32 &n)
         length = image.BIN_REMAIN;
     else
         return;
-    if (qint64(first) + length > image.BIN_DATA.size())
+    // Worked out only for a block of the image: a number far beyond it would overflow.
+    const qint64 first = qint64(n) * Protocol::blockSize;
+    if (first + length > image.BIN_DATA.size())
         return; // the split does not belong to these bytes: send nothing rather than a stub
 
     MSComm1.setOutput(image.BIN_DATA.mid(first, length));
