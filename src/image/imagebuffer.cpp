@@ -9,7 +9,7 @@ void ImageBuffer::LOAD_BIN()
 
 void ImageBuffer::replaceImage(const QByteArray &data)
 {
-    Q_ASSERT(!data.isEmpty());
+    Q_ASSERT(!data.isEmpty() && data.size() <= maxLength);
     BIN_DATA = data;
     BIN_LEN = qint32(data.size());
 }

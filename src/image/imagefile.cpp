@@ -1,0 +1,184 @@
+#include "imagefile.h"
+
+#include "imagebuffer.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ImageFile
+{
+
+namespace
+{
+
+// Closes the descriptor however the read ends.
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+Result refused(Outcome outcome, qint64 size = -1)
+{
+    Result r;
+    r.outcome = outcome;
+    r.size = size;
+    return r;
+}
+
+Outcome openFailure(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return Outcome::NotFound;
+    case EACCES:
+    case EPERM:
+        return Outcome::NoPermission;
+    default:
+        return Outcome::CannotOpen;
+    }
+}
+
+// One read() that retries when a signal interrupts it.
+ssize_t readSome(int fd, char *into, size_t count)
+{
+    for (;;) {
+        const ssize_t n = ::read(fd, into, count);
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}
+
+} // namespace
+
+Result read(const QString &path, qint64 pieceSize, const ReadProgress &afterPiece)
+{
+    if (path.isEmpty())
+        return refused(Outcome::NotFound);
+    // Non-blocking open: a pipe chosen by mistake must not hang the window waiting for a
+    // writer. It changes nothing for regular files.
+    const QByteArray name = QFile::encodeName(path);
+    Descriptor fd(::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (fd.get() < 0)
+        return refused(openFailure(errno));
+
+    struct stat st {
+    };
+    if (::fstat(fd.get(), &st) != 0)
+        return refused(Outcome::CannotOpen);
+    if (S_ISDIR(st.st_mode))
+        return refused(Outcome::IsFolder);
+    if (!S_ISREG(st.st_mode))
+        return refused(Outcome::NotRegularFile);
+    const qint64 size = st.st_size;
+    if (size == 0)
+        return refused(Outcome::Empty, size);
+    if (size > ImageBuffer::maxLength)
+        return refused(Outcome::TooLarge, size);
+
+    // One buffer of the file's length, filled in place: the bytes are never held twice.
+    QByteArray data;
+    try {
+        data = QByteArray(size, Qt::Uninitialized);
+    } catch (const std::bad_alloc &) {
+        return refused(Outcome::OutOfMemory, size);
+    }
+    const qint64 piece = pieceSize > 0 ? pieceSize : size;
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t n = readSome(fd.get(), data.data() + done, size_t(qMin(piece, size - done)));
+        if (n < 0)
+            return refused(Outcome::ReadFailed, size);
+        if (n == 0)
+            return refused(Outcome::ChangedWhileRead, size); // it shrank
+        done += n;
+        if (afterPiece)
+            afterPiece(done);
+    }
+    // Nothing may follow the bytes we expected, and the length must still be the same.
+    char extra = 0;
+    const ssize_t more = readSome(fd.get(), &extra, 1);
+    if (more < 0)
+        return refused(Outcome::ReadFailed, size);
+    struct stat after {
+    };
+    if (more > 0 || ::fstat(fd.get(), &after) != 0 || after.st_size != size)
+        return refused(Outcome::ChangedWhileRead, size);
+
+    Result r;
+    r.outcome = Outcome::Loaded;
+    r.size = size;
+    r.data = std::move(data);
+    return r;
+}
+
+QString refusalTitle()
+{
+    return QStringLiteral("提示信息!");
+}
+
+QString refusalMessage(const Result &result, const QString &path, bool imageKept)
+{
+    // One-pass substitution throughout: a "%2" inside a file name stays as it is.
+    const QString file = QStringLiteral("“") + path + QStringLiteral("”");
+    QString text;
+    switch (result.outcome) {
+    case Outcome::Loaded:
+        return QString();
+    case Outcome::NotFound:
+        text = QStringLiteral("文件%1不存在，请选择其它文件！").arg(file);
+        break;
+    case Outcome::IsFolder:
+        text = QStringLiteral("%1是文件夹，不是Bin文件，请选择其它文件！").arg(file);
+        break;
+    case Outcome::NotRegularFile:
+        text = QStringLiteral("%1不是普通文件，请选择其它文件！").arg(file);
+        break;
+    case Outcome::NoPermission:
+        text = QStringLiteral("没有读取文件%1的权限，请选择其它文件！").arg(file);
+        break;
+    case Outcome::CannotOpen:
+        text = QStringLiteral("无法打开文件%1，请选择其它文件！").arg(file);
+        break;
+    case Outcome::ReadFailed:
+        text = QStringLiteral("读取文件%1时出错，请重新加载！").arg(file);
+        break;
+    case Outcome::Empty:
+        text = QStringLiteral("文件%1是空文件（0字节），请选择其它文件！").arg(file);
+        break;
+    case Outcome::TooLarge:
+        text =
+            QStringLiteral("文件%1有%2字节，超过了可下载的最大长度%3字节，请选择其它文件！")
+                .arg(file, QString::number(result.size), QString::number(ImageBuffer::maxLength));
+        break;
+    case Outcome::ChangedWhileRead:
+        text = QStringLiteral("文件%1在读取时被改动，请重新加载！").arg(file);
+        break;
+    case Outcome::OutOfMemory:
+        text = QStringLiteral("内存不足，无法加载文件%1（%2字节）！")
+                   .arg(file, QString::number(result.size));
+        break;
+    }
+    if (imageKept)
+        text += QStringLiteral("\n已加载的Bin文件保持不变。");
+    return text;
+}
+
+} // namespace ImageFile

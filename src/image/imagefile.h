@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+// Reading an image file: the whole file as raw bytes, or a reason why it cannot be an image.
+// Nothing is ever half-read: either every byte of a file that kept its size throughout the
+// read comes back, or nothing does.
+namespace ImageFile
+{
+
+enum class Outcome {
+    Loaded,
+    NotFound,         // no such file (or a folder on the way is missing)
+    IsFolder,         // a folder was chosen
+    NotRegularFile,   // a device, pipe or socket: no fixed length to announce
+    NoPermission,     // the user may not read it
+    CannotOpen,       // any other reason the system refused to open it
+    ReadFailed,       // the system reported an error while reading
+    Empty,            // 0 bytes: no image
+    TooLarge,         // 64 MiB or more: the length frame cannot announce it
+    ChangedWhileRead, // it grew or shrank while it was read
+    OutOfMemory,      // no memory for the bytes
+};
+
+struct Result {
+    Outcome outcome = Outcome::CannotOpen;
+    QByteArray data;  // the image; empty unless outcome is Loaded
+    qint64 size = -1; // the file's length when it was opened; -1 when unknown
+};
+
+// Called after each piece of the file has been read, with the number of bytes read so far.
+using ReadProgress = std::function<void(qint64 bytesRead)>;
+
+// Reads the file at `path`. The bytes go straight into one buffer of the file's length, read in
+// pieces of `pieceSize` bytes.
+Result read(const QString &path, qint64 pieceSize = 4 << 20, const ReadProgress &afterPiece = {});
+
+// The notice that tells the operator why `path` was not loaded (Simplified Chinese). With
+// `imageKept` it adds that the image loaded before stays in place.
+QString refusalMessage(const Result &result, const QString &path, bool imageKept);
+
+// The notice box's title, the same as for a busy port.
+QString refusalTitle();
+
+} // namespace ImageFile
