@@ -4,15 +4,16 @@
 #include "dialogs.h"
 #include "hexdump.h"
 #include "hexpreview.h"
+#include "imagefacts.h"
+#include "imagefile.h"
 #include "platform.h"
 #include "shape.h"
 #include "tone.h"
 
 #include <QCheckBox>
-#include <QFile>
-#include <QGroupBox>
-#include <QLabel>
 #include <QPushButton>
+
+#include <vector>
 
 void Form1::Command2_Click()
 {
@@ -21,18 +22,26 @@ void Form1::Command2_Click()
     Shape2->setWidthTwips(0);
     image.BIN_PATH = m_platform.dialogs.getOpenFileName(this, QStringLiteral("(*.BIN)|*.BIN"));
     if (image.BIN_PATH.isEmpty())
+        return; // cancelled: image, labels, buttons and preview stay as they are
+
+    ImageFile::Result file = ImageFile::read(image.BIN_PATH);
+    if (file.outcome != ImageFile::Outcome::Loaded) {
+        // Nothing of the file is taken: the image loaded before (if any) stays whole, and the
+        // labels, which only a successful load writes, still describe it. The download buttons
+        // are set to match it.
+        Command1->setEnabled(image.hasImage());
+        Command3->setEnabled(image.hasImage());
+        m_platform.dialogs.information(
+            this, ImageFile::refusalTitle(),
+            ImageFile::refusalMessage(file, image.BIN_PATH, image.hasImage()));
         return;
-    QFile file(image.BIN_PATH);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray data = file.readAll();
-    if (data.isEmpty())
-        return;
-    image.replaceImage(data);
-    const int slash = image.BIN_PATH.lastIndexOf(QLatin1Char('/'));
-    setLabelText(Label3, image.BIN_PATH.mid(slash + 1));
+    }
+    image.replaceImage(file.data);
+    file.data = QByteArray(); // the buffer keeps the only reference
+
+    setLabelText(Label3, fileNameOf(image.BIN_PATH));
     setLabelText(Label2, QString::number(image.BIN_LEN));
-    setLabelText(Label5, QString::number(image.BIN_LEN / 1024.0, 'f', 1) + QStringLiteral("kB"));
+    setLabelText(Label5, kiloBytesText(image.BIN_LEN));
     Command1->setEnabled(true);
     Command3->setEnabled(true);
     applyPreviewLayout();
@@ -43,7 +52,7 @@ void Form1::Command2_Click()
 void Form1::Check2_Click()
 {
     PREVIEW_BIN = Check2->isChecked() ? 1 : 0;
-    WRITE_SET();
+    WRITE_SET(); // saved before the layout changes
     applyPreviewLayout();
     if (PREVIEW_BIN == 1)
         BIN_SHOW();
@@ -51,13 +60,31 @@ void Form1::Check2_Click()
 
 void Form1::BIN_SHOW()
 {
-    setLabelText(Label1, QStringLiteral("正在加载BIN文件信息"));
-    setLabelText(Label7, QStringLiteral("    请稍等……"));
+    setPanelTexts(QStringLiteral("正在加载BIN文件信息"), QStringLiteral("    请稍等……"));
     setPanelTop(1800);
     setPanelVisible(true);
     ALL_KEY(false);
-    delay_ms(1);
-    Text1->setText(HexDump::text(image.BIN_DATA));
+
+    // The dump shows the image as it is now (the array is shared, not copied). Text1 makes each
+    // row from these bytes when it paints it, so no text is kept here. The build still walks
+    // every row, formatting the rows in stretches of 2000 into one scratch buffer, and lets
+    // the window's events run after rows 0, 2000, 4000 ...: the wait panel is painted after
+    // the first row, and a long build never holds the window for more than one stretch.
+    const QByteArray bytes = image.BIN_DATA;
+    const auto *data = reinterpret_cast<const uchar *>(bytes.constData());
+    const qint64 rows = HexDump::rowCount(bytes.size());
+    constexpr qint64 stretch = 2000;
+    std::vector<char16_t> scratch(stretch * (2 + HexDump::rowChars));
+    for (qint64 r = 0; r < rows;) {
+        // Up to and including the next row whose number is a multiple of 2000.
+        const qint64 end = qMin(rows, (r == 0 ? 0 : (r + stretch - 1) / stretch * stretch) + 1);
+        HexDump::writeRows(data, bytes.size(), r, end - r, scratch.data());
+        r = end;
+        if ((end - 1) % stretch == 0)
+            delay_ms(1);
+    }
+    Text1->setDump(bytes);
+
     setPanelVisible(false);
     ALL_KEY(true);
 }

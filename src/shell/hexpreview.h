@@ -1,18 +1,127 @@
 #pragma once
 
-#include <QPlainTextEdit>
+#include <QAbstractScrollArea>
+#include <QByteArray>
+#include <QStringList>
 
-// The preview box. Holds the exact dump text (CR LF between lines) and shows it read-only,
-// selectable and copyable, in the preview's fixed-pitch face.
-class HexPreview : public QPlainTextEdit
+class QTimer;
+
+// The preview box (Text1). It holds an exact text, lines separated by CR LF, and shows it
+// read-only in a fixed grid of character cells: every character is drawn at column
+// x = column * cellWidth, a CJK character taking two columns, so the dump's header stands over
+// its rows whatever the font's own spacing. The text can be selected with the mouse or the
+// keyboard (Shift with the arrows, Page Up/Down, Home/End; Ctrl+A selects all) and copied
+// (Ctrl+C) exactly as it is, CR LF included.
+//
+// A hex dump is not stored as text: the box keeps the image's bytes (shared, not copied) and
+// makes each row when it is painted or selected, so a 64 MiB image costs no more to show than a
+// small one. text() builds the whole string on demand.
+class HexPreview : public QAbstractScrollArea
 {
     Q_OBJECT
 public:
     explicit HexPreview(QWidget *parent = nullptr);
+    ~HexPreview() override;
 
+    // A place in the text: a line (from 0) and a character index in it (0 is before its first
+    // character, the line's length after its last).
+    struct Position {
+        qint64 line = 0;
+        int column = 0;
+        auto operator<=>(const Position &) const = default;
+    };
+
+    // Shows `text`; lines are separated by CR LF.
     void setText(const QString &text);
-    QString text() const { return m_text; }
+    // Shows the hex dump of `image`: the header, the star line and one row per 16 bytes.
+    void setDump(const QByteArray &image);
+    // The exact content, as set (for a dump, built in full: about 164 bytes per 16 image bytes).
+    QString text() const;
+    qint64 textLength() const;
+    bool showsDump() const { return m_dump; }
+
+    qint64 lineCount() const;
+    QString line(qint64 index) const;
+    int lineLength(qint64 index) const;
+
+    // ---- selection ----
+    Position cursorPosition() const { return m_cursor; }
+    Position anchorPosition() const { return m_anchor; }
+    void setSelection(Position anchor, Position cursor);
+    bool hasSelection() const { return m_anchor != m_cursor; }
+    qint64 selectedLength() const;
+    QString selectedText() const;
+    void selectAll();
+    // Puts the selection on the clipboard. A selection longer than copyLimit() characters is
+    // not copied (copyRefused is emitted instead): its text would take hundreds of megabytes.
+    // Returns true when something was copied.
+    bool copy();
+    static constexpr qint64 defaultCopyLimit = qint64(32) << 20; // characters, 64 MB of text
+    qint64 copyLimit() const { return m_copyLimit; }
+    void setCopyLimit(qint64 characters) { m_copyLimit = characters; }
+
+    // ---- geometry, in viewport pixels ----
+    int cellWidth() const { return m_cellWidth; }
+    int lineHeight() const { return m_lineHeight; }
+    // The grid column where character `p.column` of line `p.line` starts.
+    int columnOf(Position p) const;
+    // The cell area of the character at `p` (two cells for a CJK character).
+    QRect characterRect(Position p) const;
+    // The text position nearest to a viewport point (clamped to the text).
+    Position positionAt(const QPoint &point) const;
+    qint64 firstVisibleLine() const;
+    int visibleLines() const;
+    void scrollToLine(qint64 line);
+    // How often the text has been painted (for measuring when a new dump is on screen).
+    quint64 paintCount() const { return m_paints; }
+
+signals:
+    void copyRefused(qint64 characters);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
+    void resetView();
+    void updateMetrics();
+    void updateScrollBars();
+    void moveCursor(Position to, bool keepAnchor);
+    void ensureCursorVisible();
+    void autoScroll();
+    Position clamp(Position p) const;
+    Position atColumn(qint64 line, int column) const;
+    Position atX(qint64 line, int x) const;
+    Position endOfText() const;
+    void paintLine(class QPainter &painter, qint64 index, int y, const QPalette &pal);
+
+    // Text mode: the lines of m_text. Dump mode: the image; lines 0 and 1 are the header.
+    bool m_dump = false;
     QString m_text;
+    QStringList m_lines;
+    QByteArray m_image;
+    int m_maxColumns = 0;
+
+    Position m_anchor;
+    Position m_cursor;
+    int m_goalColumn = -1; // grid column kept by vertical moves
+    bool m_dragging = false;
+    QPoint m_dragPoint;
+    QTimer *m_autoScroll = nullptr;
+    qint64 m_copyLimit = defaultCopyLimit;
+
+    int m_cellWidth = 7;
+    int m_lineHeight = 16;
+    int m_ascent = 12;
+    bool m_asciiOnGrid = false; // printable ASCII advances exactly one cell: draw runs at once
+    static constexpr int margin = 4;
+    quint64 m_paints = 0;
 };
