@@ -1,0 +1,243 @@
+#include "ptyboard.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace
+{
+
+constexpr int64_t msNs = 1'000'000;
+
+void makeRaw(int fd)
+{
+    termios tio{};
+    if (tcgetattr(fd, &tio) == 0) {
+        cfmakeraw(&tio);
+        tcsetattr(fd, TCSANOW, &tio);
+    }
+}
+
+} // namespace
+
+int64_t PtyBoard::nowNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+PtyBoard::PtyBoard(const Settings &settings) : m_settings(settings), m_board(settings.board)
+{
+    // 8N1: a start bit, eight data bits and a stop bit per byte.
+    if (settings.baud > 0)
+        m_byteNs = int64_t(10) * 1'000'000'000 / settings.baud;
+}
+
+PtyBoard::~PtyBoard()
+{
+    closeMaster();
+    if (m_slave >= 0)
+        ::close(m_slave);
+    for (int fd : m_wake)
+        if (fd >= 0)
+            ::close(fd);
+}
+
+bool PtyBoard::open(QString *error)
+{
+    char name[256] = {};
+    if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0 ||
+        ::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    // A fresh pty echoes, translates CR and treats ^Z specially: raw before any byte moves.
+    makeRaw(m_master);
+    makeRaw(m_slave);
+    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    fcntl(m_slave, F_SETFD, FD_CLOEXEC);
+    m_slavePath = QString::fromLocal8Bit(name);
+    m_lastActivity = nowNs();
+    return true;
+}
+
+void PtyBoard::closeMaster()
+{
+    if (m_master >= 0)
+        ::close(m_master);
+    m_master = -1;
+    m_pending.clear();
+}
+
+void PtyBoard::writeRaw(const QByteArray &bytes)
+{
+    schedule(0, {bytes, 0, 0});
+    writeDue(nowNs());
+}
+
+void PtyBoard::readInput(int64_t now)
+{
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        if (n <= 0)
+            return; // EAGAIN: all read; EIO: nobody has the slave open besides us
+        m_lastActivity = now;
+        m_received.append(buf, n);
+        for (ssize_t i = 0; i < n; ++i) {
+            // The byte is complete on the board's side one frame after the line is free.
+            int64_t complete = now;
+            if (m_byteNs > 0) {
+                complete = std::max(now, m_rxFree) + m_byteNs;
+                m_rxFree = complete;
+            }
+            const int blocksBefore = m_board.blocksReceived();
+            const int completed = m_board.downloadsCompleted();
+            const QList<VBoard::Write> writes = m_board.feed(buf[i]);
+            if (m_board.blocksReceived() != blocksBefore && m_board.blocksReceived() > 0) {
+                if (tracing)
+                    trace.push_back({'b', complete});
+                if (onDownload && m_board.downloadsCompleted() != completed)
+                    onDownload(m_board.image());
+            }
+            for (const VBoard::Write &w : writes)
+                schedule(complete + w.delayMs * msNs, w);
+        }
+    }
+}
+
+void PtyBoard::schedule(int64_t due, const VBoard::Write &write)
+{
+    // Writes keep their order: none overtakes an earlier one.
+    if (!m_pending.empty())
+        due = std::max(due, m_pending.back().due);
+    if (m_byteNs <= 0) {
+        m_pending.push_back({due, write.bytes, write.reply});
+        return;
+    }
+    // Paced: each byte reaches the host when its frame has crossed the line.
+    for (qsizetype i = 0; i < write.bytes.size(); ++i) {
+        const int64_t arrives = std::max(due, m_txFree) + m_byteNs;
+        m_txFree = arrives;
+        const bool last = i + 1 == write.bytes.size();
+        m_pending.push_back({arrives, write.bytes.mid(i, 1), last ? write.reply : char(0)});
+    }
+}
+
+void PtyBoard::writeDue(int64_t now)
+{
+    while (!m_pending.empty() && m_pending.front().due <= now) {
+        // Bytes due together go out in one write; a reply ends a write so its time is exact.
+        QByteArray chunk;
+        char reply = 0;
+        while (!m_pending.empty() && m_pending.front().due <= now && !reply) {
+            chunk += m_pending.front().bytes;
+            reply = m_pending.front().reply;
+            m_pending.pop_front();
+        }
+        qsizetype done = 0;
+        while (m_master >= 0 && done < chunk.size()) {
+            const ssize_t n =
+                ::write(m_master, chunk.constData() + done, size_t(chunk.size() - done));
+            if (n > 0) {
+                done += n;
+            } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+                pollfd p{m_master, POLLOUT, 0};
+                ::poll(&p, 1, 10);
+            } else {
+                break;
+            }
+        }
+        m_lastActivity = std::max(m_lastActivity, now);
+        if (tracing && reply)
+            trace.push_back({reply, nowNs()});
+    }
+}
+
+int64_t PtyBoard::service()
+{
+    if (m_master < 0)
+        return -1;
+    int64_t now = nowNs();
+    readInput(now);
+    now = nowNs();
+    writeDue(now);
+
+    const int64_t idleNs = int64_t(m_settings.idleResetMs) * msNs;
+    if (idleNs > 0 && m_board.midDownload() && m_pending.empty() &&
+        now - m_lastActivity >= idleNs) {
+        m_board.abandon();
+    }
+
+    int64_t next = m_pending.empty() ? -1 : m_pending.front().due;
+    if (idleNs > 0 && m_board.midDownload() && m_pending.empty())
+        next = m_lastActivity + idleNs;
+    return next;
+}
+
+int PtyBoard::unreadByHost() const
+{
+    int waiting = 0;
+    if (m_slave < 0 || ::ioctl(m_slave, FIONREAD, &waiting) != 0)
+        return 0;
+    return waiting;
+}
+
+void PtyBoard::stop()
+{
+    const char c = 1;
+    if (m_wake[1] >= 0) [[maybe_unused]]
+        ssize_t n = ::write(m_wake[1], &c, 1); // async-signal-safe
+}
+
+void PtyBoard::run(bool once)
+{
+    const int completedBefore = m_board.downloadsCompleted();
+    for (;;) {
+        const int64_t next = service();
+        if (m_master < 0)
+            return;
+        if (once && m_board.downloadsCompleted() > completedBefore && m_pending.empty()) {
+            // Closing the master throws away what the program has not read yet: let it take
+            // the last reply first.
+            // The terminal hands written bytes over asynchronously: give it a moment first.
+            const timespec pause{0, 10 * msNs};
+            ::nanosleep(&pause, nullptr);
+            for (int i = 0; i < 200 && unreadByHost() > 0; ++i)
+                ::nanosleep(&pause, nullptr);
+            return;
+        }
+        pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        timespec timeout{};
+        timespec *wait = nullptr;
+        if (next >= 0) {
+            const int64_t left = std::max<int64_t>(0, next - nowNs());
+            timeout.tv_sec = time_t(left / 1'000'000'000);
+            timeout.tv_nsec = long(left % 1'000'000'000);
+            wait = &timeout;
+        }
+        const int r = ::ppoll(fds, 2, wait, nullptr);
+        if (r < 0 && errno != EINTR)
+            return;
+        if (fds[1].revents & POLLIN)
+            return;
+        if (fds[0].revents & (POLLHUP | POLLERR) && !(fds[0].revents & POLLIN)) {
+            // Nobody else has the slave open: wait for the program rather than spin.
+            const timespec pause{0, 10 * msNs};
+            ::ppoll(&fds[1], 1, &pause, nullptr);
+            if (fds[1].revents & POLLIN)
+                return;
+        }
+    }
+}
