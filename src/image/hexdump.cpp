@@ -1,7 +1,9 @@
 #include "hexdump.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
+#include <sys/mman.h>
 
 namespace HexDump
 {
@@ -96,6 +98,23 @@ Ch *writeRowsT(const uchar *data, qint64 length, qint64 firstRow, qint64 count, 
     return out;
 }
 
+// A dump is written once from start to end into fresh memory, so for a large one most of the
+// time goes into the kernel handing out and clearing 4 KiB pages. Asking for huge pages on the
+// buffer (where the system offers them) cuts that cost several times; nothing else changes.
+void adviseHugePages(void *buffer, size_t size)
+{
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t huge = uintptr_t(2) << 20;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(buffer) + huge - 1) & ~(huge - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + size) & ~(huge - 1);
+    if (end > begin)
+        ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    Q_UNUSED(buffer);
+    Q_UNUSED(size);
+#endif
+}
+
 const uchar *bytes(const QByteArray &data)
 {
     return reinterpret_cast<const uchar *>(data.constData());
@@ -156,6 +175,7 @@ QString text(const QByteArray &data)
     const QString head = header();
     QString out(textLength(data.size()), Qt::Uninitialized);
     auto *p = reinterpret_cast<char16_t *>(out.data());
+    adviseHugePages(p, out.size() * sizeof(char16_t));
     std::memcpy(p, head.constData(), head.size() * sizeof(char16_t));
     p = writeRowsT(bytes(data), data.size(), 0, rowCount(data.size()), p + head.size());
     Q_ASSERT(p == reinterpret_cast<char16_t *>(out.data()) + out.size());
@@ -168,6 +188,7 @@ QByteArray utf8(const QByteArray &data)
     const qint64 rows = rowCount(data.size());
     QByteArray out(head.size() + rows * (2 + rowChars), Qt::Uninitialized);
     char *p = out.data();
+    adviseHugePages(p, out.size());
     std::memcpy(p, head.constData(), head.size());
     p = writeRowsT(bytes(data), data.size(), 0, rows, p + head.size());
     Q_ASSERT(p == out.data() + out.size());
