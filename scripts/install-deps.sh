@@ -9,6 +9,7 @@ packages=(
   libasound2-dev
   fonts-arphic-uming
   xxd xvfb xauth
+  desktop-file-utils appstream xdotool file
 )
 
 missing=()
