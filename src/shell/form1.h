@@ -88,6 +88,11 @@ public slots:
     void Timer1_Timer();
     void MSComm1_OnComm();
 
+    // ---- preview box (form1_image.cpp) ----
+    // Tells the operator that a selection in Text1 is too large to copy; connected to
+    // HexPreview::copyRefused.
+    void Text1_CopyRefused(qint64 characters);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;

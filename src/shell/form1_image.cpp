@@ -88,3 +88,12 @@ void Form1::BIN_SHOW()
     setPanelVisible(false);
     ALL_KEY(true);
 }
+
+void Form1::Text1_CopyRefused(qint64 characters)
+{
+    m_platform.dialogs.information(
+        this, ImageFile::refusalTitle(),
+        QStringLiteral(
+            "所选内容有%1个字符，太大，无法复制；最多可复制%2个字符，请少选一些行后再复制！")
+            .arg(QString::number(characters), QString::number(Text1->copyLimit())));
+}

@@ -107,6 +107,7 @@ private slots:
     void untickKeepsTextAndTickRebuilds();
     void everyClickSavesBeforeTheLayoutChanges();
     void fileDialogListsBinOfAnyCase();
+    void tooLargeCopyIsExplained();
 };
 
 void TestImageLoad::initTestCase()
@@ -448,6 +449,17 @@ void TestImageLoad::fileDialogListsBinOfAnyCase()
     QCOMPARE(dialogs.getOpenFileName(nullptr, QStringLiteral("(*.BIN)|*.BIN")), QString());
     QVERIFY(ran);
     QCOMPARE(listed.size(), 3);
+}
+
+void TestImageLoad::tooLargeCopyIsExplained()
+{
+    Harness h(true);
+    h.form->Text1_CopyRefused(344000138);
+    QCOMPARE(h.fakes.dialogs.messages.size(), 1);
+    QCOMPARE(h.fakes.dialogs.messages.first().title, QStringLiteral("提示信息!"));
+    QCOMPARE(h.fakes.dialogs.messages.first().text,
+             QStringLiteral("所选内容有344000138个字符，太大，无法复制；最多可复制33554432个字符，"
+                            "请少选一些行后再复制！"));
 }
 
 QTEST_MAIN(TestImageLoad)
