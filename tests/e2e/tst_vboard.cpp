@@ -114,7 +114,7 @@ void TestVBoard::exchanges_data()
         << QByteArrayList{reset, request, request, request, request, reset, request} << "|||A|A|||" << 0;
     QTest::newRow("repeated frame answered again") << none << 1 << false
         << (QByteArrayList{request, frame(1500), frame(1500)} + blocks(i1500)) << "A|B|B|C|D|" << 1500;
-    QTest::newRow("never A") << int(Fault::NeverA) << 1 << false << QByteArrayList{request, request} << "||" << 0;
+    QTest::newRow("never A") << int(Fault::NeverA) << 1 << false << QByteArrayList{request, frame(100), request} << "|||" << 0;
     QTest::newRow("never B") << int(Fault::NeverB) << 1 << false << QByteArrayList{request, frame(100), frame(100)} << "A|||" << 0;
     QTest::newRow("silent after 1 block") << int(Fault::SilentAfter) << 1 << false
         << (QByteArrayList{request, frame(3000)} + blocks(image(3000))) << "A|B|C|||" << 3000;

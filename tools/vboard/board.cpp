@@ -90,13 +90,12 @@ void Board::connectByte(QList<Write> &out)
     m_window.clear();
     if (m_options.autoResetOnly && !m_resetSeen)
         return;
-    if (++m_requestsSinceReset < m_options.answerRequest)
+    if (++m_requestsSinceReset < m_options.answerRequest || m_options.fault == Fault::NeverA)
         return;
     m_state = State::Length;
     m_frame.clear();
     m_strayDone = false;
-    if (m_options.fault != Fault::NeverA)
-        reply(out, 'A', m_options.replyDelayMs);
+    reply(out, 'A', m_options.replyDelayMs);
 }
 
 void Board::lengthByte(QList<Write> &out, char byte)
@@ -188,6 +187,12 @@ void Board::restart()
     m_frame.clear();
     m_block.clear();
     m_requestsSinceReset = 0;
+}
+
+void Board::setOptions(const Options &options)
+{
+    m_options = options;
+    abandon();
 }
 
 void Board::abandon()

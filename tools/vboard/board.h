@@ -55,6 +55,10 @@ public:
     QList<Write> feed(const QByteArray &bytes);
     QList<Write> feed(char byte);
 
+    // Power-cycles the board with other options: it waits for a request (and a reset request
+    // when it answers only after one).
+    void setOptions(const Options &options);
+
     // The host has gone quiet in the middle of a download: wait for a new request.
     void abandon();
 
