@@ -229,6 +229,7 @@ void Form1::createControls()
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Text1, &HexPreview::copyRefused, this, &Form1::Text1_CopyRefused);
     // Command3 ("重复下载") has no action.
 
     setFixedWidth(px(clientWidthTwips));
