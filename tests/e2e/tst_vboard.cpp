@@ -1,5 +1,13 @@
 // The virtual board's bootloader state machine, fed the host's stream in pieces.
 #include "board.h"
+#include "ptyboard.h"
+
+#include <QElapsedTimer>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
 
 #include <QTest>
 
@@ -76,6 +84,7 @@ private slots:
     void exchanges();
     void replyBytesAndDelays();
     void abandonAndStartOver();
+    void ptyBoardPacedAndRestartable();
 };
 
 void TestVBoard::exchanges_data()
@@ -193,6 +202,48 @@ void TestVBoard::abandonAndStartOver()
     board.abandon();
     QVERIFY(!board.midDownload());
     QCOMPARE(play(board, {request}), QStringLiteral("A|"));
+}
+
+void TestVBoard::ptyBoardPacedAndRestartable()
+{
+    // At 9600 baud the request's 3 bytes and the reply's 5 take 10 bit times each: the reply
+    // cannot be complete sooner than 8.3 ms after the request was written.
+    PtyBoard::Settings settings;
+    settings.baud = 9600;
+    settings.board.replyDelayMs = 0;
+    PtyBoard board(settings);
+    QVERIFY(board.open());
+    const int fd = ::open(board.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(fd >= 0);
+    termios tio{};
+    tcgetattr(fd, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(fd, TCSANOW, &tio);
+    auto exchange = [&](const QByteArray &out) {
+        QByteArray in;
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(::write(fd, out.constData(), size_t(out.size())), ssize_t(out.size()));
+        while (in.size() < 5 && t.elapsed() < 2000) {
+            pollfd p{fd, POLLIN, 0};
+            char buf[16];
+            if (::poll(&p, 1, 100) > 0) {
+                const ssize_t n = ::read(fd, buf, sizeof buf);
+                if (n > 0)
+                    in.append(buf, n);
+            }
+        }
+        QCOMPARE(in, QByteArray::fromHex("A1A2A32A1A"));
+        QVERIFY2(t.nsecsElapsed() >= 8'300'000, QByteArray::number(t.nsecsElapsed()));
+    };
+    for (int run = 0; run < 2; ++run) { // a stopped board runs again
+        std::thread loop([&] { board.run(false); });
+        exchange(request);
+        board.stop();
+        loop.join();
+        board.board().abandon();
+    }
+    ::close(fd);
 }
 
 QTEST_GUILESS_MAIN(TestVBoard)

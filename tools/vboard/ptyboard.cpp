@@ -230,14 +230,16 @@ void PtyBoard::run(bool once)
         const int r = ::ppoll(fds, 2, wait, nullptr);
         if (r < 0 && errno != EINTR)
             return;
-        if (fds[1].revents & POLLIN)
+        if (fds[1].revents & POLLIN) {
+            char drain[64];
+            while (::read(m_wake[0], drain, sizeof drain) > 0) {
+            }
             return;
+        }
         if (fds[0].revents & (POLLHUP | POLLERR) && !(fds[0].revents & POLLIN)) {
             // Nobody else has the slave open: wait for the program rather than spin.
             const timespec pause{0, 10 * msNs};
             ::ppoll(&fds[1], 1, &pause, nullptr);
-            if (fds[1].revents & POLLIN)
-                return;
         }
     }
 }
