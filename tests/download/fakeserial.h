@@ -4,8 +4,6 @@
 
 #include <QStringList>
 
-#include <functional>
-
 // A serial component in memory. Every property write the program makes lands in `log`, in
 // order ("Settings=115200,n,8,1", "Output=44 4D 46", "InBufferCount=0", "PortOpen=1"); a
 // write on a closed port is logged as "Output(closed)=..." and goes nowhere. The test puts
@@ -68,8 +66,6 @@ public:
         log << QStringLiteral("Output=") + (bytes.size() > 20
                                                 ? QStringLiteral("<%1 bytes>").arg(bytes.size())
                                                 : hex(bytes));
-        if (afterOutput)
-            afterOutput(bytes);
     }
 
     QByteArray Input() override
@@ -106,7 +102,6 @@ public:
     int reads = 0;     // reads of Input
     int openError = 0; // when set, opening raises this error number
     QStringList refusedSettings;
-    std::function<void(const QByteArray &)> afterOutput;
 
 private:
     short m_port = 1;

@@ -148,23 +148,18 @@ private slots:
     void otherContentIsDropped_data();
     void otherContentIsDropped();
     void startOnBusyPort();
-    void failurePanel_data();
-    void failurePanel();
     void imageTransfer_data();
     void imageTransfer();
     void imageTheFieldCannotDescribe();
     void refusedTypedRate();
-    void noImageEndsInDownloadFailure();
     void resetCycleAfterStop_data();
     void resetCycleAfterStop();
 
     void replyBInsideTailPump();
     void replyBInsideHeadPump();
-    void replyAInsideRequestPump();
     void stopInsideTickPump_data();
     void stopInsideTickPump();
     void stopThenStartInsideTickPump();
-    void eventsDuringAlarmDoNothing();
     void stopDuringAlarm();
     void stopThenStartDuringAlarm();
 
@@ -320,35 +315,6 @@ void TestDownloader::startOnBusyPort()
     QCOMPARE(rig.view.caption, QStringLiteral("单次下载"));
 }
 
-void TestDownloader::failurePanel_data()
-{
-    QTest::addColumn<int>("step");
-    QTest::addColumn<int>("preview");
-    QTest::addColumn<int>("top");
-    QTest::newRow("connection, preview off") << 2 << 0 << 300;
-    QTest::newRow("connection, preview on") << 2 << 1 << 1800;
-    QTest::newRow("download, preview on") << 3 << 1 << 1800;
-}
-
-void TestDownloader::failurePanel()
-{
-    QFETCH(int, step);
-    QFETCH(int, preview);
-    QFETCH(int, top);
-    Rig rig;
-    rig.load(1500);
-    rig.view.PREVIEW_BIN = qint16(preview);
-    rig.arrange(step, step == 2 ? 53 : 50);
-    rig.d.Timer1_Timer();
-    QCOMPARE(rig.serial.log, failureLog(step == 2, top));
-    QCOMPARE(rig.fp.tone.beeps.size(), 5);
-    QVERIFY(rig.idleAfterEnd());
-    // The status line and the panel's lines keep the failure texts.
-    QCOMPARE(rig.view.status, step == 2 ? QStringLiteral("连接失败") : QStringLiteral("下载失败"));
-    QCOMPARE(rig.view.panel2, QStringLiteral(" 请检查硬件连接"));
-    QVERIFY(!rig.view.panelVisible);
-}
-
 // ---------------------------------------------------------------- image transfer
 
 void TestDownloader::imageTransfer_data()
@@ -432,26 +398,6 @@ void TestDownloader::refusedTypedRate()
     QCOMPARE(rig.d.DOWN_STEP, qint16(1));
 }
 
-void TestDownloader::noImageEndsInDownloadFailure()
-{
-    Rig rig;
-    rig.arrange(0, 0);
-    rig.d.Command1_Click();
-    rig.d.Timer1_Timer();
-    rig.reply(Reply::A);
-    rig.serial.log.clear();
-    rig.d.Timer1_Timer();
-    QCOMPARE(rig.serial.log, lengthFrame("00 00 00 00"));
-    rig.serial.log.clear();
-    rig.reply(Reply::B); // block 0 does not exist: nothing is written
-    QCOMPARE(rig.d.DOWN_STEP, qint16(3));
-    for (int i = 0; i < 50; ++i)
-        rig.d.Timer1_Timer();
-    QVERIFY(rig.serial.log.isEmpty());
-    rig.d.Timer1_Timer();
-    QCOMPARE(rig.serial.log, failureLog(false));
-}
-
 void TestDownloader::resetCycleAfterStop_data()
 {
     QTest::addColumn<int>("leftOver");  // TICK_COUNT as the stopped run left it
@@ -523,21 +469,6 @@ void TestDownloader::replyBInsideHeadPump()
     QCOMPARE(rig.d.DOWN_STEP, qint16(3));
 }
 
-void TestDownloader::replyAInsideRequestPump()
-{
-    Rig rig;
-    rig.load(1500);
-    rig.arrange(1, 0);
-    rig.fp.pump.hook = [&] { rig.reply(Reply::A); };
-    rig.d.Timer1_Timer();
-    QCOMPARE(rig.d.DOWN_STEP, qint16(2));
-    QCOMPARE(rig.serial.log, sent("44 4D 46") + QStringList{"InBufferCount=0"});
-    rig.fp.pump.hook = nullptr;
-    rig.serial.log.clear();
-    rig.d.Timer1_Timer();
-    QCOMPARE(rig.serial.log, lengthFrame("00 01 01 DC"));
-}
-
 void TestDownloader::stopInsideTickPump_data()
 {
     QTest::addColumn<int>("step");
@@ -596,24 +527,6 @@ void TestDownloader::stopThenStartInsideTickPump()
     QCOMPARE(rig.serial.log, sent("B1 B2 B3") + stopLog() + startLog());
     QCOMPARE(rig.d.DOWN_STEP, qint16(1));
     QCOMPARE(rig.d.TICK_COUNT, qint16(1));
-}
-
-void TestDownloader::eventsDuringAlarmDoNothing()
-{
-    Rig rig;
-    rig.load(1500);
-    rig.arrange(3, 50);
-    int delays = 0;
-    rig.fp.pump.hook = [&] {
-        if (++delays != 2)
-            return;
-        rig.d.Timer1_Timer();
-        rig.reply(Reply::C);
-        rig.reply(Reply::B);
-    };
-    rig.d.Timer1_Timer();
-    QCOMPARE(rig.serial.log, failureLog(false));
-    QCOMPARE(rig.serial.reads, 2); // read while idle, and dropped
 }
 
 void TestDownloader::stopDuringAlarm()
