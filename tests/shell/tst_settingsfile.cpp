@@ -20,10 +20,7 @@ private slots:
     void defaultsAreThe32Bytes();
     void parse_data();
     void parse();
-    void hugeLineCostsNoMemory();
-    void readRefusesWhatIsNotARegularFile();
     void writeReplacesAtomically();
-    void writeIntoUnwritablePlaceFails();
 };
 
 void TestSettingsFile::defaultsAreThe32Bytes()
@@ -80,36 +77,6 @@ void TestSettingsFile::parse()
     QCOMPARE(values, after);
 }
 
-void TestSettingsFile::hugeLineCostsNoMemory()
-{
-    // A 64 MB single line then a valid one: read as a stream, the key still counts.
-    QTemporaryDir dir;
-    const QString path = dir.filePath("VANTREL_SET.SB");
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("XZBTL");
-    const QByteArray chunk(1 << 20, 'x');
-    for (int i = 0; i < 64; ++i)
-        f.write(chunk);
-    f.write("2\r\nRESET1\r\n");
-    f.close();
-    StoredSettings values;
-    QVERIFY(readSettingsFile(path, values));
-    QCOMPARE(values, (StoredSettings{2, 0, 1, 0}));
-}
-
-void TestSettingsFile::readRefusesWhatIsNotARegularFile()
-{
-    QTemporaryDir dir;
-    StoredSettings values{1, 1, 1, 1};
-    QVERIFY(!readSettingsFile(dir.filePath("missing"), values));
-    QDir(dir.path()).mkdir("folder");
-    QVERIFY(!readSettingsFile(dir.filePath("folder"), values));
-    QFile::link("/dev/zero", dir.filePath("device"));
-    QVERIFY(!readSettingsFile(dir.filePath("device"), values));
-    QCOMPARE(values, (StoredSettings{1, 1, 1, 1}));
-}
-
 void TestSettingsFile::writeReplacesAtomically()
 {
     QTemporaryDir dir;
@@ -120,16 +87,6 @@ void TestSettingsFile::writeReplacesAtomically()
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("XZBTL0\r\nFWBTL6\r\nRESET1\r\nYULAN1\r\n"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList("VANTREL_SET.SB"));
-}
-
-void TestSettingsFile::writeIntoUnwritablePlaceFails()
-{
-    QTemporaryDir dir;
-    QDir(dir.path()).mkdir("VANTREL_SET.SB"); // a folder where the file should be
-    QVERIFY(!writeSettingsFile(dir.filePath("VANTREL_SET.SB"), StoredSettings::defaults()));
-    QVERIFY(QFileInfo(dir.filePath("VANTREL_SET.SB")).isDir());
-    QVERIFY(!writeSettingsFile(dir.filePath("no/such/folder/VANTREL_SET.SB"),
-                               StoredSettings::defaults()));
 }
 
 QTEST_GUILESS_MAIN(TestSettingsFile)
