@@ -18,6 +18,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <pty.h>
+#include <unistd.h>
+
 namespace
 {
 
@@ -45,7 +48,12 @@ int main(int argc, char *argv[])
     QDir().mkpath(out);
 
     QTemporaryDir config;
+    // One pseudo-terminal linked as COM1, so the port list shows an entry.
     QDir(config.path()).mkpath(QStringLiteral("ports"));
+    int master = -1, slave = -1;
+    char name[256] = {};
+    if (openpty(&master, &slave, name, nullptr, nullptr) == 0)
+        QFile::link(QString::fromLocal8Bit(name), config.path() + QStringLiteral("/ports/com1"));
     SilentTone tone;
     SteadyClock clock;
     QtEventPump pump;
@@ -72,5 +80,7 @@ int main(int argc, char *argv[])
     form.Check2->setChecked(true);
     QCoreApplication::processEvents();
     form.grab().save(out + QStringLiteral("/window-preview.png"));
+    ::close(master);
+    ::close(slave);
     return 0;
 }
