@@ -1,0 +1,175 @@
+#include "portmap.h"
+#include "ptypeer.h"
+#include "qtserialcomponent.h"
+#include "tone.h"
+
+#include <QtTest>
+
+#include <ctime>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace
+{
+
+// A board on a pty linked as COM1; the component looks for lock files in a folder of its own.
+struct Rig {
+    QTemporaryDir config, locks;
+    PtyPeer peer;
+    PortMap map{config.path()};
+    QtSerialComponent com{map};
+    Rig()
+    {
+        peer.linkAs(config.path() + "/ports", 1);
+        com.setLockDir(locks.path());
+    }
+    speed_t speed() const
+    {
+        termios t{};
+        tcgetattr(peer.slaveFd(), &t);
+        return cfgetospeed(&t);
+    }
+    bool deviceFree() const
+    {
+        return flock(peer.slaveFd(), LOCK_EX | LOCK_NB) == 0 && flock(peer.slaveFd(), LOCK_UN) == 0;
+    }
+};
+
+} // namespace
+
+class TestPlatform : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_home.path().toLocal8Bit()); }
+
+    void portMap()
+    {
+        QTemporaryDir config;
+        PortMap map(config.path(), [] {
+            return QStringList{"/dev/ttyS10", "/dev/ttyS2", "/dev/ttyUSB10", "/dev/ttyACM1",
+                               "/dev/ttyUSB2"};
+        });
+        QStringList system;
+        for (int n = 0; n <= 6; ++n)
+            system << map.pathFor(n);
+        QCOMPARE(system, (QStringList{"", "/dev/ttyACM1", "/dev/ttyUSB2", "/dev/ttyUSB10",
+                                      "/dev/ttyS2", "/dev/ttyS10", ""}));
+
+        // Once <config>/ports exists only its links count: missing and dangling ones are no port.
+        const QString ports = config.path() + "/ports";
+        QFile target(config.path() + "/device");
+        QVERIFY(QDir().mkpath(ports) && target.open(QIODevice::WriteOnly));
+        QFile::link(target.fileName(), ports + "/com1");
+        QFile::link(config.path() + "/gone", ports + "/com3");
+        const QStringList linked{map.deviceFor(1), map.deviceFor(2), map.deviceFor(3)};
+        QCOMPARE(linked, (QStringList{QFileInfo(target).canonicalFilePath(), "", ""}));
+    }
+
+    void busy_data()
+    {
+        QTest::addColumn<QString>("holder"); // "flock", "excl" or a lock file
+        QTest::addColumn<QByteArray>("lockText");
+        QTest::addColumn<bool>("busy");
+        const QByteArray live = "    " + QByteArray::number(getppid()) + "\n";
+        QTest::newRow("flock by another open file") << "flock" << QByteArray() << true;
+        QTest::newRow("tty in exclusive mode") << "excl" << QByteArray() << true;
+        QTest::newRow("lock file, live process") << "file" << live << true;
+        QTest::newRow("lock file, dead process") << "file" << QByteArray("2147483646\n") << false;
+    }
+    void busy()
+    {
+        QFETCH(QString, holder);
+        QFETCH(QByteArray, lockText);
+        QFETCH(bool, busy);
+        Rig r;
+        const int fd = open(qPrintable(r.peer.slavePath()), O_RDWR | O_NOCTTY);
+        QVERIFY(holder != "flock" || flock(fd, LOCK_EX | LOCK_NB) == 0);
+        QVERIFY(holder != "excl" || ioctl(fd, TIOCEXCL) == 0);
+        QFile lock(r.locks.filePath("LCK.." + QFileInfo(r.peer.slavePath()).fileName()));
+        QVERIFY(lockText.isEmpty() || (lock.open(QIODevice::WriteOnly) && lock.write(lockText)));
+        lock.close();
+        try {
+            r.com.setPortOpen(true);
+            QVERIFY(!busy);
+        } catch (const CommError &e) {
+            QCOMPARE(e.number(), 8005);
+        }
+        QCOMPARE(r.com.PortOpen(), !busy);
+        r.com.setPortOpen(false);
+        close(fd);
+        QVERIFY(r.deviceFree()); // a refused open keeps no hold on the device
+    }
+
+    void sessionUntilTheDeviceIsGone()
+    {
+        Rig r;
+        QByteArray all;
+        for (int i = 0; i < 256; ++i)
+            all.append(char(i));
+        r.com.setOutput("closed: skipped");
+        r.peer.write("stale");
+        r.com.setPortOpen(true); // drops what waited before the open
+        r.com.setOutput(all);
+        r.com.setSettings("115200,n,8,1"); // after bytes already written
+        r.com.setOutput("DMF");
+        QCOMPARE(r.peer.readExactly(259), all + "DMF");
+        QCOMPARE(r.speed(), speed_t(B115200));
+        // Refused by the component (the rate is 2^64 + 9600), or by the driver (a pty has no
+        // parity): nothing changes.
+        for (const char *refused : {"18446744073709561216,n,8,1", "9600,n,8,1.5", "9600,e,8,1"})
+            QVERIFY_THROWS_EXCEPTION(CommError, r.com.setSettings(refused));
+        QCOMPARE(r.speed(), speed_t(B115200));
+        r.peer.write(all);
+        QTRY_COMPARE(r.com.InBufferCount(), 256);
+        QCOMPARE(r.com.Input(), all);
+
+        r.com.setRThreshold(5);
+        r.com.setInputLen(5);
+        QByteArrayList got;
+        connect(&r.com, &SerialComponent::OnComm, this, [&] { got.append(r.com.Input()); });
+        r.peer.write("ABCD");
+        QTest::qWait(30);
+        QVERIFY(got.isEmpty());
+        r.peer.write("E0123456789");
+        QTRY_COMPARE(got, QByteArrayList({"ABCDE", "01234", "56789"}));
+
+        r.peer.closeMaster(); // the adapter is pulled out
+        QTRY_VERIFY(!r.com.PortOpen());
+        r.com.setOutput("DMF");
+        const std::clock_t cpu = std::clock();
+        QTest::qWait(200);
+        QVERIFY2((std::clock() - cpu) * 1000 / CLOCKS_PER_SEC < 50, "the event loop spins");
+        QVERIFY(r.deviceFree());
+    }
+
+    // No sound card here: a beep is a silent wait of its length. ALSA's null device stands in
+    // for a card (second: ALSA keeps its configuration for the rest of the process).
+    void beepTakesItsTimeSilently()
+    {
+        for (const char *config : {"", "pcm.!default { type null }"}) {
+            QTemporaryFile err, conf;
+            QVERIFY(err.open() && conf.open() && conf.write(config) >= 0 && conf.flush());
+            if (*config)
+                qputenv("ALSA_CONFIG_PATH", conf.fileName().toLocal8Bit());
+            const int saved = dup(STDERR_FILENO);
+            dup2(err.handle(), STDERR_FILENO);
+            QElapsedTimer t;
+            t.start();
+            AlsaTone().Beep(5000, 30);
+            const qint64 spent = t.elapsed();
+            dup2(saved, STDERR_FILENO);
+            QVERIFY2(close(saved) == 0 && spent >= 25 && spent < 1000, QByteArray::number(spent));
+            QVERIFY(err.seek(0)); // the descriptor's offset stands after what was written
+            QCOMPARE(err.readAll(), QByteArray());
+        }
+    }
+
+private:
+    QTemporaryDir m_home;
+};
+
+QTEST_GUILESS_MAIN(TestPlatform)
+#include "tst_platform.moc"
