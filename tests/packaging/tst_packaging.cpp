@@ -1,0 +1,98 @@
+// The Debian package CPack makes from the install tree, unpacked and checked with the tools a
+// distribution uses, and the program it installs, started on a display of its own.
+#include <QtTest>
+
+// Runs a command to its end: true when it exited with code 0. `out` gets what it printed.
+static bool run(const QStringList &command, QByteArray &out,
+                const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(command[0], command.mid(1));
+    const bool ok = p.waitForFinished(150000) && p.exitStatus() == 0 && p.exitCode() == 0;
+    out = p.readAllStandardOutput() + p.readAllStandardError();
+    return ok;
+}
+
+class TestPackaging : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        const QString config = VANTREL_BINARY_DIR "/CPackConfig.cmake";
+        QVERIFY2(run({VANTREL_CPACK, "-G", "DEB", "--config", config, "-B", path("out")}, m_out),
+                 m_out);
+        const QStringList debs = QDir(path("out")).entryList({"*.deb"});
+        QCOMPARE(debs.size(), 1);
+        m_deb = path("out/" + debs[0]);
+        QVERIFY2(run({"dpkg-deb", "-x", m_deb, path("root")}, m_out), m_out);
+    }
+
+    void validators() // desktop-file-validate prints its hints with exit code 0: none allowed
+    {
+        QVERIFY2(run({"desktop-file-validate", m_desktop}, m_out) && m_out.isEmpty(), m_out);
+        const QString metainfo = "root/usr/share/metainfo/" VANTREL_APPSTREAM_ID ".metainfo.xml";
+        QVERIFY2(run({"appstreamcli", "validate", "--no-net", path(metainfo)}, m_out), m_out);
+    }
+
+    // The files the desktop entry names, and the runtime the program needs.
+    void contents()
+    {
+        const QSettings entry(m_desktop, QSettings::IniFormat);
+        const QString icon = entry.value("Desktop Entry/Icon").toString();
+        QStringList files{path("root/usr/bin/") + entry.value("Desktop Entry/Exec").toString(),
+                          path("root/usr/share/icons/hicolor/scalable/apps/" + icon + ".svg")};
+        for (const QString &size : QString(VANTREL_ICON_SIZES).split(','))
+            files << path("root/usr/share/icons/hicolor/%1x%1/apps/%2.png").arg(size, icon);
+        for (const QString &file : files)
+            QVERIFY2(QFileInfo(file).isFile(), qPrintable(file));
+
+        QVERIFY2(run({"dpkg-deb", "-f", m_deb, "Depends"}, m_out), m_out);
+        const QString depends =
+            "," + QString(m_out).remove(QRegularExpression("\\([^)]*\\)|\\s")).replace('|', ',');
+        for (const char *p : {"libc6", "libstdc++6", "libqt6widgets6", "libqt6serialport6",
+                              "libasound2", "qt6-qpa-plugins", "fonts-arphic-uming"})
+            QVERIFY2((depends + ",").contains(QString(",%1,").arg(p)), m_out);
+    }
+
+    void installedProgramEndsByItsExitButton()
+    {
+        QProcess xvfb; // a display of its own, with no window manager: the window sits at 0, 0
+        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+        QByteArray display = ":";
+        while (!display.endsWith('\n') && xvfb.waitForReadyRead(10000))
+            display += xvfb.readAllStandardOutput();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", display.trimmed());
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("XDG_CONFIG_HOME", path("config"));
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(path("root/usr/bin/vantrel"));
+        // Click "退 出" (6840..8295 x 840..1335 twips, 15 twips to the pixel) once the window is
+        // there, and again while the program runs on: a click before it takes input is lost.
+        for (int i = 0; i < 10 && program.state() != QProcess::NotRunning; ++i) {
+            run({"xdotool", "search", "--onlyvisible", "--name", "^Vantrel$", "mousemove",
+                 "--window", "%1", "504", "72", "click", "1"},
+                m_out, env);
+            program.waitForFinished(1000);
+        }
+        QVERIFY2(program.state() == QProcess::NotRunning && program.exitStatus() == 0 &&
+                     program.exitCode() == 0,
+                 m_out + program.readAllStandardError());
+        QVERIFY(QFileInfo(path("config/vantrel/VANTREL_SET.SB")).size() > 0);
+        xvfb.terminate();
+        QVERIFY(xvfb.waitForFinished());
+    }
+
+private:
+    QString path(const QString &relative) const { return m_work.filePath(relative); }
+    QTemporaryDir m_work;
+    QString m_deb;
+    const QString m_desktop = path("root/usr/share/applications/" VANTREL_DESKTOP_ID ".desktop");
+    QByteArray m_out; // what the latest command printed
+};
+
+QTEST_GUILESS_MAIN(TestPackaging)
+#include "tst_packaging.moc"
