@@ -29,45 +29,31 @@ struct E2eRig {
     explicit E2eRig(const VBoard::Options &options = {})
         : board(settingsFor(options)), config(prepareConfig(home)), ports(config), comm(ports)
     {
-        fp.pump.clock = &fp.clock;
         if (!board.open())
             qFatal("no pseudo-terminal");
-        QDir().mkpath(config + QStringLiteral("/ports"));
         QFile::link(board.slavePath(), config + QStringLiteral("/ports/com%1").arg(com));
         comm.setLockDir(home.path());
-
         notifier = std::make_unique<QSocketNotifier>(board.masterFd(), QSocketNotifier::Read);
         QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] { serviceBoard(); });
         wake.setSingleShot(true);
         wake.setTimerType(Qt::PreciseTimer);
         QObject::connect(&wake, &QTimer::timeout, [this] { serviceBoard(); });
-
         form = std::make_unique<Form1>(fp.platform, comm, config);
         form->Timer1->stop(); // ticks are driven by hand unless a test starts the timer
         form->Form_Load();
         fp.tone.beeps.clear();
     }
 
-    ~E2eRig()
-    {
-        form.reset();
-        notifier.reset();
-    }
-
+    // No pacing, and a download the host leaves is never given up.
     static PtyBoard::Settings settingsFor(const VBoard::Options &options)
     {
-        PtyBoard::Settings s;
-        s.board = options;
-        s.idleResetMs = 0;
-        return s;
+        return {options, 0, 0};
     }
-
     static QString prepareConfig(QTemporaryDir &home)
     {
         qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-        const QString dir = home.path() + QStringLiteral("/vantrel");
-        QDir().mkpath(dir);
-        return dir;
+        QDir().mkpath(home.filePath("vantrel/ports"));
+        return home.filePath("vantrel");
     }
 
     void serviceBoard()
@@ -87,13 +73,10 @@ struct E2eRig {
 
     void load(const QByteArray &data)
     {
-        image = data;
-        form->image.replaceImage(data);
+        form->image.replaceImage(image = data);
         form->Command1->setEnabled(true);
     }
-
     void setAutoReset(bool on) { form->Check1->setChecked(on); }
-
     void click() { form->Command1->click(); }
 
     // One tick, then the events it leaves behind, for at least `ms` milliseconds.
@@ -118,8 +101,8 @@ struct E2eRig {
     QString status() const { return form->Label8->text(); }
     bool idle() const
     {
-        return form->download.DOWN_STEP == 0 && form->download.DOWN_ACTIVE == 0 &&
-               !comm.PortOpen() && form->Command1->text() == QStringLiteral("单次下载") &&
+        return !form->download.DOWN_STEP && !form->download.DOWN_ACTIVE && !comm.PortOpen() &&
+               form->Command1->text() == QStringLiteral("单次下载") &&
                form->Command1->isEnabled() && form->Command2->isEnabled() &&
                form->ComboComm->isEnabled() && form->Check1->isEnabled();
     }

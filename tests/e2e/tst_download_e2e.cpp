@@ -1,28 +1,36 @@
 // Whole downloads over pseudo-terminals: the main window, the real serial component and a
-// virtual board, checked byte for byte on the wire and by what the window shows at each end.
+// virtual board, checked byte for byte on the wire and by what the window shows at each end;
+// and the virtual board's own state machine, fed the host's stream in pieces.
 #include "e2erig.h"
 
+#include "protocol.h"
 #include "shape.h"
 
 #include <QGroupBox>
 #include <QProcess>
-#include <QTest>
 
 using VBoard::Fault;
-using VBoard::Options;
+Q_DECLARE_METATYPE(VBoard::Options)
 
 namespace
 {
 
-Options withFault(Fault fault, int silentAfter = 0)
-{
-    Options o;
-    o.fault = fault;
-    o.silentAfter = silentAfter;
-    return o;
-}
-
 const QString success = QStringLiteral("       下载成功");
+
+// Ticks until the run ends or `limit` ticks have passed. After a tick that asks the board
+// something, the board's answer is awaited before the next tick would clear it.
+void run(E2eRig &rig, int limit)
+{
+    for (int i = 0; i < limit && rig.step() != 0; ++i) {
+        const int step = rig.step();
+        const bool asks =
+            step == 1 ||
+            (step == 2 && Protocol::isLengthFrameTick(rig.form->download.TICK_COUNT + 1));
+        rig.tick();
+        for (int ms = 0; asks && rig.step() == step && ms < 50; ++ms)
+            E2eRig::settle(1);
+    }
+}
 
 } // namespace
 
@@ -30,306 +38,113 @@ class TestDownloadE2e : public QObject
 {
     Q_OBJECT
 private slots:
-    void exactBytes_data();
-    void exactBytes();
-    void thirdRequestAfterReset();
+    void runs_data();
+    void runs();
     void wrongStepRepliesDropped();
-    void strayByteBeforeReplyB();
-    void boardNeverAnswers();
-    void replyAButNeverB_data();
-    void replyAButNeverB();
-    void silenceMidImage();
-    void noReplyD();
-    void runWithoutImage();
-    void ttyDisappearsMidRun();
-    void stopThenStartWithAutoReset();
     void virtualBoardProgram();
+    void boardExchanges_data();
+    void boardExchanges();
 };
 
-void TestDownloadE2e::exactBytes_data()
+void TestDownloadE2e::runs_data()
 {
-    QTest::addColumn<int>("length");
+    QTest::addColumn<VBoard::Options>("board");
+    QTest::addColumn<int>("length"); // of the image; 0: none loaded
     QTest::addColumn<bool>("autoReset");
+    QTest::addColumn<bool>("preview");
+    QTest::addColumn<int>("ticks"); // at most; a run still going on then is stopped
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QByteArray>("wire"); // everything the board received
+    const auto image = testImage;
+    // clang-format off
     for (int length : {100, 1500, 2048, 70000})
         for (bool autoReset : {false, true})
-            QTest::addRow("%d%s", length, autoReset ? ", auto reset" : "") << length << autoReset;
+            QTest::addRow("%d%s", length, autoReset ? ", auto reset" : "") << VBoard::Options{} << length << autoReset << false << 1000 << success
+                << (autoReset ? resetRequest : QByteArray()) + downloadRequest + lengthFrame(length) + image(length);
+    QTest::newRow("answers the 3rd request after a reset") << VBoard::Options{.autoResetOnly = true, .answerRequest = 3} << 1500 << true << false << 1000 << success
+        << resetRequest + downloadRequest.repeated(3) + lengthFrame(1500) + image(1500);
+    // 00 B1 B2 B3 2B does not match: the frame goes out again on the 5th tick.
+    QTest::newRow("stray byte before B") << VBoard::Options{.fault = Fault::StrayByte} << 1500 << false << false << 1000 << success
+        << downloadRequest + lengthFrame(1500).repeated(2) + image(1500);
+    QTest::newRow("never answers") << VBoard::Options{.fault = Fault::NeverA} << 1500 << false << false << 5 << "连接中……" << downloadRequest.repeated(5);
+    QTest::newRow("A, never B") << VBoard::Options{.fault = Fault::NeverB} << 1500 << false << false << 1000 << "连接失败"
+        << downloadRequest + lengthFrame(1500).repeated(11);
+    QTest::newRow("silent after a block, preview on") << VBoard::Options{.fault = Fault::SilentAfter, .silentAfter = 1} << 3000 << false << true << 1000 << "下载失败"
+        << downloadRequest + lengthFrame(3000) + image(2048);
+    QTest::newRow("never D") << VBoard::Options{.fault = Fault::NeverD} << 1500 << false << false << 30 << "下载进度：99%"
+        << downloadRequest + lengthFrame(1500) + image(1500);
+    QTest::newRow("no image") << VBoard::Options{} << 0 << false << false << 1000 << "下载失败" << downloadRequest + lengthFrame(0);
+    // clang-format on
 }
 
-void TestDownloadE2e::exactBytes()
+void TestDownloadE2e::runs()
 {
+    QFETCH(VBoard::Options, board);
     QFETCH(int, length);
     QFETCH(bool, autoReset);
-    E2eRig rig;
-    rig.load(testImage(length));
+    QFETCH(bool, preview);
+    QFETCH(int, ticks);
+    QFETCH(QString, status);
+    E2eRig rig(board);
+    if (length)
+        rig.load(testImage(length));
+    else
+        rig.form->ALL_KEY(true); // an unlock enables the button before any load
     rig.setAutoReset(autoReset);
+    rig.form->Check2->setChecked(preview);
+    // During the failure alarm the panel is up, the run is already idle, and bytes that
+    // arrive are read and dropped.
+    int alarm = 0;
+    rig.fp.tone.onBeep = [&] {
+        if (rig.form->Frame4->isHidden())
+            return; // a click's beep
+        QCOMPARE(rig.step(), 0);
+        QCOMPARE(rig.form->Label1->text(), "    " + status + "   ");
+        QCOMPARE(rig.form->Label7->text(), QStringLiteral(" 请检查硬件连接"));
+        QCOMPARE(rig.form->frame4TopTwips(), preview ? 1800 : 300);
+        if (++alarm == 2)
+            rig.board.writeRaw(QByteArray::fromHex("B1B2B32B1BD1D2D32D1D"));
+        if (alarm == 4)
+            QCOMPARE(rig.comm.InBufferCount(), 0);
+    };
     rig.click();
     QCOMPARE(rig.status(), QStringLiteral("连接中……"));
-    if (autoReset) {
-        rig.tick(5); // the reset request, at the reset rate
-        QCOMPARE(rig.comm.Settings(), rig.form->Combo2->currentText() + ",n,8,1");
-    }
-    rig.tick();
-    QCOMPARE(rig.comm.Settings(), rig.form->Comboxzbtv->currentText() + ",n,8,1");
-    QTRY_COMPARE_WITH_TIMEOUT(rig.step(), 2, 2000);
-    rig.tick(); // the length frame; reply B then drives every block
-    QTRY_COMPARE_WITH_TIMEOUT(rig.status(), success, 5000);
+    run(rig, ticks);
+    const bool stopped = rig.step() != 0;
+    if (stopped) // only a stop ends steps 1 and 4
+        rig.click();
 
-    const QByteArray expected = (autoReset ? resetRequest : QByteArray()) + downloadRequest +
-                                lengthFrame(length) + rig.image;
-    QCOMPARE(rig.board.received(), expected);
-    QCOMPARE(rig.board.board().image(), rig.image);
+    QCOMPARE(rig.status(), status);
     QVERIFY(rig.idle());
-    QCOMPARE(rig.form->Shape2->widthTwips(), 8145.0);
-    QCOMPARE(rig.fp.tone.beeps.size(), 1); // the click's own; success is silent
-}
-
-void TestDownloadE2e::thirdRequestAfterReset()
-{
-    Options options;
-    options.autoResetOnly = true;
-    options.answerRequest = 3;
-    E2eRig rig(options);
-    rig.load(testImage(1500));
-    rig.setAutoReset(true);
-    rig.click();
-    for (int i = 0; i < 3; ++i)
-        rig.tick(5);
-    QCOMPARE(rig.step(), 1);
-    rig.tick();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.step(), 2, 2000);
-    QCOMPARE(rig.board.received(),
-             resetRequest + downloadRequest + downloadRequest + downloadRequest);
-    rig.tick();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.status(), success, 5000);
+    QVERIFY(rig.form->Frame4->isHidden());
+    QTEST(rig.board.received(), "wire");
+    QCOMPARE(alarm, status.endsWith(QStringLiteral("失败")) ? 5 : 0);
+    QCOMPARE(rig.fp.tone.beeps.size(), 1 + alarm + stopped); // success is silent
+    if (status == success || status.endsWith("99%"))
+        QCOMPARE(rig.form->Shape2->widthTwips(), 8145.0); // the last block's width stays
 }
 
 void TestDownloadE2e::wrongStepRepliesDropped()
 {
-    // A board that says nothing by itself; the test writes every reply.
-    E2eRig rig(withFault(Fault::NeverA));
+    // A board that says nothing by itself: in each step the test writes the other steps'
+    // replies, which change nothing, then the step's own.
+    E2eRig rig({.fault = Fault::NeverA});
     rig.load(testImage(1500));
     rig.click();
-    rig.tick();
-    auto reply = [&](char letter) {
-        const int x = 0xA + letter - 'A';
-        const char bytes[5] = {char(x << 4 | 1), char(x << 4 | 2), char(x << 4 | 3), char(0x20 | x),
-                               char(0x10 | x)};
-        rig.board.writeRaw(QByteArray(bytes, 5));
-        E2eRig::settle(10);
-    };
-    const struct {
-        int step;
-        const char *wrong;
-        char right;
-    } steps[] = {{1, "BCD", 'A'}, {2, "ACD", 'B'}, {3, "ABD", 'C'}, {4, "ABC", 'D'}};
-    for (const auto &s : steps) {
-        if (s.step == 2 || s.step == 3)
-            rig.tick(); // a count that a wrong reply must not reset
+    for (const char *replies : {"BCDA", "ACDB", "ABDC", "ABCD"}) {
+        const int step = rig.step();
+        rig.tick(); // in steps 2 and 3 a count that a wrong reply must not reset
         const qint16 count = rig.form->download.TICK_COUNT;
-        for (const char *w = s.wrong; *w; ++w)
-            reply(*w);
-        QCOMPARE(rig.step(), s.step);
-        QCOMPARE(rig.form->download.TICK_COUNT, count);
-        QCOMPARE(rig.comm.InBufferCount(), 0); // read and dropped
-        reply(s.right);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.step() != s.step, 2000);
+        for (const char *r = replies; *r; ++r) {
+            QCOMPARE(QPair(rig.step(), rig.form->download.TICK_COUNT), QPair(step, count));
+            rig.board.writeRaw(Protocol::replyBytes(Protocol::Reply(*r - 'A' + 0xA)));
+            E2eRig::settle(10);
+            QCOMPARE(rig.comm.InBufferCount(), 0); // read, and dropped unless the step's own
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(rig.step() != step, 2000);
     }
     QCOMPARE(rig.status(), success);
     QCOMPARE(rig.board.received(), downloadRequest + lengthFrame(1500) + rig.image);
-}
-
-void TestDownloadE2e::strayByteBeforeReplyB()
-{
-    // 00 B1 B2 B3 2B does not match and is dropped; the host repeats the frame on the 5th tick
-    // and the board's second, clean reply B starts the blocks.
-    E2eRig rig(withFault(Fault::StrayByte));
-    rig.load(testImage(1500));
-    rig.click();
-    rig.tick();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.step(), 2, 2000);
-    rig.tick(20);
-    QCOMPARE(rig.step(), 2);
-    for (int i = 2; i <= 4; ++i)
-        rig.tick(5);
-    QCOMPARE(rig.step(), 2);
-    rig.tick();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.status(), success, 5000);
-    QCOMPARE(rig.board.received(),
-             downloadRequest + lengthFrame(1500) + lengthFrame(1500) + rig.image);
-}
-
-void TestDownloadE2e::boardNeverAnswers()
-{
-    // Real 10 ms ticks: the request goes out on every one until the operator stops.
-    E2eRig rig(withFault(Fault::NeverA));
-    rig.load(testImage(1500));
-    rig.form->Timer1->start();
-    rig.click();
-    QTest::qWait(300);
-    QCOMPARE(rig.step(), 1);
-    QCOMPARE(rig.status(), QStringLiteral("连接中……"));
-    const QByteArray wire = rig.board.received();
-    QVERIFY2(wire.size() >= 10 * 3, QByteArray::number(wire.size()));
-    QCOMPARE(wire, downloadRequest.repeated(wire.size() / 3));
-    rig.click();
-    QVERIFY(rig.idle());
-    QCOMPARE(rig.status(), QStringLiteral("连接中……"));
-    QCOMPARE(rig.fp.tone.beeps.size(), 2);
-}
-
-void TestDownloadE2e::replyAButNeverB_data()
-{
-    QTest::addColumn<bool>("preview");
-    QTest::addColumn<int>("top");
-    QTest::newRow("preview off") << false << 300;
-    QTest::newRow("preview on") << true << 1800;
-}
-
-void TestDownloadE2e::replyAButNeverB()
-{
-    QFETCH(bool, preview);
-    QFETCH(int, top);
-    E2eRig rig(withFault(Fault::NeverB));
-    rig.form->Check2->setChecked(preview);
-    rig.load(testImage(1500));
-    rig.click();
-    rig.tick();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.step(), 2, 2000);
-
-    // During the alarm: the panel is up, the run is already idle, and bytes that arrive are
-    // read and dropped.
-    int beeps = 0;
-    bool panelOk = true;
-    QByteArray wireDuringAlarm;
-    rig.fp.tone.onBeep = [&] {
-        ++beeps;
-        panelOk = panelOk && !rig.form->Frame4->isHidden() &&
-                  rig.form->Label1->text() == QStringLiteral("    连接失败   ") &&
-                  rig.form->Label7->text() == QStringLiteral(" 请检查硬件连接") &&
-                  rig.form->frame4TopTwips() == top && rig.step() == 0;
-        if (beeps == 2) {
-            wireDuringAlarm = rig.board.received();
-            rig.board.writeRaw(QByteArray::fromHex("B1B2B32B1BD1D2D32D1D"));
-        }
-        if (beeps == 4) {
-            QCOMPARE(rig.comm.InBufferCount(), 0);
-            QCOMPARE(rig.board.received(), wireDuringAlarm);
-        }
-    };
-    rig.ticks(53);
-    QCOMPARE(rig.step(), 2);
-    QCOMPARE(beeps, 0);
-    rig.tick();
-    QCOMPARE(beeps, 5);
-    QVERIFY(panelOk);
-    QVERIFY(rig.form->Frame4->isHidden());
-    QCOMPARE(rig.status(), QStringLiteral("连接失败"));
-    QVERIFY(rig.idle());
-    // Eleven length frames: on the 1st, 5th, 10th ... 50th tick.
-    QCOMPARE(rig.board.received(), downloadRequest + lengthFrame(1500).repeated(11));
-}
-
-void TestDownloadE2e::silenceMidImage()
-{
-    E2eRig rig(withFault(Fault::SilentAfter, 1));
-    rig.load(testImage(3000));
-    rig.click();
-    rig.tick();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.step(), 2, 2000);
-    rig.tick();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.form->download.BIN_BLOCK_NO, 1, 2000);
-    rig.ticks(50);
-    QCOMPARE(rig.step(), 3);
-    rig.tick();
-    QCOMPARE(rig.status(), QStringLiteral("下载失败"));
-    QCOMPARE(rig.fp.tone.beeps.size(), 1 + 5);
-    QVERIFY(rig.idle());
-    QCOMPARE(rig.board.received(), downloadRequest + lengthFrame(3000) + rig.image.left(2048));
-}
-
-void TestDownloadE2e::noReplyD()
-{
-    E2eRig rig(withFault(Fault::NeverD));
-    rig.load(testImage(1500));
-    rig.click();
-    rig.tick();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.step(), 2, 2000);
-    rig.tick();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.step(), 4, 2000);
-    rig.ticks(100);
-    QCOMPARE(rig.step(), 4);
-    QCOMPARE(rig.status(), QStringLiteral("下载进度：99%"));
-    rig.click();
-    QVERIFY(rig.idle());
-    QCOMPARE(rig.status(), QStringLiteral("下载进度：99%"));
-    QCOMPARE(rig.form->Shape2->widthTwips(), 8145.0);
-}
-
-void TestDownloadE2e::runWithoutImage()
-{
-    E2eRig rig;
-    rig.form->ALL_KEY(true); // an unlock enables the button before any load
-    rig.click();
-    rig.tick();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.step(), 2, 2000);
-    rig.tick();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.step(), 3, 2000);
-    rig.ticks(50);
-    QCOMPARE(rig.step(), 3);
-    rig.tick();
-    QCOMPARE(rig.status(), QStringLiteral("下载失败"));
-    QVERIFY(rig.idle());
-    QCOMPARE(rig.board.received(), downloadRequest + lengthFrame(0));
-}
-
-void TestDownloadE2e::ttyDisappearsMidRun()
-{
-    E2eRig rig(withFault(Fault::SilentAfter, 2));
-    rig.load(testImage(70000));
-    rig.click();
-    rig.tick();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.step(), 2, 2000);
-    rig.tick();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.form->download.BIN_BLOCK_NO, 2, 2000);
-    rig.pullPlug();
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.comm.PortOpen(), 2000); // released at once
-    QCOMPARE(rig.step(), 3);
-    rig.ticks(51);
-    QCOMPARE(rig.status(), QStringLiteral("下载失败"));
-    QVERIFY(rig.idle());
-    // With the device gone a new start only beeps.
-    rig.click();
-    QVERIFY(rig.idle());
-}
-
-void TestDownloadE2e::stopThenStartWithAutoReset()
-{
-    // The first run meets a silent board and is stopped on its third tick; the count it
-    // leaves (3) carries over, and the new run's reset request is its third tick.
-    E2eRig rig(withFault(Fault::NeverA));
-    rig.load(testImage(2048));
-    rig.setAutoReset(true);
-    rig.click();
-    for (int i = 0; i < 3; ++i)
-        rig.tick(2);
-    rig.click();
-    QCOMPARE(rig.form->download.TICK_COUNT, qint16(3));
-    const qsizetype firstRun = rig.board.received().size();
-
-    Options answersAfterReset;
-    answersAfterReset.autoResetOnly = true;
-    rig.board.board().setOptions(answersAfterReset);
-    rig.click();
-    for (int i = 0; i < 3; ++i)
-        rig.tick(5);
-    QCOMPARE(rig.step(), 1);
-    rig.tick();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.step(), 2, 2000);
-    rig.tick();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.status(), success, 5000);
-    QCOMPARE(rig.board.received().mid(firstRun), downloadRequest + downloadRequest + resetRequest +
-                                                     downloadRequest + lengthFrame(2048) +
-                                                     rig.image);
 }
 
 void TestDownloadE2e::virtualBoardProgram()
@@ -339,15 +154,11 @@ void TestDownloadE2e::virtualBoardProgram()
     rig.load(testImage(70000));
     rig.setAutoReset(true);
     const QString expect = rig.home.filePath("expected.bin");
-    const QString saved = rig.home.filePath("received.bin");
-    {
-        QFile f(expect);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(rig.image);
-    }
+    QFile f(expect);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(rig.image) == rig.image.size());
+    f.close();
     QProcess board;
-    board.start(QStringLiteral(VBOARD_PATH), {"--config", rig.config, "--com", "4", "--once",
-                                              "--expect", expect, "--save", saved});
+    board.start(VBOARD_PATH, {"--config", rig.config, "--com", "4", "--once", "--expect", expect});
     QVERIFY(board.waitForReadyRead(5000));
     QVERIFY(board.readLine().contains("COM4"));
     rig.form->ComboComm->setEditText(QStringLiteral("COM4"));
@@ -355,15 +166,70 @@ void TestDownloadE2e::virtualBoardProgram()
     rig.click();
     QTRY_COMPARE_WITH_TIMEOUT(rig.status(), success, 10000);
     QVERIFY(rig.idle());
-    if (board.state() != QProcess::NotRunning)
-        QVERIFY(board.waitForFinished(5000));
-    QCOMPARE(board.exitStatus(), QProcess::NormalExit);
+    QVERIFY(board.state() == QProcess::NotRunning || board.waitForFinished(5000));
     QCOMPARE(board.exitCode(), 0);
-    QVERIFY(board.readAllStandardOutput().contains("MATCH\n"));
-    QFile got(saved);
-    QVERIFY(got.open(QIODevice::ReadOnly));
-    QCOMPARE(got.readAll(), rig.image);
+    QVERIFY(board.readAllStandardOutput().endsWith("MATCH\n"));
     QVERIFY(!QFileInfo::exists(rig.config + "/ports/com4")); // the board took its link away
+}
+
+void TestDownloadE2e::boardExchanges_data()
+{
+    QTest::addColumn<VBoard::Options>("board");
+    QTest::addColumn<QByteArrayList>("pieces"); // an empty piece: the host goes quiet
+    QTest::addColumn<QString>("replies");       // after each piece: "0" a stray byte, "~" a part
+    QTest::addColumn<int>("received");          // image bytes taken
+    const auto download = [](int length) {      // the request, the frame, one piece per block
+        QByteArrayList pieces{downloadRequest, lengthFrame(length)};
+        for (int at = 0; at < length; at += 1024)
+            pieces << testImage(length).mid(at, 1024);
+        return pieces;
+    };
+    const QByteArray &req = downloadRequest, &reset = resetRequest;
+    using O = VBoard::Options;
+    // clang-format off
+    QTest::newRow("1500") << O{} << download(1500) << "A|B|C|D|" << 1500;
+    QTest::newRow("2048") << O{} << download(2048) << "A|B|C|D|" << 2048;
+    QTest::newRow("100") << O{} << download(100) << "A|B|D|" << 100;
+    QTest::newRow("no image") << O{} << QByteArrayList{req, lengthFrame(0), req} << "A|B|A|" << 0;
+    QTest::newRow("noise") << O{} << QByteArrayList{QByteArray::fromHex("00444D"), req, QByteArray::fromHex("FFB1B2B3000000641B2B00")} + download(100).mid(1) << "|A||B|D|" << 100;
+    QTest::newRow("request again before the frame") << O{} << QByteArrayList{req} + download(100) << "A|A|B|D|" << 100;
+    QTest::newRow("frame repeated") << O{} << QByteArrayList{req, lengthFrame(1500)} + download(1500).mid(1) << "A|B|B|C|D|" << 1500;
+    QTest::newRow("request inside a block, then quiet") << O{} << QByteArrayList{req, lengthFrame(3000), testImage(1500), req, {}, req} << "A|B|C|||A|" << 1024;
+    QTest::newRow("reset restarts") << O{} << QByteArrayList{req, reset, req} << "A||A|" << 0;
+    QTest::newRow("3rd request after a reset") << O{.autoResetOnly = true, .answerRequest = 3}
+        << QByteArrayList{req, reset, req, req, req, req, reset, req} << "||||A|A|||" << 0;
+    QTest::newRow("never A") << O{.fault = Fault::NeverA} << download(100) << "|||" << 0;
+    QTest::newRow("never B") << O{.fault = Fault::NeverB} << QByteArrayList{req, lengthFrame(100), lengthFrame(100)} << "A|||" << 0;
+    QTest::newRow("silent after 1") << O{.fault = Fault::SilentAfter, .silentAfter = 1} << download(3000) << "A|B|C|||" << 3000;
+    QTest::newRow("never D") << O{.fault = Fault::NeverD} << download(1500) << "A|B|C||" << 1500;
+    QTest::newRow("stray byte") << O{.fault = Fault::StrayByte} << QByteArrayList{req, lengthFrame(1500)} + download(1500).mid(1) << "A|0B|B|C|D|" << 1500;
+    QTest::newRow("split replies") << O{.fault = Fault::SplitReplies} << download(1500) << "~A|~B|~C|~D|" << 1500;
+    // clang-format on
+}
+
+void TestDownloadE2e::boardExchanges()
+{
+    QFETCH(VBoard::Options, board);
+    QFETCH(QByteArrayList, pieces);
+    QFETCH(int, received);
+    for (bool byteByByte : {false, true}) { // the same answers either way
+        VBoard::Board b(board);
+        QString replies;
+        for (const QByteArray &piece : pieces) {
+            QList<VBoard::Write> writes;
+            for (int at = 0; at < piece.size(); at += byteByByte ? 1 : piece.size())
+                writes += b.feed(piece.mid(at, byteByByte ? 1 : -1));
+            if (piece.isEmpty())
+                b.abandon();
+            for (const VBoard::Write &w : writes)
+                replies += w.bytes.startsWith('\0') ? QString("0") + w.reply
+                           : w.reply                ? QString(w.reply)
+                                                    : QString("~");
+            replies += '|';
+        }
+        QTEST(replies, "replies");
+        QCOMPARE(b.image(), testImage(received));
+    }
 }
 
 QTEST_MAIN(TestDownloadE2e)
