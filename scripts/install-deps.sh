@@ -9,6 +9,7 @@ packages=(
   libasound2-dev
   fonts-arphic-uming
   xxd xvfb xauth
+  clang libclang-rt-14-dev valgrind
   desktop-file-utils appstream xdotool file
 )
 

@@ -1,0 +1,74 @@
+// The image loader and the hex dump on arbitrary files: a file is taken whole or not at all
+// (also when it shrinks or grows while it is read), and the dump of whatever was taken has
+// one 80-character row per 16 bytes, each row exactly the bytes it stands for.
+#include "fuzzcheck.h"
+#include "hexdump.h"
+#include "imagefile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzInput in(data, size);
+    const uint8_t control = in.byte();
+    const QByteArray content = in.take(size);
+    const qint64 n = content.size();
+
+    const QString path = scratchDir() + QStringLiteral("/image.bin");
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    CHECK(fd >= 0);
+    CHECK(::write(fd, content.constData(), size_t(n)) == n);
+    ::close(fd);
+
+    // Read in pieces of 1 to 4000 bytes; the file may shrink or grow after the first piece.
+    const int change = control >> 6; // 1: cut to half, 2: one byte more, else none
+    bool changed = false;
+    const auto afterPiece = [&](qint64) {
+        if (changed || (change != 1 && change != 2))
+            return;
+        changed = true;
+        CHECK(::truncate(name.constData(), change == 1 ? n / 2 : n + 1) == 0);
+    };
+    const ImageFile::Result r = ImageFile::read(path, 1 + (control & 63) * 63, afterPiece);
+    if (n == 0)
+        CHECK(r.outcome == ImageFile::Outcome::Empty);
+    else if (changed)
+        CHECK(r.outcome == ImageFile::Outcome::ChangedWhileRead);
+    else
+        CHECK(r.outcome == ImageFile::Outcome::Loaded && r.data == content);
+    CHECK(r.outcome == ImageFile::Outcome::Loaded || r.data.isEmpty());
+
+    const QByteArray &image = r.data;
+    const qint64 length = image.size();
+    const qint64 rows = length == 0 ? 1 : (length + 15) / 16;
+    const QString text = HexDump::text(image);
+    CHECK(text.size() == 56 + 2 + 80 + rows * 82);
+    CHECK(text.size() == HexDump::textLength(length));
+    CHECK(HexDump::utf8(image) == text.toUtf8());
+    const QStringList lines = text.split(QStringLiteral("\r\n"));
+    CHECK(lines.size() == 2 + rows);
+    CHECK(lines[0] == HexDump::headerLine() && lines[1] == QString(80, QLatin1Char('*')));
+    for (qint64 row = 0; row < rows; ++row) {
+        const QString &line = lines[2 + row];
+        CHECK(line.size() == 80);
+        CHECK(line == HexDump::row(image, row));
+        const char *hex = "0123456789ABCDEF";
+        CHECK(line[0] == QLatin1Char(' ') && line[9] == QLatin1Char('|'));
+        for (int i = 0; i < 8; ++i)
+            CHECK(line[1 + i] == QLatin1Char(hex[(row * 16) >> (28 - 4 * i) & 15]));
+        CHECK(line.mid(58, 4) == QStringLiteral("|  |") && line.right(2) == QStringLiteral(" |"));
+        for (int k = 0; k < 16; ++k) {
+            const qint64 at = row * 16 + k;
+            const bool inImage = at < length;
+            const uchar b = inImage ? uchar(image[at]) : 0;
+            CHECK(line[10 + 3 * k] == QLatin1Char(' '));
+            CHECK(line[11 + 3 * k] == QLatin1Char(inImage ? hex[b >> 4] : ' '));
+            CHECK(line[12 + 3 * k] == QLatin1Char(inImage ? hex[b & 15] : ' '));
+            const bool shown = inImage && b > 0x21 && b < 0x7E;
+            CHECK(line[62 + k] == (shown ? QChar(b) : QLatin1Char(' ')));
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,310 @@
+// A download run fed an arbitrary stream of events: ticks, clicks and receive events carrying
+// arbitrary bytes in arbitrary chunks, also nested inside the events that a tick's requests
+// and the failure alarm let run. After each event the run must be one the protocol allows:
+// the step stays in 0..4 and only the current step's reply, as the first five bytes of one
+// read, moves it on; the blocks go out in order, each once, cut exactly from the image; the
+// success text appears only after the board acknowledged the last block.
+#include "delay.h"
+#include "downloader.h"
+#include "fakes.h"
+#include "fuzzcheck.h"
+#include "imagebuffer.h"
+#include "module1.h"
+#include "runview.h"
+#include "serialcomponent.h"
+
+#include <functional>
+
+namespace
+{
+
+const QString success = QStringLiteral("       下载成功");
+
+// X1 X2 X3 2X 1X, for X = 0xA .. 0xD.
+QByteArray reply(int x)
+{
+    const char bytes[5] = {char(x << 4 | 1), char(x << 4 | 2), char(x << 4 | 3), char(0x20 | x),
+                           char(0x10 | x)};
+    return QByteArray(bytes, 5);
+}
+
+const QByteArray resetRequest = QByteArray::fromHex("F1F2F3F4F5E1E2E3E4E55D4D3D2D1D5C4C3C2C1C");
+const QByteArray downloadRequest = QByteArray::fromHex("444D46");
+const QByteArray frameHead = QByteArray::fromHex("B1B2B3");
+const QByteArray frameTail = QByteArray::fromHex("1B2B3B");
+
+// The serial component in memory: a receive buffer read five bytes at a time; each write on
+// the open port goes to the run's checks.
+class Serial : public SerialComponent
+{
+public:
+    short CommPort() const override { return 1; }
+    void setCommPort(int) override {}
+    QString Settings() const override { return {}; }
+    void setSettings(const QString &) override {}
+    int InputMode() const override { return 1; }
+    void setInputMode(int) override {}
+    int RThreshold() const override { return 5; }
+    void setRThreshold(int) override {}
+    int InputLen() const override { return 5; }
+    void setInputLen(int) override {}
+    int InBufferCount() const override { return int(rx.size()); }
+    void setInBufferCount(int) override { rx.clear(); }
+    bool PortOpen() const override { return open; }
+    void setPortOpen(bool on) override { open = on, rx.clear(); }
+    void setOutput(const QByteArray &bytes) override
+    {
+        if (open)
+            onWrite(bytes);
+    }
+    QByteArray Input() override
+    {
+        lastRead = rx.left(5);
+        rx.remove(0, lastRead.size());
+        return lastRead;
+    }
+    int CommEvent() const override { return event; }
+    QString deviceFor(int) const override { return {}; }
+
+    bool open = false;
+    int event = CommEventCode::None;
+    QByteArray rx, lastRead;
+    std::function<void(const QByteArray &)> onWrite;
+};
+
+// The window as the run sees it.
+class View : public RunView
+{
+public:
+    View(Serial &serial, Platform &platform) : serial(serial), platform(platform) {}
+    bool openPort() override
+    {
+        return Module1::OPEN_COM(serial, "COM1", "115200", "8", "1", platform.dialogs);
+    }
+    QString downloadBaudText() const override { return QStringLiteral("115200"); }
+    QString resetBaudText() const override { return QStringLiteral("9600"); }
+    qint16 autoReset() const override { return AUTO_RESET; }
+    qint16 previewBin() const override { return 0; }
+    void ALL_KEY(bool on) override { controlsEnabled = command1Enabled = on; }
+    void setCommand1Caption(const QString &text) override { caption = text; }
+    void setCommand1Enabled(bool on) override { command1Enabled = on; }
+    void setStatusText(const QString &text) override { status = text; }
+    void setProgressWidth(int) override {}
+    double progressTrackWidth() const override { return 8145; }
+    void setPanelTexts(const QString &, const QString &) override {}
+    void setPanelTop(int) override {}
+    void setPanelVisible(bool on) override { panelVisible = on; }
+    void delay_ms(double HaoMiao) override { ::delay_ms(HaoMiao, platform.clock, platform.pump); }
+
+    Serial &serial;
+    Platform &platform;
+    qint16 AUTO_RESET = 0;
+    bool controlsEnabled = true, command1Enabled = true, panelVisible = false;
+    QString caption = QStringLiteral("单次下载"), status;
+};
+
+enum class Cause { None, Tick, Click, Receive };
+
+struct Run {
+    explicit Run(FuzzInput &input) : in(input)
+    {
+        fp.pump.runQtEvents = false;
+        // Events that arrive while a tick's request or the failure alarm pumps.
+        fp.pump.hook = [this] {
+            if (causes.size() < 3 && !in.atEnd())
+                event();
+        };
+        serial.onWrite = [this](const QByteArray &bytes) { written(bytes); };
+    }
+
+    void setImage(int length)
+    {
+        static const QByteArray pattern = [] {
+            QByteArray bytes(9000, '\0');
+            for (int i = 0; i < bytes.size(); ++i)
+                bytes[i] = char(i * 7 + i / 1024 * 13 + 1);
+            return bytes;
+        }();
+        data = pattern.left(length);
+        if (length > 0)
+            image.replaceImage(data);
+        total = (length + 1023) / 1024;
+    }
+
+    Cause outer() const { return causes.isEmpty() ? Cause::None : causes.back(); }
+
+    // Every change of step since the last look must be one that `cause` can make.
+    void look(Cause cause)
+    {
+        const qint16 now = d.DOWN_STEP;
+        CHECK(now >= 0 && now <= 4);
+        CHECK(view.status != success || succeeded);
+        if (now == seen)
+            return;
+        if (cause == Cause::Tick) { // only the time limits of steps 2 and 3
+            CHECK(now == 0 && (seen == 2 || seen == 3));
+            CHECK(view.status ==
+                  (seen == 2 ? QStringLiteral("连接失败") : QStringLiteral("下载失败")));
+        } else if (cause == Cause::Click) { // a start or a stop
+            CHECK((seen == 0 && now == 1) || now == 0);
+            if (now == 1) {
+                sent = 0;
+                succeeded = false;
+            }
+        } else {
+            CHECK(false); // nothing happens between events, and receive events look themselves
+        }
+        seen = now;
+    }
+
+    void tick()
+    {
+        look(outer());
+        causes.push_back(Cause::Tick);
+        d.Timer1_Timer();
+        look(Cause::Tick);
+        causes.pop_back();
+    }
+
+    void click()
+    {
+        look(outer());
+        causes.push_back(Cause::Click);
+        d.Command1_Click();
+        look(Cause::Click);
+        causes.pop_back();
+    }
+
+    void receive(const QByteArray &bytes, int commEvent)
+    {
+        look(outer());
+        const qint16 before = d.DOWN_STEP;
+        const qint32 sentBefore = sent;
+        serial.lastRead.clear();
+        serial.rx += serial.open ? bytes : QByteArray();
+        serial.event = commEvent;
+        receiving = true;
+        d.MSComm1_OnComm();
+        receiving = false;
+        const qint16 now = d.DOWN_STEP;
+        CHECK(now >= 0 && now <= 4);
+        const QByteArray &read = serial.lastRead;
+        const bool exact = before >= 1 && commEvent == CommEventCode::Receive && read.size() >= 5 &&
+                           read.left(5) == reply(0xA + before - 1);
+        if (!exact) {
+            CHECK(now == before && sent == sentBefore);
+        } else if (before == 1) {
+            CHECK(now == 2 && sent == 0);
+        } else if (before == 2 || before == 3) {
+            const qint32 expectSent = total > 0 ? sentBefore + 1 : 0;
+            CHECK(before == 3 || sentBefore == 0);
+            CHECK(sent == expectSent);
+            CHECK(now == (total > 0 && sent == total ? 4 : 3));
+        } else { // reply D in step 4
+            CHECK(now == 0 && total > 0 && sent == total);
+            CHECK(view.status == success && !serial.PortOpen() && view.controlsEnabled);
+            succeeded = true;
+        }
+        seen = now;
+        look(Cause::Receive);
+    }
+
+    void written(const QByteArray &bytes)
+    {
+        if (receiving) { // the receive handler writes nothing but the next block, whole
+            CHECK(sent < total);
+            CHECK(bytes == data.mid(qsizetype(sent) * 1024, 1024));
+            ++sent;
+            return;
+        }
+        // A tick writes the requests in step 1 and the pieces of the length frame in step 2.
+        const qint16 step = d.DOWN_STEP;
+        if (bytes == resetRequest || bytes == downloadRequest) {
+            CHECK(step == 1);
+            return;
+        }
+        const int n = data.size() / 1024, r = data.size() % 1024;
+        const char field[4] = {char(n >> 8), char(n & 0xFF), char(r >> 8), char(r & 0xFF)};
+        CHECK(step == 2);
+        CHECK(bytes == frameHead || bytes == frameTail || bytes == QByteArray(field, 4));
+    }
+
+    void event()
+    {
+        const uint8_t c = in.byte();
+        switch (c & 7) {
+        case 0:
+        case 1:
+            tick();
+            break;
+        case 2:
+            for (int i = 0; i < c >> 3; ++i)
+                tick();
+            break;
+        case 3:
+            receive(in.take(c >> 3 & 15), CommEventCode::Receive);
+            break;
+        case 4: { // a reply, clean or spoilt
+            QByteArray bytes = reply(0xA + (c >> 3 & 3));
+            if (c >> 5 == 1)
+                bytes.prepend(char(in.byte()));
+            else if (c >> 5 == 2)
+                bytes.chop(1 + in.byte() % 5);
+            else if (c >> 5 == 3)
+                bytes += in.take(in.byte() % 8);
+            receive(bytes, CommEventCode::Receive);
+            break;
+        }
+        case 5:
+            click();
+            break;
+        case 6:
+            receive({}, c >> 3 & 1 ? CommEventCode::None : CommEventCode::Receive);
+            break;
+        default: // between runs the operator may tick the box or load another image
+            if (!view.controlsEnabled)
+                break;
+            if (c >> 3 & 1)
+                view.AUTO_RESET = qint16(1 - view.AUTO_RESET);
+            else
+                setImage(1 + (in.byte() | in.byte() << 8) % 9000);
+            break;
+        }
+        if (causes.isEmpty()) { // between events: a run is either under way or fully ended
+            if (d.DOWN_STEP == 0)
+                CHECK(!d.DOWN_ACTIVE && !serial.PortOpen() && view.controlsEnabled &&
+                      view.caption == QStringLiteral("单次下载") && !view.panelVisible);
+            else
+                CHECK(d.DOWN_ACTIVE && serial.PortOpen() && !view.controlsEnabled &&
+                      view.command1Enabled && view.caption == QStringLiteral("停 止"));
+        }
+    }
+
+    FuzzInput &in;
+    FakePlatform fp;
+    Serial serial;
+    View view{serial, fp.platform};
+    ImageBuffer image;
+    Downloader d{serial, image, fp.platform, view};
+
+    QByteArray data;  // the image
+    qint32 total = 0; // its blocks
+    qint32 sent = 0;  // blocks written in this run
+    qint16 seen = 0;  // the step at the last look
+    bool succeeded = false;
+    bool receiving = false;
+    QList<Cause> causes; // the events being handled, outermost first
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzInput in(data, size);
+    Run run(in);
+    run.view.AUTO_RESET = in.byte() & 1;
+    run.setImage((in.byte() | in.byte() << 8) % 9000); // 0: nothing loaded
+    while (!in.atEnd())
+        run.event();
+    return 0;
+}
