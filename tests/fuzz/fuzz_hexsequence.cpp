@@ -19,7 +19,7 @@ int hexDigit(QChar c)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    FuzzInput in(data, size);
+    FuzzInput in{data, size};
     const bool wide = in.byte() & 1;
     const QByteArray raw = in.take(size);
     const QString text =

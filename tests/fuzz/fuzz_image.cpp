@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    FuzzInput in(data, size);
+    FuzzInput in{data, size};
     const uint8_t control = in.byte();
     const QByteArray content = in.take(size);
     const qint64 n = content.size();

@@ -4,14 +4,12 @@
 // the step stays in 0..4 and only the current step's reply, as the first five bytes of one
 // read, moves it on; the blocks go out in order, each once, cut exactly from the image; the
 // success text appears only after the board acknowledged the last block.
-#include "delay.h"
 #include "downloader.h"
+#include "fakerunview.h"
 #include "fakes.h"
+#include "fakeserial.h"
 #include "fuzzcheck.h"
 #include "imagebuffer.h"
-#include "module1.h"
-#include "runview.h"
-#include "serialcomponent.h"
 
 #include <functional>
 
@@ -33,74 +31,27 @@ const QByteArray downloadRequest = QByteArray::fromHex("444D46");
 const QByteArray frameHead = QByteArray::fromHex("B1B2B3");
 const QByteArray frameTail = QByteArray::fromHex("1B2B3B");
 
-// The serial component in memory: a receive buffer read five bytes at a time; each write on
-// the open port goes to the run's checks.
-class Serial : public SerialComponent
+// The in-memory serial component and window of the download tests; every write on the open
+// port goes to the run's checks, and the busiest changes skip the logs.
+class Serial : public FakeSerial
 {
 public:
-    short CommPort() const override { return 1; }
-    void setCommPort(int) override {}
-    QString Settings() const override { return {}; }
-    void setSettings(const QString &) override {}
-    int InputMode() const override { return 1; }
-    void setInputMode(int) override {}
-    int RThreshold() const override { return 5; }
-    void setRThreshold(int) override {}
-    int InputLen() const override { return 5; }
-    void setInputLen(int) override {}
-    int InBufferCount() const override { return int(rx.size()); }
-    void setInBufferCount(int) override { rx.clear(); }
-    bool PortOpen() const override { return open; }
-    void setPortOpen(bool on) override { open = on, rx.clear(); }
     void setOutput(const QByteArray &bytes) override
     {
-        if (open)
+        if (PortOpen())
             onWrite(bytes);
     }
-    QByteArray Input() override
-    {
-        lastRead = rx.left(5);
-        rx.remove(0, lastRead.size());
-        return lastRead;
-    }
-    int CommEvent() const override { return event; }
-    QString deviceFor(int) const override { return {}; }
-
-    bool open = false;
-    int event = CommEventCode::None;
-    QByteArray rx, lastRead;
+    QByteArray Input() override { return lastRead = FakeSerial::Input(); }
+    QByteArray lastRead;
     std::function<void(const QByteArray &)> onWrite;
 };
 
-// The window as the run sees it.
-class View : public RunView
+class View : public FakeRunView
 {
 public:
-    View(Serial &serial, Platform &platform) : serial(serial), platform(platform) {}
-    bool openPort() override
-    {
-        return Module1::OPEN_COM(serial, "COM1", "115200", "8", "1", platform.dialogs);
-    }
-    QString downloadBaudText() const override { return QStringLiteral("115200"); }
-    QString resetBaudText() const override { return QStringLiteral("9600"); }
-    qint16 autoReset() const override { return AUTO_RESET; }
-    qint16 previewBin() const override { return 0; }
-    void ALL_KEY(bool on) override { controlsEnabled = command1Enabled = on; }
-    void setCommand1Caption(const QString &text) override { caption = text; }
-    void setCommand1Enabled(bool on) override { command1Enabled = on; }
+    using FakeRunView::FakeRunView;
     void setStatusText(const QString &text) override { status = text; }
     void setProgressWidth(int) override {}
-    double progressTrackWidth() const override { return 8145; }
-    void setPanelTexts(const QString &, const QString &) override {}
-    void setPanelTop(int) override {}
-    void setPanelVisible(bool on) override { panelVisible = on; }
-    void delay_ms(double HaoMiao) override { ::delay_ms(HaoMiao, platform.clock, platform.pump); }
-
-    Serial &serial;
-    Platform &platform;
-    qint16 AUTO_RESET = 0;
-    bool controlsEnabled = true, command1Enabled = true, panelVisible = false;
-    QString caption = QStringLiteral("单次下载"), status;
 };
 
 enum class Cause { None, Tick, Click, Receive };
@@ -181,8 +132,7 @@ struct Run {
         const qint16 before = d.DOWN_STEP;
         const qint32 sentBefore = sent;
         serial.lastRead.clear();
-        serial.rx += serial.open ? bytes : QByteArray();
-        serial.event = commEvent;
+        serial.receive(bytes, commEvent);
         receiving = true;
         d.MSComm1_OnComm();
         receiving = false;
@@ -283,7 +233,7 @@ struct Run {
     FuzzInput &in;
     FakePlatform fp;
     Serial serial;
-    View view{serial, fp.platform};
+    View view{serial, fp.platform, serial.log};
     ImageBuffer image;
     Downloader d{serial, image, fp.platform, view};
 
@@ -300,7 +250,7 @@ struct Run {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    FuzzInput in(data, size);
+    FuzzInput in{data, size};
     Run run(in);
     run.view.AUTO_RESET = in.byte() & 1;
     run.setImage((in.byte() | in.byte() << 8) % 9000); // 0: nothing loaded

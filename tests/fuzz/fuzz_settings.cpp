@@ -60,7 +60,7 @@ StoredSettings plainReading(QByteArray text, StoredSettings v)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    FuzzInput in(data, size);
+    FuzzInput in{data, size};
     const int piece = 1 + in.byte() % 64;
     const QByteArray text = in.take(size);
     const StoredSettings before{-7, 300, -1, 12};
@@ -84,15 +84,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     CHECK(readSettingsFile(path, fromFile));
     CHECK(fromFile == whole);
 
-    // What is written reads back the same.
-    CHECK(writeSettingsFile(path, whole));
-    StoredSettings again{};
-    CHECK(readSettingsFile(path, again));
-    const bool digits = whole.DOWN_BAUD_INDEX >= 0 && whole.DOWN_BAUD_INDEX <= 9 &&
-                        whole.RESET_BAUD_INDEX >= 0 && whole.RESET_BAUD_INDEX <= 9 &&
-                        whole.AUTO_RESET >= 0 && whole.AUTO_RESET <= 9 && whole.PREVIEW_BIN >= 0 &&
-                        whole.PREVIEW_BIN <= 9;
-    if (digits)
-        CHECK(again == whole);
     return 0;
 }

@@ -18,30 +18,18 @@
     } while (0)
 
 // The fuzz input read front to back; past its end it yields zeros.
-class FuzzInput
-{
-public:
-    FuzzInput(const uint8_t *data, size_t size) : m_data(data), m_left(size) {}
-    bool atEnd() const { return m_left == 0; }
-    uint8_t byte()
-    {
-        if (m_left == 0)
-            return 0;
-        --m_left;
-        return *m_data++;
-    }
+struct FuzzInput {
+    const uint8_t *data;
+    size_t left;
+    bool atEnd() const { return left == 0; }
+    uint8_t byte() { return left ? (--left, *data++) : 0; }
     QByteArray take(size_t n)
     {
-        n = n < m_left ? n : m_left;
-        const QByteArray bytes(reinterpret_cast<const char *>(m_data), qsizetype(n));
-        m_data += n;
-        m_left -= n;
+        n = qMin(n, left);
+        const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(n));
+        data += n, left -= n;
         return bytes;
     }
-
-private:
-    const uint8_t *m_data;
-    size_t m_left;
 };
 
 // A folder for scratch files, made once per process, in memory where the system offers it.
