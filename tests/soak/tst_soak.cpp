@@ -1,0 +1,256 @@
+// A thousand downloads in a row by one program against the virtual board, each with a fault
+// drawn at random (seeded; VANTREL_SOAK_SEED repeats a soak, VANTREL_SOAK_RUNS sets its
+// length). After every run "       下载成功" must show exactly when the board took the whole
+// image and answered it, and the window must be idle with the port released. Open descriptors
+// and resident memory after the last run must be those after the tenth.
+#include "fakes.h"
+#include "form1.h"
+#include "portmap.h"
+#include "ptyboard.h"
+#include "qtserialcomponent.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+using VBoard::Fault;
+
+namespace
+{
+
+const QString success = QStringLiteral("       下载成功");
+const char *const faultNames[] = {"none",           "never A (stopped)", "never B",
+                                  "silent after k", "never D (stopped)", "stray byte",
+                                  "split replies",  "tty vanishes"};
+constexpr int kinds = 8, vanish = 7;
+
+// Runs the event loop for `ms` milliseconds.
+void wait(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Open descriptors, apart from the event descriptors of Qt's worker threads, which end after
+// 30 s without work.
+qint64 openDescriptors()
+{
+    qint64 n = 0;
+    for (const QFileInfo &fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System))
+        n += !fd.symLinkTarget().endsWith(QStringLiteral("[eventfd]"));
+    return n;
+}
+
+qint64 residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    statm.open(QIODevice::ReadOnly);
+    return statm.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE);
+}
+
+// The program (window, serial component, port map) and a board on a pseudo-terminal behind
+// COM3, which is replaced by a new one after its tty has vanished.
+struct Bench {
+    Bench() : config(home.filePath(QStringLiteral("vantrel"))), ports(config), comm(ports)
+    {
+        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+        QDir().mkpath(config + QStringLiteral("/ports"));
+        comm.setLockDir(home.path());
+        wake.setSingleShot(true);
+        QObject::connect(&wake, &QTimer::timeout, [this] { service(); });
+        newBoard();
+        form = std::make_unique<Form1>(fp.platform, comm, config);
+        form->Timer1->stop(); // ticks by hand: counted, not timed
+        form->Form_Load();
+    }
+
+    void newBoard(const VBoard::Options &options = {})
+    {
+        notifier.reset();
+        board = std::make_unique<PtyBoard>(PtyBoard::Settings{options, 0, 0});
+        QVERIFY(board->open());
+        const QString link = config + QStringLiteral("/ports/com3");
+        QFile::remove(link);
+        QVERIFY(QFile::link(board->slavePath(), link));
+        notifier = std::make_unique<QSocketNotifier>(board->masterFd(), QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] { service(); });
+    }
+    void service()
+    {
+        const int64_t next = board->service();
+        if (next >= 0)
+            wake.start(int(qMax<int64_t>(0, (next - PtyBoard::nowNs() + 999'999) / 1'000'000)));
+    }
+    void pullPlug()
+    {
+        notifier->setEnabled(false);
+        wake.stop();
+        board->closeMaster();
+    }
+    // One tick, then the event loop until the board has answered and the program has read
+    // what it answered (ticks are counted, not timed: no reply may miss its tick).
+    void tick()
+    {
+        form->Timer1_Timer();
+        for (int quiet = 0, i = 0; quiet < 2 && i < 100; ++i) {
+            wait(1);
+            quiet = busy() ? 0 : quiet + 1;
+        }
+    }
+    bool busy() const
+    {
+        int unread = 0;
+        ::ioctl(board->masterFd(), FIONREAD, &unread);
+        return unread > 0 || wake.isActive() || board->unreadByHost() > 0;
+    }
+    bool idle() const
+    {
+        bool unlocked = true;
+        for (QWidget *w : std::initializer_list<QWidget *>{
+                 form->Command1, form->Command2, form->Command3, form->Command4, form->ComboComm,
+                 form->Comboxzbtv, form->Combo2, form->Check1, form->Check2})
+            unlocked = unlocked && w->isEnabled();
+        return unlocked && !form->download.DOWN_STEP && !form->download.DOWN_ACTIVE &&
+               !comm.PortOpen() && form->Frame4->isHidden() &&
+               form->Command1->text() == QStringLiteral("单次下载");
+    }
+
+    QTemporaryDir home;
+    QString config;
+    PortMap ports;
+    QtSerialComponent comm;
+    FakePlatform fp;
+    std::unique_ptr<Form1> form;
+    std::unique_ptr<PtyBoard> board;
+    std::unique_ptr<QSocketNotifier> notifier;
+    QTimer wake;
+};
+
+} // namespace
+
+class TestSoak : public QObject
+{
+    Q_OBJECT
+private slots:
+    void runs();
+};
+
+void TestSoak::runs()
+{
+    const quint64 seed = qEnvironmentVariableIsSet("VANTREL_SOAK_SEED")
+                             ? qEnvironmentVariable("VANTREL_SOAK_SEED").toULongLong()
+                             : QRandomGenerator::global()->generate64();
+    const int runs = qEnvironmentVariableIntValue("VANTREL_SOAK_RUNS") ?: 1000;
+    qInfo("soak: seed %llu, %d runs", seed, runs);
+    QRandomGenerator rng(seed);
+    Bench b;
+    int counts[kinds] = {}, successes = 0;
+    qint64 fds10 = 0, rss10 = 0;
+    QElapsedTimer clock;
+    clock.start();
+
+    for (int run = 1; run <= runs; ++run) {
+        const int kind = rng.bounded(kinds);
+        ++counts[kind];
+        const int shape = rng.bounded(10);
+        const int vanishStep = 1 + rng.bounded(4); // the step whose tty vanishes
+        int length = shape == 0  ? 1
+                     : shape < 3 ? 1024 * (1 + rng.bounded(68))
+                                 : 1 + rng.bounded(70000);
+        if (kind == vanish && vanishStep == 3)
+            length = qMax(length, 2048); // an image of one block goes from step 2 to step 4
+        const int total = (length + 1023) / 1024;
+        VBoard::Options options;
+        options.silentAfter = rng.bounded(total + (kind == vanish ? 0 : 1)); // all: D comes
+        const Fault faults[] = {Fault::None,        Fault::NeverA, Fault::NeverB,
+                                Fault::SilentAfter, Fault::NeverD, Fault::StrayByte,
+                                Fault::SplitReplies};
+        const Fault vanishing[] = {Fault::NeverA, Fault::NeverB, Fault::SilentAfter, Fault::NeverD};
+        options.fault = kind == vanish ? vanishing[vanishStep - 1] : faults[kind];
+        b.newBoard(options); // a fresh board each run keeps the test's own memory constant
+        b.form->Check1->setChecked(rng.bounded(2));
+        QByteArray image(length, '\0');
+        for (int i = 0; i < length; ++i)
+            image[i] = char(rng.bounded(256));
+        b.form->image.replaceImage(image);
+        b.form->Command1->setEnabled(true); // as after a load
+
+        b.form->Command1->click();
+        QVERIFY2(b.form->download.DOWN_ACTIVE, "the run did not start");
+        const int stopAfter = 1 + rng.bounded(10);
+        for (int t = 0; t < 400 && b.form->download.DOWN_STEP; ++t) {
+            const int step = b.form->download.DOWN_STEP;
+            if (kind == vanish && step == vanishStep && b.comm.PortOpen()) {
+                b.pullPlug();
+                QTRY_VERIFY_WITH_TIMEOUT(!b.comm.PortOpen(), 2000);
+            }
+            // Without an answer steps 1 and 4 last until the operator stops the run.
+            const bool silentAtEnd =
+                options.fault == Fault::NeverD || options.fault == Fault::SilentAfter;
+            if (t >= stopAfter &&
+                ((step == 1 && options.fault == Fault::NeverA) || (step == 4 && silentAtEnd))) {
+                b.form->Command1->click();
+                break;
+            }
+            b.tick();
+        }
+
+        const bool shown = b.form->Label8->text() == success;
+        const bool taken =
+            b.board->board().downloadsCompleted() > 0 && b.board->board().image() == image;
+        // The board answers every request and block, except that after a stray byte it takes
+        // the repeated length frame for image data when the image is that short.
+        const bool answered = options.fault == Fault::None ||
+                              options.fault == Fault::SplitReplies ||
+                              (options.fault == Fault::StrayByte && length > 10) ||
+                              (options.fault == Fault::SilentAfter && options.silentAfter >= total);
+        const QString what =
+            QStringLiteral("run %1 (%2, %3 bytes, auto reset %4): step %5, active %6, port %7, "
+                           "status %8, board took the image %9")
+                .arg(run)
+                .arg(faultNames[kind])
+                .arg(length)
+                .arg(b.form->AUTO_RESET)
+                .arg(b.form->download.DOWN_STEP)
+                .arg(b.form->download.DOWN_ACTIVE)
+                .arg(b.comm.PortOpen())
+                .arg(b.form->Label8->text())
+                .arg(taken);
+        QVERIFY2(shown == (taken && answered && kind != vanish), qPrintable(what));
+        QVERIFY2(b.idle(), qPrintable(what));
+        successes += shown;
+        if (run == 10) {
+            fds10 = openDescriptors();
+            rss10 = residentBytes();
+        }
+    }
+
+    const qint64 fds = openDescriptors(), rss = residentBytes();
+    qInfo("soak: %d runs in %.1f s, %d ended in success", runs, clock.elapsed() / 1000.0,
+          successes);
+    for (int k = 0; k < kinds; ++k)
+        qInfo("soak:   %-18s %d runs", faultNames[k], counts[k]);
+    qInfo("soak: open descriptors %lld after run 10, %lld at the end; resident %.1f MB, %.1f MB",
+          fds10, fds, rss10 / 1048576.0, rss / 1048576.0);
+    if (runs < 10)
+        return;
+    QCOMPARE(fds, fds10);
+#if !defined(__SANITIZE_ADDRESS__)
+    QVERIFY2(rss - rss10 < 2 * 1048576, "resident memory grew"); // ASan keeps freed memory
+#endif
+}
+
+QTEST_MAIN(TestSoak)
+#include "tst_soak.moc"
