@@ -67,6 +67,24 @@ QComboBox *makeCombo(QWidget *parent, int left, int top, int width, int height)
     return box;
 }
 
+QCheckBox *makeCheck(QWidget *parent, const QString &caption, int left, int top, int width,
+                     int height)
+{
+    auto *box = new QCheckBox(caption, parent);
+    box->setFont(songFont());
+    place(box, left, top, width, height);
+    return box;
+}
+
+// Puts the rates into a box without selecting any: the stored selection comes afterwards.
+void fillRates(QComboBox *box, const QStringList &rates)
+{
+    const QSignalBlocker block(box);
+    box->addItems(rates);
+    box->setCurrentIndex(-1);
+    box->setEditText(QStringLiteral("Com1"));
+}
+
 // The port combo box as the port scan sees it.
 class ComboPortList : public PortList
 {
@@ -139,9 +157,7 @@ void Form1::createControls()
 
     Frame3 = new QGroupBox(QStringLiteral("自动复位"), this);
     place(Frame3, 2640, 120, 2175, 1335);
-    Check1 = new QCheckBox(QStringLiteral("自动复位"), Frame3);
-    Check1->setFont(song);
-    place(Check1, 360, 360, 1335, 255);
+    Check1 = makeCheck(Frame3, QStringLiteral("自动复位"), 360, 360, 1335, 255);
     Label6 = makeLabel(Frame3, QStringLiteral("波特率"), 120, 900, 630, 210, song);
     Combo2 = makeCombo(Frame3, 840, 840, 1095, 330);
 
@@ -168,9 +184,7 @@ void Form1::createControls()
 
     Frame1 = new QGroupBox(QStringLiteral("Bin文件信息"), this);
     place(Frame1, 120, 2160, 8175, 4000);
-    Check2 = new QCheckBox(QStringLiteral("预览Bin"), Frame1);
-    Check2->setFont(song);
-    place(Check2, 240, 280, 1215, 255);
+    Check2 = makeCheck(Frame1, QStringLiteral("预览Bin"), 240, 280, 1215, 255);
     Label11 = makeLabel(Frame1, QStringLiteral("字节:"), 1440, 300, 525, 210, song);
     Label2 = makeLabel(Frame1, QStringLiteral("字节:"), 2000, 300, 570, 210, valueFont);
     Label12 = makeLabel(Frame1, QStringLiteral("大小:"), 2760, 300, 525, 210, song);
@@ -259,19 +273,9 @@ void Form1::Form_Load()
     setLabelText(Label3, QString());
     setLabelText(Label5, QString());
     // 7, 8. The rate lists and their stored selections.
-    {
-        const QSignalBlocker block(Comboxzbtv);
-        Comboxzbtv->addItems(downloadRates);
-        Comboxzbtv->setCurrentIndex(-1);
-        Comboxzbtv->setEditText(QStringLiteral("Com1"));
-    }
+    fillRates(Comboxzbtv, downloadRates);
     setComboIndex(Comboxzbtv, DOWN_BAUD_INDEX);
-    {
-        const QSignalBlocker block(Combo2);
-        Combo2->addItems(resetRates);
-        Combo2->setCurrentIndex(-1);
-        Combo2->setEditText(QStringLiteral("Com1"));
-    }
+    fillRates(Combo2, resetRates);
     setComboIndex(Combo2, RESET_BAUD_INDEX);
     // 9. The ports.
     ComboPortList ports(ComboComm);

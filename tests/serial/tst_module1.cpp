@@ -52,7 +52,6 @@ private slots:
     void openCom_data();
     void openCom();
     void sendHex();
-    void settingsChangeAfterWriteKeepsWrittenBytes();
 
 private:
     QString ports() const { return m_home->path() + "/vantrel/ports"; }
@@ -184,23 +183,6 @@ void TestModule1::sendHex()
     QCOMPARE(peer.readAvailable(), QByteArray::fromHex("F1F2F3F4F5E1E2E3E4E55D4D3D2D1D5C4C3C2C1C"));
     QCOMPARE(comm.InBufferCount(), 0);
     QCOMPARE(pump.pumps, 1);
-}
-
-void TestModule1::settingsChangeAfterWriteKeepsWrittenBytes()
-{
-    PtyPeer peer;
-    peer.linkAs(ports(), 2);
-    QtSerialComponent comm(*m_map);
-    FakeDialogs dialogs;
-    QVERIFY(Module1::OPEN_COM(comm, "COM2", "9600", "8", "1", dialogs));
-    QByteArray all;
-    for (int i = 0; i < 256; ++i)
-        all += char(i);
-    comm.setOutput(all);
-    comm.setSettings("115200,n,8,1");
-    FakePump pump;
-    Module1::SEND_HEX(comm, "44 4D 46", pump);
-    QCOMPARE(peer.readExactly(259), all + QByteArray::fromHex("444D46"));
 }
 
 QTEST_GUILESS_MAIN(TestModule1)

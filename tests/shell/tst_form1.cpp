@@ -96,9 +96,6 @@ void TestForm1::startUp_data()
     QTest::newRow("out-of-range values fall back to defaults")
         << QByteArray("XZBTL7\r\nFWBTL9\r\nRESET5\r\nYULAN2\r\n") << "115200"
         << "9600" << false << false << QByteArray("XZBTL4\r\nFWBTL3\r\nRESET0\r\nYULAN0\r\n");
-    QTest::newRow("binary garbage")
-        << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << "9600"
-        << "1200" << false << false << QByteArray("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN0\r\n");
 }
 
 void TestForm1::startUp()
