@@ -221,6 +221,7 @@ struct Run {
             break;
         }
         if (causes.isEmpty()) { // between events: a run is either under way or fully ended
+            serial.log.clear(); // nobody reads it here
             if (d.DOWN_STEP == 0)
                 CHECK(!d.DOWN_ACTIVE && !serial.PortOpen() && view.controlsEnabled &&
                       view.caption == QStringLiteral("单次下载") && !view.panelVisible);
