@@ -42,6 +42,8 @@ public:
             onWrite(bytes);
     }
     QByteArray Input() override { return lastRead = FakeSerial::Input(); }
+    void setInBufferCount(int) override { rx.clear(); }
+    void setSettings(const QString &) override {}
     QByteArray lastRead;
     std::function<void(const QByteArray &)> onWrite;
 };
