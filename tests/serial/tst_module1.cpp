@@ -180,7 +180,7 @@ void TestModule1::sendHex()
     QCOMPARE(comm.InBufferCount(), 3); // a malformed text sends and discards nothing
 
     Module1::SEND_HEX(comm, "F1 F2 F3 F4 F5 E1 E2 E3 E4 E5 5D 4D 3D 2D 1D 5C 4C 3C 2C 1C", pump);
-    QCOMPARE(peer.readAvailable(), QByteArray::fromHex("F1F2F3F4F5E1E2E3E4E55D4D3D2D1D5C4C3C2C1C"));
+    QCOMPARE(peer.read(), QByteArray::fromHex("F1F2F3F4F5E1E2E3E4E55D4D3D2D1D5C4C3C2C1C"));
     QCOMPARE(comm.InBufferCount(), 0);
     QCOMPARE(pump.pumps, 1);
 }

@@ -14,7 +14,6 @@ public:
     PtyPeer(const PtyPeer &) = delete;
     PtyPeer &operator=(const PtyPeer &) = delete;
 
-    bool isValid() const { return m_master >= 0; }
     int masterFd() const { return m_master; }
     // This object's own descriptor of the slave (for reading the line settings).
     int slaveFd() const { return m_slave; }
@@ -24,18 +23,12 @@ public:
     QString linkAs(const QString &portsDir, int n) const;
 
     void write(const QByteArray &bytes);
-    // Everything that arrives within timeoutMs of quiet (waits up to timeoutMs for the first
-    // byte, then keeps reading while bytes keep coming within quietMs).
-    QByteArray readAvailable(int timeoutMs = 200, int quietMs = 20);
-    // Reads until exactly n bytes arrived or timeoutMs passed; returns what arrived.
-    QByteArray readExactly(int n, int timeoutMs = 1000);
-    // Discards whatever the program has written so far.
-    void drain();
+    // What the program wrote: waits up to timeoutMs for the first byte, then reads on while
+    // bytes keep coming within 20 ms, until `limit` bytes (all when negative) have arrived.
+    QByteArray read(int limit = -1, int timeoutMs = 1000);
 
     // Closes the master, as when a USB adapter is pulled out under an open port.
     void closeMaster();
-    // Closes this object's own slave descriptor.
-    void closeSlave();
 
 private:
     int m_master = -1;
