@@ -8,7 +8,8 @@
 
 // Error numbers raised by the serial component. Only PortInUse is ever tested by number by
 // the program's logic; PermissionDenied exists because Linux has device permissions.
-namespace CommErrorNumber {
+namespace CommErrorNumber
+{
 constexpr int InvalidPropertyValue = 380; // a settings text or value the component refuses
 constexpr int InvalidPortNumber = 8002;   // no device stands for this port number
 constexpr int PortInUse = 8005;           // another program holds the port
@@ -18,7 +19,8 @@ constexpr int PermissionDenied = 8099;    // the device exists, the user may not
 } // namespace CommErrorNumber
 
 // CommEvent values.
-namespace CommEventCode {
+namespace CommEventCode
+{
 constexpr int None = 0;
 constexpr int Receive = 2; // at least RThreshold bytes wait in the receive buffer
 } // namespace CommEventCode
