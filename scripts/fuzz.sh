@@ -26,7 +26,8 @@ for t in "${targets[@]}"; do
   status=0
   # A small quarantine keeps a long run's heap small: with the default 256 MB the receive
   # target fell from about 4,000 to 1,100 executions a second within half an hour.
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:quarantine_size_mb=8 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:quarantine_size_mb=8 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "$build/tests/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$build/artifacts/$t-" "$work/$t" \
     >"$work/$t.log" 2>&1 || status=$?
