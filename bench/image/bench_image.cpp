@@ -11,7 +11,7 @@
 //    longest stretch without an event-loop turn, the peak resident memory, and the time to
 //    scroll to the last row and paint it.
 #include "clock.h"
-#include "dialogs.h"
+#include "qtdialogs.h"
 #include "eventpump.h"
 #include "fonts.h"
 #include "form1.h"

@@ -16,10 +16,3 @@ public:
     // it is closed.
     virtual void information(QWidget *parent, const QString &title, const QString &text) = 0;
 };
-
-class QtDialogs : public Dialogs
-{
-public:
-    QString getOpenFileName(QWidget *parent, const QString &filter) override;
-    void information(QWidget *parent, const QString &title, const QString &text) override;
-};

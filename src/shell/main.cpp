@@ -1,6 +1,6 @@
 #include "clock.h"
 #include "configdir.h"
-#include "dialogs.h"
+#include "qtdialogs.h"
 #include "eventpump.h"
 #include "fonts.h"
 #include "form1.h"

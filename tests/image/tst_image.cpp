@@ -4,6 +4,7 @@
 #include "hexpreview.h"
 #include "imagefacts.h"
 #include "imagefile.h"
+#include "qtdialogs.h"
 #include "portmap.h"
 #include "qtserialcomponent.h"
 
