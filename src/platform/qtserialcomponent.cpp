@@ -98,6 +98,8 @@ struct QtSerialComponent::Private {
     PortMap &ports;
     QSerialPort serial;
     QString lockDir = QStringLiteral("/run/lock");
+    QString devicePath; // opened instead of the port map's COMn when set
+    Tap tap;
     short commPort = 1;
     QString settingsText = QStringLiteral("9600,n,8,1");
     LineSettings line;
@@ -230,6 +232,8 @@ void QtSerialComponent::setSettings(const QString &settings)
             throw CommError(CommErrorNumber::SetStateFailed,
                             QStringLiteral("Cannot apply \"%1\": %2").arg(settings, reason));
         }
+        if (d->tap)
+            d->tap(TapKind::Line, settings.toLatin1());
     }
     d->line = *line;
     d->settingsText = settings;
@@ -287,6 +291,8 @@ void QtSerialComponent::setInBufferCount(int count)
     if (!d->open)
         return;
     d->consumed += d->serial.bytesAvailable();
+    if (d->tap && d->serial.bytesAvailable() > 0)
+        d->tap(TapKind::Discarded, d->serial.readAll());
     d->serial.clear(QSerialPort::Input);
 }
 
@@ -304,8 +310,9 @@ void QtSerialComponent::setPortOpen(bool open)
         return;
     }
 
-    const QString com = QStringLiteral("COM%1").arg(d->commPort);
-    const QString path = d->ports.pathFor(d->commPort);
+    const QString com = d->devicePath.isEmpty() ? QStringLiteral("COM%1").arg(d->commPort)
+                                                : d->devicePath;
+    const QString path = d->devicePath.isEmpty() ? d->ports.pathFor(d->commPort) : d->devicePath;
     const QString device = path.isEmpty() ? QString() : QFileInfo(path).canonicalFilePath();
     if (device.isEmpty())
         throw CommError(CommErrorNumber::InvalidPortNumber,
@@ -368,6 +375,8 @@ void QtSerialComponent::setOutput(const QByteArray &bytes)
 {
     if (!d->open || bytes.isEmpty())
         return;
+    if (d->tap)
+        d->tap(TapKind::Sent, bytes);
     d->serial.write(bytes);
     // Hand the bytes to the driver now rather than on the next pass of the event loop.
     if (d->open)
@@ -380,6 +389,8 @@ QByteArray QtSerialComponent::Input()
         return QByteArray();
     const QByteArray bytes = d->inputLen > 0 ? d->serial.read(d->inputLen) : d->serial.readAll();
     d->consumed += bytes.size();
+    if (d->tap && !bytes.isEmpty())
+        d->tap(TapKind::Received, bytes);
     return bytes;
 }
 
@@ -390,10 +401,22 @@ int QtSerialComponent::CommEvent() const
 
 QString QtSerialComponent::deviceFor(int port) const
 {
+    if (!d->devicePath.isEmpty())
+        return QFileInfo(d->devicePath).canonicalFilePath();
     return d->ports.deviceFor(port);
 }
 
 void QtSerialComponent::setLockDir(const QString &dir)
 {
     d->lockDir = dir;
+}
+
+void QtSerialComponent::setDevicePath(const QString &path)
+{
+    d->devicePath = path;
+}
+
+void QtSerialComponent::setTap(Tap tap)
+{
+    d->tap = std::move(tap);
 }

@@ -2,6 +2,7 @@
 
 #include "serialcomponent.h"
 
+#include <functional>
 #include <memory>
 
 class PortMap;
@@ -39,6 +40,17 @@ public:
 
     // The UUCP lock folder consulted for busy detection, /run/lock unless set.
     void setLockDir(const QString &dir);
+
+    // A device named by its path (/dev/ttyUSB0, a /dev/serial/by-id link) rather than by a COM
+    // number: while set, opening opens this path and the port map is not consulted.
+    void setDevicePath(const QString &path);
+
+    // Sees every byte that crosses the component, in order: what is written, what a read
+    // returns, what emptying the receive buffer drops, and each line-settings change on an
+    // open port. For traces; the component behaves the same with or without it.
+    enum class TapKind { Sent, Received, Discarded, Line };
+    using Tap = std::function<void(TapKind kind, const QByteArray &bytes)>;
+    void setTap(Tap tap);
 
 private:
     void dispatchReceive();

@@ -59,34 +59,40 @@ void SCAN_COM(SerialComponent &MSComm, PortList &ComboComm)
         ComboComm.setCurrentIndex(0);
 }
 
-bool OPEN_COM(SerialComponent &MSComm, const QString &portText, const QString &baudText,
-              const QString &dataBits, const QString &stopBits, Dialogs &dialogs, QWidget *parent)
+PortOpening openPortNumber(SerialComponent &MSComm, int port, const QString &baudText,
+                           const QString &dataBits, const QString &stopBits)
 {
-    bool result = false;
     try {
-        const auto port = portNumberFromText(portText);
-        if (!port)
-            return false; // does not fit a port number at all
-        MSComm.setCommPort(*port);
+        MSComm.setCommPort(port);
         MSComm.setSettings(baudText + QStringLiteral(",n,") + dataBits + QLatin1Char(',') +
                            stopBits);
         MSComm.setInputMode(1);
         MSComm.setInBufferCount(0);
         MSComm.setRThreshold(5);
         MSComm.setInputLen(5);
-        if (!MSComm.PortOpen()) {
-            MSComm.setPortOpen(true);
-            result = true;
-        }
+        if (MSComm.PortOpen())
+            return {-1, QString()};
+        MSComm.setPortOpen(true);
+        return {};
     } catch (const CommError &e) {
-        if (e.number() == CommErrorNumber::PortInUse)
-            dialogs.information(parent, noticeTitle, busyPortMessage(MSComm.CommPort()));
-        else if (e.number() == CommErrorNumber::PermissionDenied)
-            dialogs.information(
-                parent, noticeTitle,
-                permissionMessage(MSComm.CommPort(), MSComm.deviceFor(MSComm.CommPort())));
+        return {e.number(), QString::fromStdString(e.what())};
     }
-    return result;
+}
+
+bool OPEN_COM(SerialComponent &MSComm, const QString &portText, const QString &baudText,
+              const QString &dataBits, const QString &stopBits, Dialogs &dialogs, QWidget *parent)
+{
+    const auto port = portNumberFromText(portText);
+    if (!port)
+        return false; // does not fit a port number at all
+    const PortOpening opening = openPortNumber(MSComm, *port, baudText, dataBits, stopBits);
+    if (opening.error == CommErrorNumber::PortInUse)
+        dialogs.information(parent, noticeTitle, busyPortMessage(MSComm.CommPort()));
+    else if (opening.error == CommErrorNumber::PermissionDenied)
+        dialogs.information(
+            parent, noticeTitle,
+            permissionMessage(MSComm.CommPort(), MSComm.deviceFor(MSComm.CommPort())));
+    return opening.opened();
 }
 
 void CLOSE_COM(SerialComponent &MSComm)

@@ -37,6 +37,20 @@ bool OPEN_COM(SerialComponent &MSComm, const QString &portText, const QString &b
               const QString &dataBits, const QString &stopBits, Dialogs &dialogs,
               QWidget *parent = nullptr);
 
+// What opening a port came to: `error` 0 when this call opened it, -1 when it was open already,
+// otherwise the serial component's failure number, with its text.
+struct PortOpening {
+    int error = 0;
+    QString text;
+    bool opened() const { return error == 0; }
+};
+
+// OPEN_COM's work once the port number is known, with no notice: the line settings, binary
+// input, an empty receive buffer, a receive event for every five bytes, reads of at most five
+// bytes, then the open.
+PortOpening openPortNumber(SerialComponent &MSComm, int port, const QString &baudText,
+                           const QString &dataBits, const QString &stopBits);
+
 // Closes the port if it is open.
 void CLOSE_COM(SerialComponent &MSComm);
 

@@ -32,8 +32,6 @@ const QColor trackOrange(0xFF, 0xC0, 0x80);
 const QColor fillGreen(0x00, 0xFF, 0x00);
 const QColor panelYellow(0xFF, 0xFF, 0x80);
 
-const QStringList downloadRates{"9600", "19200", "38400", "57600", "115200"};
-const QStringList resetRates{"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"};
 
 void place(QWidget *w, int left, int top, int width, int height)
 {
@@ -273,9 +271,9 @@ void Form1::Form_Load()
     setLabelText(Label3, QString());
     setLabelText(Label5, QString());
     // 7, 8. The rate lists and their stored selections.
-    fillRates(Comboxzbtv, downloadRates);
+    fillRates(Comboxzbtv, downloadRates());
     setComboIndex(Comboxzbtv, DOWN_BAUD_INDEX);
-    fillRates(Combo2, resetRates);
+    fillRates(Combo2, resetRates());
     setComboIndex(Combo2, RESET_BAUD_INDEX);
     // 9. The ports.
     ComboPortList ports(ComboComm);
@@ -285,12 +283,8 @@ void Form1::Form_Load()
     setLabelText(Label8, QString());
     // 11. The preview header.
     Text1->setText(HexDump::header());
-    // 12. Hex digits.
-    for (int i = 0; i < 16; ++i)
-        HEX_DIGIT[i] = QString(QLatin1Char("0123456789ABCDEF"[i]));
-    HEX_DIGIT[16] = QString();
     // 13. The start-up beep.
-    m_platform.tone.Beep(5000, 200);
+    m_platform.tone.Beep(beepFrequencyHz, beepDurationMs);
     // 14. Idle, nothing to download yet.
     download.DOWN_ACTIVE = 0;
     Command1->setEnabled(false);
@@ -300,15 +294,11 @@ void Form1::Form_Load()
 
 void Form1::makeSettingsApplicable()
 {
-    const StoredSettings d = StoredSettings::defaults();
-    if (DOWN_BAUD_INDEX < 0 || DOWN_BAUD_INDEX >= downloadRates.size())
-        DOWN_BAUD_INDEX = d.DOWN_BAUD_INDEX;
-    if (RESET_BAUD_INDEX < 0 || RESET_BAUD_INDEX >= resetRates.size())
-        RESET_BAUD_INDEX = d.RESET_BAUD_INDEX;
-    if (AUTO_RESET != 0 && AUTO_RESET != 1)
-        AUTO_RESET = d.AUTO_RESET;
-    if (PREVIEW_BIN != 0 && PREVIEW_BIN != 1)
-        PREVIEW_BIN = d.PREVIEW_BIN;
+    const StoredSettings v = applicableSettings(storedSettings());
+    DOWN_BAUD_INDEX = v.DOWN_BAUD_INDEX;
+    RESET_BAUD_INDEX = v.RESET_BAUD_INDEX;
+    AUTO_RESET = v.AUTO_RESET;
+    PREVIEW_BIN = v.PREVIEW_BIN;
 }
 
 void Form1::setCheckValue(QCheckBox *box, int value)
@@ -443,7 +433,6 @@ void Form1::setLabelText(QLabel *label, const QString &text)
             label->setToolTip(QString());
         }
         label->resize(qBound(px(570), needed, qMax(room, px(570))), label->height());
-        label->setProperty("fullText", text);
         return;
     }
     label->adjustSize();
@@ -461,7 +450,7 @@ void Form1::ALL_KEY(bool enable)
 void Form1::Command4_Click()
 {
     guarded([&] { Module1::CLOSE_COM(MSComm1); });
-    m_platform.tone.Beep(5000, 200);
+    m_platform.tone.Beep(beepFrequencyHz, beepDurationMs);
     close();
 }
 
@@ -494,21 +483,6 @@ void Form1::Timer1_Timer()
 void Form1::MSComm1_OnComm()
 {
     guarded([&] { download.MSComm1_OnComm(); });
-}
-
-void Form1::DOWN_LOAD_BIN(const qint32 &n)
-{
-    download.DOWN_LOAD_BIN(n);
-}
-
-void Form1::SEND_BIN_LEN()
-{
-    download.SEND_BIN_LEN();
-}
-
-void Form1::LOAD_BIN()
-{
-    image.LOAD_BIN();
 }
 
 bool Form1::openPort()

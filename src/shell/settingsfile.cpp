@@ -129,3 +129,30 @@ bool writeSettingsFile(const QString &path, const StoredSettings &values)
     }
     return file.commit();
 }
+
+const QStringList &downloadRates()
+{
+    static const QStringList rates{"9600", "19200", "38400", "57600", "115200"};
+    return rates;
+}
+
+const QStringList &resetRates()
+{
+    static const QStringList rates{"1200",  "2400",  "4800",  "9600",
+                                   "19200", "38400", "57600", "115200"};
+    return rates;
+}
+
+StoredSettings applicableSettings(StoredSettings v)
+{
+    const StoredSettings d = StoredSettings::defaults();
+    if (v.DOWN_BAUD_INDEX < 0 || v.DOWN_BAUD_INDEX >= downloadRates().size())
+        v.DOWN_BAUD_INDEX = d.DOWN_BAUD_INDEX;
+    if (v.RESET_BAUD_INDEX < 0 || v.RESET_BAUD_INDEX >= resetRates().size())
+        v.RESET_BAUD_INDEX = d.RESET_BAUD_INDEX;
+    if (v.AUTO_RESET != 0 && v.AUTO_RESET != 1)
+        v.AUTO_RESET = d.AUTO_RESET;
+    if (v.PREVIEW_BIN != 0 && v.PREVIEW_BIN != 1)
+        v.PREVIEW_BIN = d.PREVIEW_BIN;
+    return v;
+}

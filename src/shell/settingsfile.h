@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 class QIODevice;
 
@@ -15,6 +16,14 @@ struct StoredSettings {
     static StoredSettings defaults() { return {4, 3, 0, 0}; }
     bool operator==(const StoredSettings &) const = default;
 };
+
+// The rates the two lists offer, in list order: the stored indexes point into them.
+const QStringList &downloadRates();
+const QStringList &resetRates();
+
+// The values as the window applies them: an index or a check-box value that its control cannot
+// take is replaced by that value's default.
+StoredSettings applicableSettings(StoredSettings values);
 
 // The file text: four CR LF lines, "XZBTL", "FWBTL", "RESET", "YULAN", each followed by its
 // value in decimal.
