@@ -11,6 +11,7 @@ packages=(
   xxd xvfb xauth
   clang libclang-rt-14-dev valgrind
   desktop-file-utils appstream xdotool file
+  binutils binutils-arm-none-eabi gcc-arm-none-eabi
 )
 
 missing=()

@@ -1,0 +1,359 @@
+#include "firmwareimage.h"
+
+#include "firmwarerecords.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace FirmwareImage
+{
+
+namespace
+{
+
+using Kind = Refusal::Kind;
+
+Result refused(Refusal r)
+{
+    Result result;
+    result.refusal = std::move(r);
+    return result;
+}
+
+Refusal refusal(Kind kind, Format format)
+{
+    Refusal r;
+    r.kind = kind;
+    r.format = format;
+    return r;
+}
+
+// A run of data bytes at consecutive addresses, as the readers found it.
+struct Run {
+    quint64 address;
+    const uchar *bytes;
+    qint64 length;
+};
+
+// Keeps the readers' data: text records are decoded into one buffer (a text of n characters
+// holds at most n / 2 data bytes), ELF segments stay where they are in the file. Records that
+// continue the previous one join its run.
+class Collector : public Records::Sink
+{
+public:
+    explicit Collector(qint64 capacity)
+        : m_buffer(capacity > 0 ? std::make_unique_for_overwrite<uchar[]>(size_t(capacity))
+                                : nullptr)
+    {
+    }
+    uchar *room(qint64) override { return m_buffer.get() + m_used; }
+    void data(quint64 address, const uchar *bytes, qint64 length, qint64) override
+    {
+        if (length == 0)
+            return;
+        if (bytes == m_buffer.get() + m_used)
+            m_used += length;
+        if (!m_runs.empty()) {
+            Run &last = m_runs.back();
+            if (last.address + quint64(last.length) == address &&
+                last.bytes + last.length == bytes) {
+                last.length += length;
+                return;
+            }
+        }
+        m_runs.push_back({address, bytes, length});
+    }
+    std::vector<Run> &runs() { return m_runs; }
+
+private:
+    std::unique_ptr<uchar[]> m_buffer;
+    qint64 m_used = 0;
+    std::vector<Run> m_runs;
+};
+
+// Finds, in file order, the first record that puts a different byte at `address` than the
+// first record that wrote it.
+class OverlapFinder : public Records::Sink
+{
+public:
+    explicit OverlapFinder(quint64 address) : m_address(address) {}
+    uchar *room(qint64) override { return m_scratch; }
+    void data(quint64 address, const uchar *bytes, qint64 length, qint64 where) override
+    {
+        if (m_later >= 0 || m_address < address || m_address - address >= quint64(length))
+            return;
+        const uchar value = bytes[m_address - address];
+        if (m_earlier < 0)
+            m_earlier = where, m_value = value;
+        else if (value != m_value)
+            m_later = where;
+    }
+    qint64 earlier() const { return m_earlier; }
+    qint64 later() const { return m_later; }
+
+private:
+    quint64 m_address;
+    uchar m_scratch[256];
+    uchar m_value = 0;
+    qint64 m_earlier = -1;
+    qint64 m_later = -1;
+};
+
+Refusal readRecords(Format format, QByteArrayView content, Records::Sink &sink)
+{
+    switch (format) {
+    case Format::IntelHex:
+        return Records::readIntelHex(content, sink);
+    case Format::SRecord:
+        return Records::readSRecord(content, sink);
+    case Format::Elf:
+        return Records::readElf(content, sink);
+    case Format::Binary:
+        break;
+    }
+    return Refusal();
+}
+
+// The runs sorted by address, joined where they touch or overlap: the ranges with data.
+std::vector<Range> rangesOf(const std::vector<Run> &sorted)
+{
+    std::vector<Range> ranges;
+    for (const Run &run : sorted) {
+        const quint64 last = run.address + quint64(run.length - 1);
+        if (!ranges.empty() &&
+            (run.address <= ranges.back().last || run.address - ranges.back().last == 1))
+            ranges.back().last = std::max(ranges.back().last, last);
+        else
+            ranges.push_back({run.address, last});
+    }
+    return ranges;
+}
+
+// Lays the runs out from their lowest address (or `base`) to their highest, 0xFF between.
+Result flatten(Format format, QByteArrayView content, std::vector<Run> &runs,
+               std::optional<quint64> base)
+{
+    if (runs.empty())
+        return refused(refusal(Kind::NoData, format));
+    std::stable_sort(runs.begin(), runs.end(),
+                     [](const Run &a, const Run &b) { return a.address < b.address; });
+    const quint64 lowest = runs.front().address;
+    quint64 highest = 0;
+    for (const Run &run : runs)
+        highest = std::max(highest, run.address + quint64(run.length - 1));
+    const quint64 start = base ? *base : lowest;
+    if (lowest < start) {
+        Refusal r = refusal(Kind::BelowBase, format);
+        r.address = lowest;
+        r.base = base;
+        return refused(r);
+    }
+    if (highest - start >= quint64(maxSpan)) {
+        const std::vector<Range> ranges = rangesOf(runs);
+        Refusal r = refusal(Kind::SpanTooLarge, format);
+        r.low = ranges.front();
+        r.high = ranges.back();
+        r.base = base;
+        r.span = highest - start == ~0ULL ? ~0ULL : highest - start + 1;
+        return refused(r);
+    }
+    const qint64 span = qint64(highest - start) + 1;
+
+    Result result;
+    try {
+        result.data = QByteArray(span, char(0xFF));
+    } catch (const std::bad_alloc &) {
+        return refused(refusal(Kind::OutOfMemory, format));
+    }
+    auto *image = reinterpret_cast<uchar *>(result.data.data());
+    qint64 covered = 0; // image bytes [0, covered) hold data from the runs before
+    for (const Run &run : runs) {
+        const qint64 at = qint64(run.address - start);
+        const qint64 end = at + run.length;
+        if (at < covered) {
+            const qint64 same = std::min(end, covered) - at;
+            if (std::memcmp(image + at, run.bytes, size_t(same)) != 0) {
+                qint64 i = 0;
+                while (image[at + i] == run.bytes[i])
+                    ++i;
+                Refusal r = refusal(Kind::Overlap, format);
+                r.address = run.address + quint64(i);
+                OverlapFinder finder(r.address);
+                readRecords(format, content, finder);
+                if (format == Format::Elf)
+                    r.otherSegment = int(finder.earlier()), r.segment = int(finder.later());
+                else
+                    r.otherLine = finder.earlier(), r.line = finder.later();
+                return refused(r);
+            }
+        }
+        if (end > covered) {
+            const qint64 from = std::max(at, covered);
+            std::memcpy(image + from, run.bytes + (from - at), size_t(end - from));
+            covered = end;
+        }
+    }
+    result.start = start;
+    result.span = span;
+    return result;
+}
+
+// One read() that retries when a signal interrupts it.
+ssize_t readSome(int fd, char *into, size_t count)
+{
+    for (;;) {
+        const ssize_t n = ::read(fd, into, count);
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}
+
+// Reads a whole regular file (at most maxFileSize bytes) that keeps its length while it is read.
+Refusal readWhole(const QString &path, Format format, QByteArray &into)
+{
+    Refusal r = refusal(Kind::FileUnreadable, format);
+    const QByteArray name = QFile::encodeName(path);
+    // Non-blocking: a pipe chosen by mistake must not hang the caller waiting for a writer.
+    const int fd = path.isEmpty()
+                       ? -1
+                       : ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        const int error = path.isEmpty() ? ENOENT : errno;
+        r.fileOutcome = error == ENOENT || error == ENOTDIR ? ImageFile::Outcome::NotFound
+                        : error == EACCES || error == EPERM ? ImageFile::Outcome::NoPermission
+                                                            : ImageFile::Outcome::CannotOpen;
+        return r;
+    }
+    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+    struct stat st {
+    };
+    if (::fstat(fd, &st) != 0) {
+        r.fileOutcome = ImageFile::Outcome::CannotOpen;
+        return r;
+    }
+    r.fileSize = st.st_size;
+    if (S_ISDIR(st.st_mode) || !S_ISREG(st.st_mode)) {
+        r.fileOutcome =
+            S_ISDIR(st.st_mode) ? ImageFile::Outcome::IsFolder : ImageFile::Outcome::NotRegularFile;
+        return r;
+    }
+    if (st.st_size == 0) {
+        r.fileOutcome = ImageFile::Outcome::Empty;
+        return r;
+    }
+    if (st.st_size > maxFileSize) {
+        r.kind = Kind::FileTooLarge;
+        return r;
+    }
+    try {
+        into = QByteArray(st.st_size, Qt::Uninitialized);
+    } catch (const std::bad_alloc &) {
+        r.kind = Kind::OutOfMemory;
+        return r;
+    }
+    qint64 done = 0;
+    while (done < into.size()) {
+        const ssize_t got = readSome(fd, into.data() + done, size_t(into.size() - done));
+        if (got <= 0) {
+            r.fileOutcome =
+                got < 0 ? ImageFile::Outcome::ReadFailed : ImageFile::Outcome::ChangedWhileRead;
+            return r;
+        }
+        done += got;
+    }
+    // Nothing may follow, and the length must still be the same.
+    char extra = 0;
+    const ssize_t more = readSome(fd, &extra, 1);
+    struct stat after {
+    };
+    if (more != 0 || ::fstat(fd, &after) != 0 || after.st_size != st.st_size) {
+        r.fileOutcome =
+            more < 0 ? ImageFile::Outcome::ReadFailed : ImageFile::Outcome::ChangedWhileRead;
+        return r;
+    }
+    return Refusal();
+}
+
+} // namespace
+
+Format formatForPath(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == u"hex" || suffix == u"ihx")
+        return Format::IntelHex;
+    if (suffix == u"s19" || suffix == u"s28" || suffix == u"s37" || suffix == u"srec" ||
+        suffix == u"mot")
+        return Format::SRecord;
+    if (suffix == u"elf" || suffix == u"axf" || suffix == u"out")
+        return Format::Elf;
+    return Format::Binary;
+}
+
+Result convert(Format format, QByteArrayView content, std::optional<quint64> base)
+{
+    if (format == Format::Binary) {
+        Result r;
+        if (content.isEmpty())
+            return refused(refusal(Kind::NoData, format));
+        if (content.size() > maxSpan) {
+            Refusal too = refusal(Kind::SpanTooLarge, format);
+            too.low = too.high = {base.value_or(0), base.value_or(0) + quint64(content.size() - 1)};
+            too.span = quint64(content.size());
+            too.base = base;
+            return refused(too);
+        }
+        r.data = content.toByteArray();
+        r.start = base.value_or(0);
+        r.span = r.data.size();
+        return r;
+    }
+    std::unique_ptr<Collector> collector;
+    try {
+        collector = std::make_unique<Collector>(format == Format::Elf ? 0 : content.size() / 2);
+    } catch (const std::bad_alloc &) {
+        return refused(refusal(Kind::OutOfMemory, format));
+    }
+    const Refusal fault = readRecords(format, content, *collector);
+    if (fault.kind != Kind::None)
+        return refused(fault);
+    return flatten(format, content, collector->runs(), base);
+}
+
+Result read(const QString &path, std::optional<quint64> base)
+{
+    const Format format = formatForPath(path);
+    if (format == Format::Binary) {
+        const ImageFile::Result file = ImageFile::read(path);
+        if (file.outcome != ImageFile::Outcome::Loaded) {
+            Refusal r = refusal(Kind::FileUnreadable, format);
+            r.fileOutcome = file.outcome;
+            r.fileSize = file.size;
+            return refused(r);
+        }
+        return convert(format, file.data, base);
+    }
+    QByteArray content;
+    const Refusal fault = readWhole(path, format, content);
+    if (fault.kind != Kind::None)
+        return refused(fault);
+    return convert(format, content, base);
+}
+
+QString hexAddress(quint64 address)
+{
+    return QStringLiteral("0x") +
+           QString::number(address, 16).toUpper().rightJustified(8, QLatin1Char('0'));
+}
+
+} // namespace FirmwareImage

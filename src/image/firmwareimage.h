@@ -1,0 +1,115 @@
+#pragma once
+
+#include "imagefile.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <optional>
+
+// Firmware files as the toolchain writes them (Intel HEX, Motorola S-record, ELF) turned into
+// the flat image the bootloader takes: every byte from the lowest address with data to the
+// highest, gaps filled with 0xFF, the same bytes `objcopy -O binary --gap-fill 0xff` writes.
+// A file is taken whole or refused with the reason and the place; there is no partial image.
+namespace FirmwareImage
+{
+
+enum class Format {
+    Binary,   // .bin and every other extension: the file's bytes as they are
+    IntelHex, // .hex, .ihx
+    SRecord,  // .s19, .s28, .s37, .srec, .mot
+    Elf,      // .elf, .axf, .out
+};
+
+// The reader a file name's extension selects (case-insensitive).
+Format formatForPath(const QString &path);
+
+// The longest flat image: what the length frame can announce, 64 MiB - 1.
+constexpr qint64 maxSpan = 65536LL * 1024 - 1;
+// The longest HEX, S-record or ELF file read: a 64 MiB - 1 image as 1-byte HEX records is
+// about 900 MiB of text.
+constexpr qint64 maxFileSize = qint64(1) << 30;
+
+// An inclusive address range.
+struct Range {
+    quint64 first = 0;
+    quint64 last = 0;
+};
+
+// What is wrong with an ELF header or program header.
+enum class ElfProblem {
+    None,
+    Class,                // neither 32- nor 64-bit
+    ByteOrder,            // neither little- nor big-endian
+    HeaderSize,           // program header entries too small for their class
+    TooManySegments,      // program header count kept in a section header (65535 or more)
+    FileLargerThanMemory, // a segment has more bytes in the file than in memory
+    TooManyPairs,         // over 2^20 pairs of load segment and section to match
+    AddressWraps,         // a segment runs past the end of the address space
+};
+
+struct Refusal {
+    enum class Kind {
+        None,           // not refused
+        FileUnreadable, // the file could not be read: see fileOutcome
+        FileTooLarge,   // more than maxFileSize bytes (fileSize)
+        OutOfMemory,    // no memory for the file or the image
+        WrongContent,   // not the format its extension names
+        BadChecksum,    // line
+        BadCharacter,   // line: not a record, or not a hexadecimal digit
+        BadLength,      // line: the byte count disagrees with the line or with the record type
+        BadRecordType,  // line
+        BadCount,       // line: an S5/S6 record count disagrees with the data records before it
+        AfterEnd,       // line: more records after the end record
+        BadHeader,      // ELF: elfProblem, segment
+        Truncated,      // text: the line where the file stops; ELF: segment, or -1 for a header
+        Overlap,        // address: the first byte two records disagree on (line, otherLine or
+                        // segment, otherSegment)
+        NoData,         // no data bytes at all
+        SpanTooLarge,   // span from low.first (or base) to high.last over maxSpan
+        BelowBase,      // address: the lowest data address, under base
+    };
+    Kind kind = Kind::None;
+    Format format = Format::Binary;
+    qint64 line = 0;      // 1-based line of a HEX or S-record record; 0 when none
+    qint64 otherLine = 0; // overlap: the earlier record the line disagrees with
+    int segment = -1;     // ELF: program header index; -1 when none
+    int otherSegment = -1;
+    ElfProblem elfProblem = ElfProblem::None;
+    quint64 address = 0;
+    std::optional<quint64> base; // the required start address, when one was given
+    Range low, high;             // span too large: the lowest and the highest range with data
+    quint64 span = 0;            // span too large: bytes from the start to high.last
+    ImageFile::Outcome fileOutcome = ImageFile::Outcome::Loaded;
+    qint64 fileSize = -1;
+};
+
+struct Result {
+    QByteArray data;   // the flat image; empty when refused
+    quint64 start = 0; // the address of data[0]
+    qint64 span = 0;   // data.size()
+    Refusal refusal;   // kind None when converted
+    bool ok() const { return refusal.kind == Refusal::Kind::None; }
+};
+
+// Turns a file's content into the flat image. With `base`, data below it is refused and the
+// image starts at it, padded with 0xFF up to the lowest data. Binary content is taken as it is
+// and starts at `base` (or 0).
+Result convert(Format format, QByteArrayView content, std::optional<quint64> base = {});
+
+// Reads the file at `path` with the reader its extension selects. Binary files go through
+// ImageFile::read, byte for byte.
+Result read(const QString &path, std::optional<quint64> base = {});
+
+// The notice that tells the operator why `path` was not loaded (Simplified Chinese), in the
+// style of ImageFile::refusalMessage; with `imageKept` it adds that the loaded image stays.
+QString refusalMessage(const Refusal &refusal, const QString &path, bool imageKept);
+
+// One English line for the command line: "PATH: line 12: checksum error".
+QString refusalLine(const Refusal &refusal, const QString &path);
+
+// "0x08004000": at least 8 upper-case digits.
+QString hexAddress(quint64 address);
+
+} // namespace FirmwareImage
