@@ -1,0 +1,421 @@
+#include "flashrun.h"
+
+#include "cliargs.h"
+#include "clock.h"
+#include "configdir.h"
+#include "dialogs.h"
+#include "downloader.h"
+#include "eventpump.h"
+#include "exitcodes.h"
+#include "imagebuffer.h"
+#include "imagefile.h"
+#include "module1.h"
+#include "platform.h"
+#include "portmap.h"
+#include "portscan.h"
+#include "protocol.h"
+#include "qtserialcomponent.h"
+#include "reporter.h"
+#include "runview.h"
+#include "settingsfile.h"
+#include "signals.h"
+#include "tone.h"
+#include "trace.h"
+
+#include <QCryptographicHash>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <csignal>
+
+namespace
+{
+
+// No sound on the command line: a beep, and the alarm's pauses between beeps, take no time.
+class SilentTone : public Tone
+{
+public:
+    void Beep(int, int) override {}
+};
+
+// The command line never shows a dialog: ports are opened without notices.
+class NoDialogs : public Dialogs
+{
+public:
+    QString getOpenFileName(QWidget *, const QString &) override { return QString(); }
+    void information(QWidget *, const QString &, const QString &) override {}
+};
+
+QString imageRefusal(const ImageFile::Result &r)
+{
+    using O = ImageFile::Outcome;
+    switch (r.outcome) {
+    case O::Loaded:
+        break;
+    case O::NotFound:
+        return QStringLiteral("no such file");
+    case O::IsFolder:
+        return QStringLiteral("this is a folder, not an image file");
+    case O::NotRegularFile:
+        return QStringLiteral("not a regular file (a device, pipe or socket has no fixed length)");
+    case O::NoPermission:
+        return QStringLiteral("no permission to read it");
+    case O::CannotOpen:
+        return QStringLiteral("cannot open it");
+    case O::ReadFailed:
+        return QStringLiteral("reading it failed");
+    case O::Empty:
+        return QStringLiteral("the file is empty (0 bytes)");
+    case O::TooLarge:
+        return QStringLiteral("%1 bytes is more than the bootloader's length frame can announce "
+                              "(at most %2 bytes)")
+            .arg(r.size)
+            .arg(ImageBuffer::maxLength);
+    case O::ChangedWhileRead:
+        return QStringLiteral("the file changed while it was read");
+    case O::OutOfMemory:
+        return QStringLiteral("not enough memory for %1 bytes").arg(r.size);
+    }
+    return QString();
+}
+
+// What the engine needs of a window, without one: the choices come from the command line and
+// the settings file, and the progress goes to the run.
+class CliView : public RunView
+{
+public:
+    std::function<bool()> open;
+    std::function<void()> blockSent;
+    QString downloadBaud, resetBaud;
+    qint16 autoResetValue = 0;
+
+    bool openPort() override { return open(); }
+    QString downloadBaudText() const override { return downloadBaud; }
+    QString resetBaudText() const override { return resetBaud; }
+    qint16 autoReset() const override { return autoResetValue; }
+    qint16 previewBin() const override { return 0; }
+    void ALL_KEY(bool) override {}
+    void setCommand1Caption(const QString &) override {}
+    void setCommand1Enabled(bool) override {}
+    void setStatusText(const QString &) override {}
+    // Called after each block has been handed to the port, and when a run starts.
+    void setProgressWidth(int) override
+    {
+        if (blockSent)
+            blockSent();
+    }
+    double progressTrackWidth() const override { return 8145; }
+    void setPanelTexts(const QString &, const QString &) override {}
+    void setPanelTop(int) override {}
+    void setPanelVisible(bool) override {}
+    void delay_ms(double) override {}
+};
+
+QString portOpenMessage(const Module1::PortOpening &o, const PortTarget &target,
+                        const QString &device)
+{
+    const QString where = device.isEmpty() ? target.name : device;
+    switch (o.error) {
+    case CommErrorNumber::InvalidPortNumber:
+        if (target.com > 0)
+            return QStringLiteral("%1 stands for no device; `vantrel-cli ports` lists the ports")
+                .arg(target.name);
+        return QStringLiteral("no such device %1").arg(target.path);
+    case CommErrorNumber::PortInUse: {
+        QStringList who;
+        for (const Holder &h : holdersOf(device))
+            who << QStringLiteral("pid %1 (%2)").arg(h.pid).arg(h.name);
+        return QStringLiteral("%1 is held by another program%2; close it and try again")
+            .arg(where, who.isEmpty() ? QString() : QStringLiteral(": ") + who.join(u", "));
+    }
+    case CommErrorNumber::PermissionDenied:
+        return QStringLiteral("this user may not open %1: join its group (sudo usermod -aG "
+                              "dialout $USER), then log out and in")
+            .arg(where);
+    default:
+        return QStringLiteral("cannot open %1: %2").arg(where, o.text);
+    }
+}
+
+class FlashRun
+{
+public:
+    FlashRun(const CliArgs &args, Reporter &reporter, const QElapsedTimer &sinceStart)
+        : args(args), reporter(reporter), clock(sinceStart), ports(vantrelConfigDir()), comm(ports),
+          download(comm, image, platform, view)
+    {
+    }
+
+    int run();
+
+private:
+    struct Ending {
+        int code;
+        QString outcome;
+        QString message;
+    };
+
+    void observe();
+    void tick();
+    void blockSent();
+    void stop(const Ending &ending);
+    void finish(const Ending &ending);
+    qint64 elapsedMs() const { return clock.elapsed(); }
+
+    const CliArgs &args;
+    Reporter &reporter;
+    const QElapsedTimer &clock;
+
+    SilentTone tone;
+    SteadyClock steadyClock;
+    QtEventPump pump;
+    NoDialogs dialogs;
+    Platform platform{tone, steadyClock, pump, dialogs};
+    PortMap ports;
+    QtSerialComponent comm;
+    ImageBuffer image;
+    CliView view;
+    Downloader download;
+
+    PortTarget target;
+    QString device;
+    Module1::PortOpening opening;
+    TraceWriter trace;
+    QTimer timer;
+    QEventLoop loop;
+    QElapsedTimer inStep; // since the step began
+    int step = 0;
+    qint32 totalBlocks = 0;
+    bool ending = false;
+    Ending result{ExitCode::Failure, QStringLiteral("failure"), QString()};
+};
+
+void FlashRun::observe()
+{
+    const int now = download.DOWN_STEP;
+    if (now == step || ending)
+        return;
+    if (now == 0) {
+        // The engine ended the run by itself: the step it left tells how.
+        const int from = step;
+        step = 0;
+        trace.step(0, Reporter::stepName(0));
+        if (from == 4)
+            finish({ExitCode::Success, QStringLiteral("success"),
+                    QStringLiteral("download complete: the board confirmed all %1 bytes")
+                        .arg(image.BIN_LEN)});
+        else if (from == 2)
+            finish({ExitCode::ConnectionFailed, QStringLiteral("connection_failed"),
+                    QStringLiteral("connection failed: the board answered the request but "
+                                   "not the length frame; check the hardware connection")});
+        else
+            finish({ExitCode::DownloadFailed, QStringLiteral("download_failed"),
+                    QStringLiteral("download failed: block %1 of %2 went unanswered; check "
+                                   "the hardware connection")
+                        .arg(download.BIN_BLOCK_NO)
+                        .arg(totalBlocks)});
+        return;
+    }
+    // Steps only move forward; a reply can carry the run over a step (block 0 the last).
+    for (int s = step + 1; s <= now; ++s) {
+        trace.step(s, Reporter::stepName(s));
+        reporter.state(s, elapsedMs());
+    }
+    step = now;
+    inStep.start();
+}
+
+void FlashRun::blockSent()
+{
+    // The start of a run empties the bar too; only blocks come in steps 3 and 4.
+    if (download.DOWN_STEP < 3)
+        return;
+    observe();
+    const qint32 n = download.BIN_BLOCK_NO;
+    const qint64 sent = qMin<qint64>(qint64(n + 1) * Protocol::blockSize, image.BIN_LEN);
+    reporter.progress(n, totalBlocks, sent, elapsedMs());
+}
+
+void FlashRun::tick()
+{
+    if (ending)
+        return;
+    if (download.DOWN_ACTIVE && !comm.PortOpen()) {
+        stop({ExitCode::PortVanished, QStringLiteral("port_vanished"),
+              QStringLiteral("the port went away during the download (adapter unplugged?)")});
+        return;
+    }
+    if (step == 1 && inStep.elapsed() > qint64(args.connectTimeoutS * 1000)) {
+        stop({ExitCode::NoAnswer, QStringLiteral("no_answer"),
+              QStringLiteral("the board did not answer the download request within %1 s; is "
+                             "it in its bootloader, and is the rate right?")
+                  .arg(args.connectTimeoutS)});
+        return;
+    }
+    if (step == 4 && inStep.elapsed() > qint64(args.doneTimeoutS * 1000)) {
+        stop({ExitCode::NoCompletion, QStringLiteral("no_completion"),
+              QStringLiteral("the board took every block but sent no completion reply within "
+                             "%1 s")
+                  .arg(args.doneTimeoutS)});
+        return;
+    }
+    download.Timer1_Timer();
+    observe();
+}
+
+void FlashRun::stop(const Ending &e)
+{
+    if (ending)
+        return;
+    ending = true;
+    if (download.DOWN_ACTIVE)
+        download.Command1_Click(); // the stop button: the run ends and the port closes
+    finish(e);
+}
+
+void FlashRun::finish(const Ending &e)
+{
+    ending = true;
+    result = e;
+    timer.stop();
+    Module1::CLOSE_COM(comm);
+    trace.note(QStringLiteral("end %1 %2").arg(e.outcome).arg(e.code));
+    loop.exit(0);
+}
+
+int FlashRun::run()
+{
+    // From here on a signal ends the run as the stop button would.
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::received, &loop, [this](int number) {
+        const bool interrupt = number == SIGINT;
+        stop({StopSignals::exitCodeFor(number),
+              interrupt ? QStringLiteral("interrupted") : QStringLiteral("terminated"),
+              interrupt ? QStringLiteral("interrupted: the download was stopped")
+                        : QStringLiteral("terminated by signal %1: the download was stopped")
+                              .arg(number)});
+    });
+
+    target = resolvePort(args.port);
+    const auto endEarly = [&](int code, const QString &outcome, const QString &message) {
+        reporter.end(target.name, outcome, code, elapsedMs(), message);
+        return code;
+    };
+
+    // The rates and the automatic reset the window would use.
+    StoredSettings stored = StoredSettings::defaults();
+    readSettingsFile(vantrelSettingsPath(vantrelConfigDir()), stored);
+    stored = applicableSettings(stored);
+    view.downloadBaud =
+        args.baud ? QString::number(*args.baud) : downloadRates().value(stored.DOWN_BAUD_INDEX);
+    view.resetBaud = args.resetBaud ? QString::number(*args.resetBaud)
+                                    : resetRates().value(stored.RESET_BAUD_INDEX);
+    view.autoResetValue = args.autoReset ? (*args.autoReset ? 1 : 0) : stored.AUTO_RESET;
+
+    const ImageFile::Result loaded = ImageFile::read(args.image);
+    if (loaded.outcome != ImageFile::Outcome::Loaded)
+        return endEarly(ExitCode::ImageRefused, QStringLiteral("image_refused"),
+                        args.image + QStringLiteral(": ") + imageRefusal(loaded));
+    image.replaceImage(loaded.data);
+    image.BIN_PATH = args.image;
+    image.LOAD_BIN();
+    totalBlocks = Protocol::totalBlocks(image.BIN_BLOCKS, image.BIN_NO_REMAIN != 0);
+
+    if (!args.tracePath.isEmpty()) {
+        QString why;
+        if (!trace.open(args.tracePath, clock, &why))
+            return endEarly(
+                ExitCode::Usage, QStringLiteral("usage"),
+                QStringLiteral("--trace: cannot write %1: %2").arg(args.tracePath, why));
+        comm.setTap([this](QtSerialComponent::TapKind kind, const QByteArray &bytes) {
+            switch (kind) {
+            case QtSerialComponent::TapKind::Sent:
+                trace.bytes("TX", bytes);
+                break;
+            case QtSerialComponent::TapKind::Received:
+                trace.bytes("RX", bytes);
+                break;
+            case QtSerialComponent::TapKind::Discarded:
+                trace.bytes("DROP", bytes);
+                break;
+            case QtSerialComponent::TapKind::Line:
+                trace.line(QString::fromLatin1(bytes));
+                break;
+            }
+        });
+    }
+
+    if (target.com == 0)
+        comm.setDevicePath(target.path);
+    device = comm.deviceFor(target.com > 0 ? target.com : 1);
+    view.open = [this] {
+        opening = Module1::openPortNumber(comm, target.com > 0 ? target.com : 1, view.downloadBaud,
+                                          QStringLiteral("8"), QStringLiteral("1"));
+        if (opening.opened()) {
+            trace.note(QStringLiteral("open %1 (%2)").arg(target.name, device));
+            trace.line(comm.Settings());
+        }
+        return opening.opened();
+    };
+    view.blockSent = [this] { blockSent(); };
+    QObject::connect(&comm, &SerialComponent::OnComm, &loop, [this] {
+        if (ending)
+            return;
+        download.MSComm1_OnComm();
+        observe();
+    });
+
+    download.Command1_Click(); // opens the port and starts at step 1
+    if (!download.DOWN_ACTIVE)
+        return endEarly(ExitCode::PortUnavailable, QStringLiteral("port_unavailable"),
+                        portOpenMessage(opening, target, device));
+
+    QByteArray sha = QCryptographicHash::hash(image.BIN_DATA, QCryptographicHash::Sha256);
+    RunStart start;
+    start.port = target.name;
+    start.device = device;
+    start.image = args.image;
+    start.sha256 = QString::fromLatin1(sha.toHex());
+    start.bytes = image.BIN_LEN;
+    start.blocks = totalBlocks;
+    start.baud = view.downloadBaud.toInt();
+    start.resetBaud = view.resetBaud.toInt();
+    start.autoReset = view.autoResetValue == 1;
+    reporter.start(start);
+    observe();
+
+    // The window's 10 ms tick drives the requests and counts the time limits.
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, &loop, [this] { tick(); });
+    timer.start();
+    if (!ending)
+        loop.exec();
+
+    trace.close();
+    reporter.end(target.name, result.outcome, result.code, elapsedMs(), result.message);
+    return result.code;
+}
+
+} // namespace
+
+PortTarget resolvePort(const QString &text)
+{
+    static const QRegularExpression com(QStringLiteral("^[Cc][Oo][Mm]([0-9]{1,3})$"));
+    if (const auto m = com.match(text); m.hasMatch()) {
+        const int n = m.captured(1).toInt();
+        if (n >= 1 && n <= 255)
+            return {QStringLiteral("COM%1").arg(n), n, QString()};
+    }
+    if (!text.contains(u'/') && QFileInfo::exists(QStringLiteral("/dev/") + text))
+        return {text, 0, QStringLiteral("/dev/") + text};
+    return {text, 0, QFileInfo(text).absoluteFilePath()};
+}
+
+int runFlash(const CliArgs &args, Reporter &reporter, const QElapsedTimer &sinceStart)
+{
+    FlashRun run(args, reporter, sinceStart);
+    return run.run();
+}

@@ -1,0 +1,49 @@
+// vantrel-cli: the Vantrel download engine from a script, a Makefile or CI.
+#include "cliargs.h"
+#include "exitcodes.h"
+#include "flashrun.h"
+#include "portscan.h"
+#include "reporter.h"
+#include "usage.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(Usage::programName());
+    QCoreApplication::setApplicationVersion(Usage::version());
+
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    const ParseResult parsed = parseCommandLine(arguments);
+    if (!parsed.error.isEmpty()) {
+        std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n",
+                     qPrintable(Usage::programName()), parsed.error.toUtf8().constData(),
+                     qPrintable(Usage::programName()));
+        return ExitCode::Usage;
+    }
+    const CliArgs &args = parsed.args;
+    switch (args.command) {
+    case CliArgs::Command::Help:
+        std::fputs(Usage::helpText().toUtf8().constData(), stdout);
+        return ExitCode::Success;
+    case CliArgs::Command::Version:
+        std::fputs(Usage::versionText().toUtf8().constData(), stdout);
+        return ExitCode::Success;
+    case CliArgs::Command::Ports:
+        return runPorts(args.json);
+    case CliArgs::Command::Flash: {
+        Reporter reporter(Reporter::styleFor(args.json, args.quiet));
+        return runFlash(args, reporter, sinceStart);
+    }
+    case CliArgs::Command::None:
+        break;
+    }
+    return ExitCode::Usage;
+}

@@ -1,0 +1,390 @@
+#include "portscan.h"
+
+#include "configdir.h"
+#include "portlock.h"
+#include "portmap.h"
+#include "reporter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+QString readLine(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(f.read(256)).trimmed();
+}
+
+// The sysfs folder of the USB device an adapter hangs off: the nearest parent with idVendor.
+QString usbDeviceDir(const QString &ttyName, const SystemPaths &paths)
+{
+    QString dir =
+        QFileInfo(paths.sys + QStringLiteral("/class/tty/") + ttyName + QStringLiteral("/device"))
+            .canonicalFilePath();
+    for (int depth = 0; !dir.isEmpty() && depth < 8; ++depth) {
+        if (QFileInfo::exists(dir + QStringLiteral("/idVendor")))
+            return dir;
+        const QString up = QFileInfo(dir).path();
+        if (up == dir || up.size() <= paths.sys.size())
+            break;
+        dir = up;
+    }
+    return QString();
+}
+
+QString groupName(gid_t gid)
+{
+    const group *g = ::getgrgid(gid);
+    return g ? QString::fromLocal8Bit(g->gr_name) : QString::number(gid);
+}
+
+bool inGroupNow(gid_t gid)
+{
+    if (::getegid() == gid)
+        return true;
+    gid_t groups[256];
+    const int n = ::getgroups(256, groups);
+    for (int i = 0; i < n; ++i)
+        if (groups[i] == gid)
+            return true;
+    return false;
+}
+
+// In the group database, but not in this login's groups: a new login is needed.
+bool inGroupOnRecord(gid_t gid)
+{
+    const passwd *pw = ::getpwuid(::getuid());
+    if (!pw)
+        return false;
+    gid_t groups[256];
+    int n = 256;
+    if (::getgrouplist(pw->pw_name, pw->pw_gid, groups, &n) < 0)
+        return false;
+    for (int i = 0; i < n; ++i)
+        if (groups[i] == gid)
+            return true;
+    return false;
+}
+
+QList<Holder> processesNamed(const QString &comm, const SystemPaths &paths)
+{
+    QList<Holder> found;
+    const QStringList pids =
+        QDir(paths.proc).entryList(QStringList() << QStringLiteral("[0-9]*"), QDir::Dirs);
+    for (const QString &pid : pids) {
+        if (readLine(paths.proc + u'/' + pid + QStringLiteral("/comm")) == comm)
+            found.append({pid.toInt(), comm});
+    }
+    return found;
+}
+
+} // namespace
+
+QString stateName(PortInfo::State state)
+{
+    switch (state) {
+    case PortInfo::State::Free:
+        return QStringLiteral("free");
+    case PortInfo::State::Busy:
+        return QStringLiteral("busy");
+    case PortInfo::State::NotPermitted:
+        return QStringLiteral("not permitted");
+    case PortInfo::State::Missing:
+        break;
+    }
+    return QStringLiteral("missing");
+}
+
+QList<Holder> holdersOf(const QString &device, const SystemPaths &paths)
+{
+    QList<Holder> holders;
+    if (device.isEmpty())
+        return holders;
+    const QString self = QString::number(::getpid());
+    const QStringList pids =
+        QDir(paths.proc).entryList(QStringList() << QStringLiteral("[0-9]*"), QDir::Dirs);
+    for (const QString &pid : pids) {
+        if (pid == self)
+            continue;
+        const QString fdDir = paths.proc + u'/' + pid + QStringLiteral("/fd");
+        const QStringList fds =
+            QDir(fdDir).entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+        for (const QString &fd : fds) {
+            if (QFileInfo(fdDir + u'/' + fd).symLinkTarget() == device) {
+                holders.append(
+                    {pid.toInt(), readLine(paths.proc + u'/' + pid + QStringLiteral("/comm"))});
+                break;
+            }
+        }
+    }
+    for (const QString &name : PortLock::lockFileNames(device)) {
+        QFile lock(paths.lockDir + u'/' + name);
+        if (!lock.open(QIODevice::ReadOnly))
+            continue;
+        const pid_t pid = PortLock::lockFilePid(lock.read(128));
+        if (pid <= 0 || pid == ::getpid())
+            continue;
+        bool known = false;
+        for (const Holder &h : holders)
+            known = known || h.pid == pid;
+        if (!known && QFileInfo::exists(paths.proc + u'/' + QString::number(pid)))
+            holders.append({int(pid), readLine(paths.proc + u'/' + QString::number(pid) +
+                                               QStringLiteral("/comm"))});
+    }
+    return holders;
+}
+
+PortInfo describeDevice(const QString &portName, const QString &path, const SystemPaths &paths)
+{
+    PortInfo info;
+    info.port = portName;
+    info.device = QFileInfo(path).canonicalFilePath();
+    if (info.device.isEmpty())
+        return info; // State::Missing
+
+    const QString byIdDir = paths.dev + QStringLiteral("/serial/by-id");
+    for (const QFileInfo &link : QDir(byIdDir).entryInfoList(QDir::System | QDir::Files)) {
+        if (link.isSymLink() && link.canonicalFilePath() == info.device) {
+            info.byId = link.fileName();
+            break;
+        }
+    }
+    const QString tty = QFileInfo(info.device).fileName();
+    if (const QString usb = usbDeviceDir(tty, paths); !usb.isEmpty()) {
+        info.usbVendor = readLine(usb + QStringLiteral("/idVendor"));
+        info.usbProduct = readLine(usb + QStringLiteral("/idProduct"));
+        info.usbSerial = readLine(usb + QStringLiteral("/serial"));
+    }
+    const QString dev = paths.sys + QStringLiteral("/class/tty/") + tty + QStringLiteral("/device");
+    info.driver = QFileInfo(QFileInfo(dev + QStringLiteral("/driver")).symLinkTarget()).fileName();
+    bool ok = false;
+    const int latency = readLine(dev + QStringLiteral("/latency_timer")).toInt(&ok);
+    info.latencyTimer = ok ? latency : -1;
+
+    struct stat st {
+    };
+    if (::stat(QFile::encodeName(info.device).constData(), &st) == 0)
+        info.group = groupName(st.st_gid);
+
+    const PortLock::Claim claim = PortLock::claimDevice(info.device);
+    switch (claim.status) {
+    case PortLock::Status::Claimed:
+        info.state =
+            PortLock::isExclusive(claim.fd) || PortLock::isLockedByOther(paths.lockDir, info.device)
+                ? PortInfo::State::Busy
+                : PortInfo::State::Free;
+        ::close(claim.fd);
+        break;
+    case PortLock::Status::Busy:
+        info.state = PortInfo::State::Busy;
+        break;
+    case PortLock::Status::PermissionDenied:
+        info.state = PortInfo::State::NotPermitted;
+        break;
+    case PortLock::Status::NoDevice:
+        info.state = PortInfo::State::Missing;
+        break;
+    case PortLock::Status::Failed:
+        info.state = PortInfo::State::Busy;
+        break;
+    }
+    if (info.state == PortInfo::State::Busy)
+        info.holders = holdersOf(info.device, paths);
+    return info;
+}
+
+QList<PortInfo> scanPorts(const PortMap &ports, const SystemPaths &paths)
+{
+    QList<PortInfo> list;
+    for (int n = 1; n <= 16; ++n) {
+        const QString path = ports.pathFor(n);
+        if (path.isEmpty() &&
+            !(ports.usesLinks() &&
+              QFileInfo(ports.linksDir() + QStringLiteral("/com%1").arg(n)).isSymLink()))
+            continue;
+        list.append(describeDevice(QStringLiteral("COM%1").arg(n), path, paths));
+    }
+    return list;
+}
+
+QList<Finding> diagnose(const QList<PortInfo> &ports, const SystemPaths &paths)
+{
+    QList<Finding> findings;
+
+    // Ports the user may not open: which group lets them in.
+    QStringList groupsNeeded;
+    for (const PortInfo &p : ports) {
+        if (p.state != PortInfo::State::NotPermitted || p.group.isEmpty() ||
+            groupsNeeded.contains(p.group))
+            continue;
+        groupsNeeded << p.group;
+        const group *g = ::getgrnam(p.group.toLocal8Bit().constData());
+        if (g && inGroupOnRecord(g->gr_gid) && !inGroupNow(g->gr_gid)) {
+            findings.append({QStringLiteral("group"),
+                             QStringLiteral("you were added to the group '%1' that owns %2, but "
+                                            "this login does not have it yet")
+                                 .arg(p.group, p.device),
+                             QStringLiteral("log out and in again (a new terminal is not "
+                                            "enough); `id` must list %1")
+                                 .arg(p.group)});
+        } else {
+            findings.append(
+                {QStringLiteral("group"),
+                 QStringLiteral("you are not in the group '%1' that owns %2")
+                     .arg(p.group, p.device),
+                 QStringLiteral("sudo usermod -aG %1 $USER, then log out and in").arg(p.group)});
+        }
+    }
+
+    if (!processesNamed(QStringLiteral("ModemManager"), paths).isEmpty())
+        findings.append(
+            {QStringLiteral("modemmanager"),
+             QStringLiteral("ModemManager is running: it sends AT commands to every new ttyACM "
+                            "port for a few seconds, and the bootloader reads them"),
+             QStringLiteral("sudo systemctl stop ModemManager, or install the udev rule in "
+                            "/usr/share/doc/vantrel/70-vantrel-serial.rules, which keeps it off "
+                            "boards")});
+
+    // brltty's rule claims CH340 and CP210x adapters unless a local rule of the same name
+    // (often a link to /dev/null) overrides it.
+    for (const QString &dir : paths.udevSystem) {
+        const QStringList rules =
+            QDir(dir).entryList(QStringList() << QStringLiteral("*brltty*.rules"), QDir::Files);
+        bool active = false;
+        for (const QString &rule : rules) {
+            const QFileInfo local(paths.udevLocal + u'/' + rule);
+            active = active || !(local.exists() || local.isSymLink());
+        }
+        if (active) {
+            findings.append(
+                {QStringLiteral("brltty"),
+                 QStringLiteral("brltty's udev rule is active: it claims CH340 and CP210x "
+                                "adapters, which then vanish as soon as they appear"),
+                 QStringLiteral("without a braille display: sudo apt remove brltty (or sudo "
+                                "systemctl mask brltty-udev.service), then plug the adapter in "
+                                "again")});
+            break;
+        }
+    }
+
+    for (const PortInfo &p : ports) {
+        if (p.latencyTimer > 1) {
+            const QString tty = QFileInfo(p.device).fileName();
+            findings.append(
+                {QStringLiteral("latency"),
+                 QStringLiteral("%1 (%2) holds received bytes up to %3 ms before passing them "
+                                "on: each block waits that long for its reply")
+                     .arg(p.port, p.device)
+                     .arg(p.latencyTimer),
+                 QStringLiteral("echo 1 | sudo tee /sys/bus/usb-serial/devices/%1/latency_timer "
+                                "(until the adapter is plugged in again)")
+                     .arg(tty)});
+        }
+    }
+    return findings;
+}
+
+namespace
+{
+
+QByteArray holderJson(const QList<Holder> &holders)
+{
+    QByteArray out = "[";
+    for (int i = 0; i < holders.size(); ++i)
+        out += (i ? "," : "") +
+               JsonLine().add("pid", holders[i].pid).add("name", holders[i].name).finish();
+    return out + ']';
+}
+
+QString holderText(const QList<Holder> &holders)
+{
+    QStringList parts;
+    for (const Holder &h : holders)
+        parts << QStringLiteral("pid %1 %2").arg(h.pid).arg(h.name);
+    return parts.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+int runPorts(bool json)
+{
+    const PortMap map(vantrelConfigDir());
+    const QList<PortInfo> ports = scanPorts(map);
+    const QList<Finding> findings = diagnose(ports);
+
+    QByteArray out;
+    if (json) {
+        QByteArray list = "[";
+        for (int i = 0; i < ports.size(); ++i) {
+            const PortInfo &p = ports[i];
+            JsonLine o;
+            o.add("port", p.port).add("device", p.device);
+            p.byId.isEmpty() ? o.addNull("by_id") : o.add("by_id", p.byId);
+            if (p.usbVendor.isEmpty())
+                o.addNull("usb");
+            else
+                o.addRaw("usb", JsonLine()
+                                    .add("vendor", p.usbVendor)
+                                    .add("product", p.usbProduct)
+                                    .add("serial", p.usbSerial)
+                                    .finish());
+            o.add("state", stateName(p.state).replace(u' ', u'_'));
+            o.addRaw("holders", holderJson(p.holders));
+            list += (i ? "," : "") + o.finish();
+        }
+        QByteArray found = "[";
+        for (int i = 0; i < findings.size(); ++i)
+            found += (i ? "," : "") + JsonLine()
+                                          .add("id", findings[i].id)
+                                          .add("problem", findings[i].problem)
+                                          .add("fix", findings[i].fix)
+                                          .finish();
+        out = JsonLine()
+                  .add("ports_folder", map.usesLinks() ? map.linksDir() : QString())
+                  .addRaw("ports", list + ']')
+                  .addRaw("findings", found + ']')
+                  .finish() +
+              '\n';
+    } else {
+        QString text;
+        if (ports.isEmpty())
+            text += map.usesLinks()
+                        ? QStringLiteral("No ports: %1 has no comN links.\n").arg(map.linksDir())
+                        : QStringLiteral("No serial ports found.\n");
+        for (const PortInfo &p : ports) {
+            QString state = stateName(p.state);
+            if (!p.holders.isEmpty())
+                state += QStringLiteral(" (") + holderText(p.holders) + u')';
+            QString usb;
+            if (!p.usbVendor.isEmpty())
+                usb =
+                    QStringLiteral("  USB %1:%2").arg(p.usbVendor, p.usbProduct) +
+                    (p.usbSerial.isEmpty() ? QString() : QStringLiteral(" serial ") + p.usbSerial);
+            text += QStringLiteral("%1  %2  %3%4%5\n")
+                        .arg(p.port.leftJustified(5),
+                             p.device.isEmpty() ? QStringLiteral("-") : p.device, state, usb,
+                             p.byId.isEmpty() ? QString() : QStringLiteral("  by-id ") + p.byId);
+        }
+        if (!findings.isEmpty()) {
+            text += QStringLiteral("\nFindings:\n");
+            for (const Finding &f : findings)
+                text +=
+                    QStringLiteral("- ") + f.problem + QStringLiteral("\n  fix: ") + f.fix + u'\n';
+        }
+        out = text.toUtf8();
+    }
+    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    std::fflush(stdout);
+    return 0;
+}

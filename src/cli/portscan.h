@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class PortMap;
+
+// Where the system keeps what the port list reads. Tests point these at a folder of their own.
+struct SystemPaths {
+    QString dev = QStringLiteral("/dev");
+    QString sys = QStringLiteral("/sys");
+    QString proc = QStringLiteral("/proc");
+    QString lockDir = QStringLiteral("/run/lock");
+    QString udevLocal = QStringLiteral("/etc/udev/rules.d");
+    QStringList udevSystem{QStringLiteral("/usr/lib/udev/rules.d"),
+                           QStringLiteral("/lib/udev/rules.d")};
+};
+
+// A process that has a device open.
+struct Holder {
+    int pid = 0;
+    QString name;
+};
+
+struct PortInfo {
+    enum class State { Free, Busy, NotPermitted, Missing };
+    QString port;   // "COM3"
+    QString device; // canonical path, "" when the link is dangling
+    QString byId;   // the /dev/serial/by-id name, "" when none
+    QString usbVendor, usbProduct, usbSerial;
+    QString driver;        // the kernel driver ("ftdi_sio"), "" when unknown
+    int latencyTimer = -1; // ms, for USB-serial adapters that have one
+    State state = State::Missing;
+    QList<Holder> holders;
+    QString group; // the device's group
+};
+
+struct Finding {
+    QString id; // "group", "modemmanager", "brltty", "latency"
+    QString problem;
+    QString fix;
+};
+
+// COM1..COM16 as the window numbers them (only those that stand for something).
+QList<PortInfo> scanPorts(const PortMap &ports, const SystemPaths &paths = {});
+// What a single device looks like: by-id name, USB facts, state.
+PortInfo describeDevice(const QString &portName, const QString &path, const SystemPaths &paths);
+
+// The processes other than this one with `device` open, and the process a UUCP lock names.
+QList<Holder> holdersOf(const QString &device, const SystemPaths &paths = {});
+
+// What stands in the way of flashing on this system, each with its fix.
+QList<Finding> diagnose(const QList<PortInfo> &ports, const SystemPaths &paths = {});
+
+QString stateName(PortInfo::State state);
+
+// The ports command: the table (or JSON) on stdout. Returns the exit status.
+int runPorts(bool json);

@@ -1,0 +1,285 @@
+#include "reporter.h"
+
+#include <QStringList>
+
+#include <unistd.h>
+
+JsonLine &JsonLine::add(const char *k, const QString &value)
+{
+    key(k);
+    m_text += quoted(value);
+    return *this;
+}
+
+JsonLine &JsonLine::add(const char *k, qint64 value)
+{
+    key(k);
+    m_text += QByteArray::number(value);
+    return *this;
+}
+
+JsonLine &JsonLine::add(const char *k, bool value)
+{
+    key(k);
+    m_text += value ? "true" : "false";
+    return *this;
+}
+
+JsonLine &JsonLine::addNull(const char *k)
+{
+    key(k);
+    m_text += "null";
+    return *this;
+}
+
+JsonLine &JsonLine::addRaw(const char *k, const QByteArray &json)
+{
+    key(k);
+    m_text += json;
+    return *this;
+}
+
+void JsonLine::key(const char *k)
+{
+    if (m_text.size() > 1)
+        m_text += ',';
+    m_text += '"';
+    m_text += k;
+    m_text += "\":";
+}
+
+QByteArray JsonLine::quoted(const QString &text)
+{
+    // File and device names are bytes on Linux: whatever is not valid UTF-8 arrives here as
+    // U+FFFD, so the output always stays valid JSON.
+    QByteArray out = "\"";
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        switch (u) {
+        case u'"':
+            out += "\\\"";
+            break;
+        case u'\\':
+            out += "\\\\";
+            break;
+        case u'\n':
+            out += "\\n";
+            break;
+        case u'\r':
+            out += "\\r";
+            break;
+        case u'\t':
+            out += "\\t";
+            break;
+        default:
+            if (u < 0x20 || u == 0x7f)
+                out += QByteArray("\\u") + QByteArray::number(u, 16).rightJustified(4, '0');
+            else
+                out += QString(c).toUtf8();
+        }
+    }
+    return out + '"';
+}
+
+Reporter::Reporter(Style style, FILE *out, FILE *err) : m_style(style), m_out(out), m_err(err) {}
+
+Reporter::Style Reporter::styleFor(bool json, bool quiet)
+{
+    if (json)
+        return Style::Json;
+    if (quiet)
+        return Style::Quiet;
+    return ::isatty(STDOUT_FILENO) ? Style::Terminal : Style::Plain;
+}
+
+QString Reporter::stepName(int step)
+{
+    switch (step) {
+    case 1:
+        return QStringLiteral("connect");
+    case 2:
+        return QStringLiteral("length");
+    case 3:
+        return QStringLiteral("blocks");
+    case 4:
+        return QStringLiteral("completion");
+    default:
+        return QStringLiteral("idle");
+    }
+}
+
+void Reporter::emitJson(const JsonLine &line)
+{
+    const QByteArray text = line.finish() + '\n';
+    std::fwrite(text.constData(), 1, size_t(text.size()), m_out);
+    std::fflush(m_out);
+}
+
+void Reporter::start(const RunStart &s)
+{
+    m_start = s;
+    m_started = true;
+    switch (m_style) {
+    case Style::Json:
+        emitJson(JsonLine()
+                     .add("event", "start")
+                     .add("port", s.port)
+                     .add("device", s.device)
+                     .add("image", s.image)
+                     .add("bytes", s.bytes)
+                     .add("blocks", s.blocks)
+                     .add("sha256", s.sha256)
+                     .add("baud", s.baud)
+                     .add("auto_reset", s.autoReset)
+                     .add("reset_baud", s.resetBaud));
+        break;
+    case Style::Plain:
+    case Style::Terminal: {
+        const QString reset =
+            s.autoReset ? QStringLiteral(", reset request at %1 baud").arg(s.resetBaud) : QString();
+        const QString line =
+            QStringLiteral("%1: %2 (%3 bytes, %4 blocks, sha256 %5) to %6 at %7 baud%8\n")
+                .arg(s.port, s.image, QString::number(s.bytes), QString::number(s.blocks),
+                     s.sha256.left(16), s.device, QString::number(s.baud), reset);
+        std::fputs(line.toUtf8().constData(), m_out);
+        std::fflush(m_out);
+        break;
+    }
+    case Style::Quiet:
+        break;
+    }
+}
+
+void Reporter::state(int step, qint64 elapsedMs)
+{
+    m_step = step;
+    if (step == 3 && m_blocksStartMs < 0)
+        m_blocksStartMs = elapsedMs;
+    switch (m_style) {
+    case Style::Json:
+        emitJson(JsonLine()
+                     .add("event", "state")
+                     .add("port", m_start.port)
+                     .add("step", step)
+                     .add("state", stepName(step))
+                     .add("elapsed_ms", elapsedMs));
+        break;
+    case Style::Terminal:
+        drawLine(elapsedMs);
+        break;
+    case Style::Plain:
+        if (step == 1) {
+            std::fprintf(m_out, "%s: connecting\n", m_start.port.toUtf8().constData());
+            std::fflush(m_out);
+        }
+        break;
+    case Style::Quiet:
+        break;
+    }
+}
+
+void Reporter::progress(qint32 block, qint32 blocks, qint64 bytesSent, qint64 elapsedMs)
+{
+    m_block = block;
+    m_bytesSent = bytesSent;
+    if (m_blocksStartMs < 0)
+        m_blocksStartMs = elapsedMs;
+    const int percent = m_start.bytes > 0 ? int(bytesSent * 100 / m_start.bytes) : 0;
+    switch (m_style) {
+    case Style::Json:
+        emitJson(JsonLine()
+                     .add("event", "progress")
+                     .add("port", m_start.port)
+                     .add("block", block)
+                     .add("blocks", blocks)
+                     .add("percent", percent)
+                     .add("bytes_sent", bytesSent)
+                     .add("elapsed_ms", elapsedMs));
+        break;
+    case Style::Terminal:
+        // A redraw at most every 50 ms, and always for the last block.
+        if (elapsedMs - m_lastDrawMs >= 50 || block + 1 == blocks)
+            drawLine(elapsedMs);
+        break;
+    case Style::Plain:
+        if (const int decile = percent / 10; decile > m_lastDecile) {
+            m_lastDecile = decile;
+            std::fprintf(m_out, "%s: %3d%% %lld/%lld bytes\n", m_start.port.toUtf8().constData(),
+                         decile * 10, (long long)bytesSent, (long long)m_start.bytes);
+            std::fflush(m_out);
+        }
+        break;
+    case Style::Quiet:
+        break;
+    }
+}
+
+void Reporter::drawLine(qint64 elapsedMs)
+{
+    m_lastDrawMs = elapsedMs;
+    QString line;
+    if (m_step == 1 || m_step == 2) {
+        line = QStringLiteral("%1: %2").arg(m_start.port, m_step == 1 ? QStringLiteral("connecting")
+                                                                      : QStringLiteral("length"));
+    } else {
+        const int percent = m_start.bytes > 0 ? int(m_bytesSent * 100 / m_start.bytes) : 0;
+        constexpr int width = 30;
+        const int filled = percent * width / 100;
+        const double seconds =
+            m_blocksStartMs >= 0 ? double(elapsedMs - m_blocksStartMs) / 1000.0 : 0;
+        const double rate = seconds > 0 ? double(m_bytesSent) / 1024.0 / seconds : 0;
+        const double left = rate > 0 ? double(m_start.bytes - m_bytesSent) / 1024.0 / rate : 0;
+        line = QStringLiteral("%1: %2% [%3%4] %5/%6 B %7 kB/s %8s left")
+                   .arg(m_start.port)
+                   .arg(percent, 3)
+                   .arg(QString(filled, u'#'), QString(width - filled, u'.'))
+                   .arg(m_bytesSent)
+                   .arg(m_start.bytes)
+                   .arg(rate, 0, 'f', 1)
+                   .arg(left, 0, 'f', 0);
+    }
+    // Back to the line's start, the text, then clear what a longer earlier text left.
+    std::fprintf(m_out, "\r%s\033[K", line.toUtf8().constData());
+    std::fflush(m_out);
+    m_lineOpen = true;
+}
+
+void Reporter::end(const QString &port, const QString &outcome, int exitCode, qint64 elapsedMs,
+                   const QString &message)
+{
+    const QString name = m_started ? m_start.port : port;
+    switch (m_style) {
+    case Style::Json:
+        emitJson(JsonLine()
+                     .add("event", "end")
+                     .add("port", name)
+                     .add("outcome", outcome)
+                     .add("exit_code", exitCode)
+                     .add("elapsed_ms", elapsedMs)
+                     .add("message", message));
+        break;
+    case Style::Terminal:
+        if (m_lineOpen) {
+            if (exitCode == 0)
+                drawLine(elapsedMs);
+            std::fputc('\n', m_out);
+            m_lineOpen = false;
+        }
+        [[fallthrough]];
+    case Style::Plain:
+        if (exitCode == 0) {
+            std::fprintf(m_out, "%s: %s\n", name.toUtf8().constData(),
+                         message.toUtf8().constData());
+            std::fflush(m_out);
+        }
+        break;
+    case Style::Quiet:
+        break;
+    }
+    // Every failure is a message for the person, also with --json and --quiet.
+    if (exitCode != 0) {
+        std::fprintf(m_err, "vantrel-cli: %s: %s\n", name.toUtf8().constData(),
+                     message.toUtf8().constData());
+        std::fflush(m_err);
+    }
+}

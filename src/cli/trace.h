@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+
+#include <cstdio>
+
+// A plain-text record of one run for a bug report: every byte sent and received, each
+// line-settings change and each step, with the microseconds since the run started (monotonic).
+//
+//   # vantrel-cli trace: time in µs since the start; TX host to board, RX board to host,
+//   # DROP received bytes thrown away unread, LINE settings, STEP the run's step
+//          1234 LINE 115200,n,8,1
+//         10342 TX 44 4D 46
+//         12001 RX A1 A2 A3 2A 1A
+//         20455 STEP 2 length
+//         30120 TX 1024 bytes
+//               0000  00 01 02 ... (32 bytes a line)
+//
+// Bytes are formatted as they come and written through a buffer, so tracing costs a small
+// fraction of the download's time.
+class TraceWriter
+{
+public:
+    TraceWriter() = default;
+    ~TraceWriter();
+    TraceWriter(const TraceWriter &) = delete;
+    TraceWriter &operator=(const TraceWriter &) = delete;
+
+    // Creates (or empties) the file. False with a reason when it cannot.
+    bool open(const QString &path, const QElapsedTimer &clock, QString *error);
+    bool isOpen() const { return m_file != nullptr; }
+
+    void bytes(const char *direction, const QByteArray &data);
+    void line(const QString &settings); // written only when it differs from the last one
+    void step(int step, const QString &name);
+    void note(const QString &text);
+    void close();
+
+private:
+    void stamp();
+
+    FILE *m_file = nullptr;
+    const QElapsedTimer *m_clock = nullptr;
+    QString m_lastLine;
+    QByteArray m_buffer;
+};
