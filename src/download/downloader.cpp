@@ -17,9 +17,6 @@ const QString connectingText = QStringLiteral("连接中……");
 const QString successText = QStringLiteral("       下载成功");
 const QString checkHardwareText = QStringLiteral(" 请检查硬件连接");
 
-constexpr int beepHz = 5000;
-constexpr int beepMs = 200;
-
 } // namespace
 
 Downloader::Downloader(SerialComponent &MSComm1, ImageBuffer &image, Platform &platform,
@@ -48,7 +45,7 @@ void Downloader::Command1_Click()
         Module1::CLOSE_COM(MSComm1);
         view.ALL_KEY(true);
     }
-    platform.tone.Beep(beepHz, beepMs);
+    platform.tone.Beep(beepFrequencyHz, beepDurationMs);
 }
 
 void Downloader::sendHex(const QString &hex)
@@ -78,7 +75,7 @@ void Downloader::Timer1_Timer()
     case 1:
         if (view.autoReset() == 1) {
             TICK_COUNT += 1;
-            if (TICK_COUNT >= 6)
+            if (TICK_COUNT > Protocol::resetCycleLength)
                 TICK_COUNT = 1;
             if (TICK_COUNT == 1) {
                 if (setLineRate(view.resetBaudText()))
@@ -216,7 +213,7 @@ void Downloader::fail(Failure failure)
     view.setPanelTop(300 + 1500 * view.previewBin());
     view.setPanelVisible(true);
     for (int i = 0; i < 5; ++i) {
-        platform.tone.Beep(beepHz, beepMs);
+        platform.tone.Beep(beepFrequencyHz, beepDurationMs);
         view.delay_ms(200);
     }
     view.setPanelVisible(false);

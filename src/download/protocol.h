@@ -1,5 +1,7 @@
 #pragma once
 
+#include "imagebuffer.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -32,17 +34,19 @@ enum class Reply : quint8 {
 };
 
 constexpr int replyLength = 5;
-constexpr qint32 blockSize = 1024;
-// The length field carries the block count in 16 bits: images must be shorter than 64 MiB.
-constexpr qint32 maxBlocks = 65535;
-constexpr qint64 maxImageLength = qint64(maxBlocks + 1) * blockSize - 1; // 64 MiB - 1
+// The block size and the longest image are the image buffer's: 1024 bytes, 64 MiB - 1.
+constexpr qint32 blockSize = ImageBuffer::blockSize;
+// The length field carries the block count in 16 bits.
+constexpr qint32 maxBlocks = qint32(ImageBuffer::maxLength / blockSize);
+static_assert(maxBlocks == 65535);
 
 // Tick limits: no reply B by the 54th tick of the length step is a connection failure, no
 // reply C by the 51st tick after a block is a download failure.
 constexpr int lengthStepTickLimit = 53;
 constexpr int blockStepTickLimit = 50;
 
-// The auto-reset cycle: one reset request and four download requests every five ticks.
+// The auto-reset cycle: one reset request (on tick 1 of the cycle) and four download requests
+// every five ticks.
 constexpr int resetCycleLength = 5;
 
 // The five bytes of a reply: X1 X2 X3 2X 1X.

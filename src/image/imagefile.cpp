@@ -129,11 +129,6 @@ Result read(const QString &path, qint64 pieceSize, const ReadProgress &afterPiec
     return r;
 }
 
-QString refusalTitle()
-{
-    return QStringLiteral("提示信息!");
-}
-
 QString refusalMessage(const Result &result, const QString &path, bool imageKept)
 {
     // One-pass substitution throughout: a "%2" inside a file name stays as it is.

@@ -42,7 +42,4 @@ Result read(const QString &path, qint64 pieceSize = 4 << 20, const ReadProgress 
 // `imageKept` it adds that the image loaded before stays in place.
 QString refusalMessage(const Result &result, const QString &path, bool imageKept);
 
-// The notice box's title, the same as for a busy port.
-QString refusalTitle();
-
 } // namespace ImageFile

@@ -68,12 +68,6 @@ PortMap::PortMap(const QString &configDir, Lister systemPorts)
 {
 }
 
-void PortMap::refresh()
-{
-    m_listed = false;
-    m_system.clear();
-}
-
 bool PortMap::usesLinks() const
 {
     return QFileInfo(linksDir()).isDir();

@@ -12,17 +12,13 @@
 // <config>/ports/comN points to; without a link (or with a dangling one) there is no COMn.
 // Otherwise COMn is the n-th serial device of the system: USB-serial (ttyUSB*) and ACM
 // (ttyACM*) adapters first, then the others, each group in name order with numbers compared
-// as numbers (ttyUSB2 before ttyUSB10). The system's list is read once, until refresh().
+// as numbers (ttyUSB2 before ttyUSB10). The system's list is read once.
 class PortMap
 {
 public:
     using Lister = std::function<QStringList()>;
 
     explicit PortMap(const QString &configDir, Lister systemPorts = listSystemSerialPorts);
-
-    // Forgets the system's device list so that the next lookup reads it again (links are read
-    // afresh on every lookup anyway).
-    void refresh();
 
     // The path to open for COMn, or "" when there is none. In link mode this is the link
     // itself; its target is what deviceFor() shows.

@@ -1,5 +1,10 @@
 #pragma once
 
+// Every beep the program sounds: start-up, each click of the load, download and exit buttons,
+// and the five of a failed run.
+constexpr int beepFrequencyHz = 5000;
+constexpr int beepDurationMs = 200;
+
 // The tone generator behind every beep. Beep() returns only after the tone has played
 // (or, without a sound device, after the same time has passed silently).
 class Tone

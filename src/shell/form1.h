@@ -7,8 +7,6 @@
 
 #include <QWidget>
 
-#include <array>
-
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -50,7 +48,6 @@ public:
     qint16 AUTO_RESET = 0;
     qint16 PREVIEW_BIN = 0;
     ImageBuffer image; // BIN_PATH, BIN_LEN, BIN_DATA and the block split
-    std::array<QString, 17> HEX_DIGIT;
     Downloader download; // DOWN_ACTIVE, DOWN_STEP, TICK_COUNT, BIN_BLOCK_NO
 
     // ---- geometry model, in twips ----
@@ -69,9 +66,6 @@ public:
     void BIN_SHOW();
     void WRITE_SET();
     void READ_SET();
-    void LOAD_BIN();
-    void DOWN_LOAD_BIN(const qint32 &n);
-    void SEND_BIN_LEN();
 
     // The preview layout for the current PREVIEW_BIN: Text1 shown, Frame1 4000 and the window
     // 6800 twips high with the preview on; hidden, 760 and 3600 with it off.

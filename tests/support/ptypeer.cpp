@@ -1,31 +1,19 @@
 #include "ptypeer.h"
 
+#include "ptyboard.h"
+
 #include <QDir>
 #include <QFile>
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 PtyPeer::PtyPeer()
 {
-    char name[256] = {};
-    if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
+    if (!openRawPty(m_master, m_slave, m_slavePath))
         qFatal("no pseudo-terminal");
-    for (int fd : {m_master, m_slave}) { // the slave's settings are the ones that count
-        termios tio{};
-        tcgetattr(fd, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(fd, TCSANOW, &tio);
-    }
-    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    fcntl(m_master, F_SETFD, FD_CLOEXEC);
-    fcntl(m_slave, F_SETFD, FD_CLOEXEC);
-    m_slavePath = QString::fromLocal8Bit(name);
 }
 
 PtyPeer::~PtyPeer()

@@ -1,4 +1,5 @@
 // vantrel-vboard: a virtual target board for trying Vantrel without hardware.
+#include "configdir.h"
 #include "ptyboard.h"
 
 #include <QByteArray>
@@ -75,15 +76,6 @@ std::optional<int> number(const char *text)
     return int(v);
 }
 
-QString defaultConfigDir()
-{
-    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
-    const QString base = !xdg.isEmpty() && QDir::isAbsolutePath(xdg)
-                             ? xdg
-                             : QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/vantrel");
-}
-
 struct Args {
     PtyBoard::Settings settings;
     int com = 0;
@@ -120,9 +112,13 @@ Args parse(int argc, char **argv)
                          .arg(QString::fromLocal8Bit(opt), value));
             return *v;
         };
-        if (opt == "--com")
-            a.com = num(1);
-        else if (opt == "--config")
+        if (opt == "--com") {
+            // The window lists COM1 to COM16 only.
+            a.com = num(0);
+            if (a.com < 1 || a.com > 16)
+                fail(QStringLiteral("--com: %1 is not a port the window lists (1 to 16)")
+                         .arg(a.com));
+        } else if (opt == "--config")
             a.config = QString::fromLocal8Bit(value);
         else if (opt == "--answer-request")
             a.settings.board.answerRequest = num(1);
@@ -193,7 +189,7 @@ int main(int argc, char **argv)
     QString link;
     if (args.com > 0) {
         const QString ports =
-            (args.config.isEmpty() ? defaultConfigDir() : args.config) + QStringLiteral("/ports");
+            (args.config.isEmpty() ? vantrelConfigDir() : args.config) + QStringLiteral("/ports");
         if (!QDir().mkpath(ports))
             fail(QStringLiteral("cannot create %1").arg(ports));
         link = ports + QStringLiteral("/com%1").arg(args.com);

@@ -1,5 +1,7 @@
 #include "ptyboard.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -8,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -28,6 +31,20 @@ void makeRaw(int fd)
 
 } // namespace
 
+bool openRawPty(int &master, int &slave, QString &slavePath)
+{
+    char name[256] = {};
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+        return false;
+    makeRaw(master);
+    makeRaw(slave);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    slavePath = QString::fromLocal8Bit(name);
+    return true;
+}
+
 int64_t PtyBoard::nowNs()
 {
     timespec ts{};
@@ -47,27 +64,27 @@ PtyBoard::~PtyBoard()
     closeMaster();
     if (m_slave >= 0)
         ::close(m_slave);
-    for (int fd : m_wake)
+    for (int fd : {m_wake[0], m_wake[1], m_closes})
         if (fd >= 0)
             ::close(fd);
 }
 
 bool PtyBoard::open(QString *error)
 {
-    char name[256] = {};
-    if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0 ||
+    if (!openRawPty(m_master, m_slave, m_slavePath) ||
         ::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         if (error)
             *error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
-    // A fresh pty echoes, translates CR and treats ^Z specially: raw before any byte moves.
-    makeRaw(m_master);
-    makeRaw(m_slave);
-    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    fcntl(m_master, F_SETFD, FD_CLOEXEC);
-    fcntl(m_slave, F_SETFD, FD_CLOEXEC);
-    m_slavePath = QString::fromLocal8Bit(name);
+    // The board keeps the slave open itself, so the terminal outlives a host that dies while
+    // holding it; the host's close still shows as an inotify event on the device.
+    m_closes = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (m_closes >= 0 && inotify_add_watch(m_closes, QFile::encodeName(m_slavePath).constData(),
+                                           IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        ::close(m_closes);
+        m_closes = -1;
+    }
     m_lastActivity = nowNs();
     return true;
 }
@@ -165,10 +182,23 @@ void PtyBoard::writeDue(int64_t now)
     }
 }
 
+void PtyBoard::clearExclusiveAfterClose()
+{
+    if (m_closes < 0)
+        return;
+    alignas(inotify_event) char buf[4096];
+    bool closed = false;
+    while (::read(m_closes, buf, sizeof buf) > 0)
+        closed = true;
+    if (closed)
+        ::ioctl(m_slave, TIOCNXCL);
+}
+
 int64_t PtyBoard::service()
 {
     if (m_master < 0)
         return -1;
+    clearExclusiveAfterClose();
     int64_t now = nowNs();
     readInput(now);
     now = nowNs();
@@ -218,7 +248,7 @@ void PtyBoard::run(bool once)
                 ::nanosleep(&pause, nullptr);
             return;
         }
-        pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        pollfd fds[3] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}, {m_closes, POLLIN, 0}};
         timespec timeout{};
         timespec *wait = nullptr;
         if (next >= 0) {
@@ -227,7 +257,7 @@ void PtyBoard::run(bool once)
             timeout.tv_nsec = long(left % 1'000'000'000);
             wait = &timeout;
         }
-        const int r = ::ppoll(fds, 2, wait, nullptr);
+        const int r = ::ppoll(fds, m_closes >= 0 ? 3 : 2, wait, nullptr);
         if (r < 0 && errno != EINTR)
             return;
         if (fds[1].revents & POLLIN) {

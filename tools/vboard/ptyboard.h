@@ -10,6 +10,11 @@
 #include <functional>
 #include <vector>
 
+// Opens a pseudo-terminal with both sides in raw mode before any byte moves (a fresh pty
+// echoes, translates CR and treats ^Z specially), the master non-blocking, both descriptors
+// close-on-exec. False with errno set when there is none.
+bool openRawPty(int &master, int &slave, QString &slavePath);
+
 // The virtual board on a pseudo-terminal: the board's state machine fed from the master side,
 // its replies written back at their due times, optionally paced at a baud rate (10 bits per
 // byte, 8N1, both ways). The program under test opens the slave.
@@ -36,7 +41,10 @@ public:
     QString slavePath() const { return m_slavePath; }
     int masterFd() const { return m_master; }
 
-    // Reads what the host wrote, feeds the board and writes what is due. Returns the
+    // Reads what the host wrote, feeds the board and writes what is due. When a host has closed
+    // the slave (also by dying), the terminal's exclusive mode is cleared: Qt sets it on open
+    // and clears it on close, so a killed host would otherwise leave the next one refused.
+    // Returns the
     // monotonic time (ns) at which it wants to be called again, or -1 when only new input
     // can give it work.
     int64_t service();
@@ -74,12 +82,14 @@ private:
     void readInput(int64_t now);
     void schedule(int64_t due, const VBoard::Write &write);
     void writeDue(int64_t now);
+    void clearExclusiveAfterClose();
 
     Settings m_settings;
     VBoard::Board m_board;
     int m_master = -1;
     int m_slave = -1;
     int m_wake[2] = {-1, -1};
+    int m_closes = -1; // inotify: someone closed the slave
     QString m_slavePath;
     int64_t m_byteNs = 0;
     int64_t m_rxFree = 0; // the host-to-board line is busy until then
