@@ -1,9 +1,9 @@
 #include "hexdump.h"
 
+#include "hugepages.h"
+
 #include <array>
-#include <cstdint>
 #include <cstring>
-#include <sys/mman.h>
 
 namespace HexDump
 {
@@ -98,23 +98,6 @@ Ch *writeRowsT(const uchar *data, qint64 length, qint64 firstRow, qint64 count, 
     return out;
 }
 
-// A dump is written once from start to end into fresh memory, so for a large one most of the
-// time goes into the kernel handing out and clearing 4 KiB pages. Asking for huge pages on the
-// buffer (where the system offers them) cuts that cost several times; nothing else changes.
-void adviseHugePages(void *buffer, size_t size)
-{
-#ifdef MADV_HUGEPAGE
-    constexpr uintptr_t huge = uintptr_t(2) << 20;
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(buffer) + huge - 1) & ~(huge - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + size) & ~(huge - 1);
-    if (end > begin)
-        ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    Q_UNUSED(buffer);
-    Q_UNUSED(size);
-#endif
-}
-
 const uchar *bytes(const QByteArray &data)
 {
     return reinterpret_cast<const uchar *>(data.constData());
@@ -143,22 +126,7 @@ QString header()
     return headerLine() + QStringLiteral("\r\n") + starLine();
 }
 
-void writeRow(const uchar *data, qint64 length, qint64 row, char16_t *out)
-{
-    writeRowT(data, length, row, out);
-}
-
-void writeRow(const uchar *data, qint64 length, qint64 row, char *out)
-{
-    writeRowT(data, length, row, out);
-}
-
 char16_t *writeRows(const uchar *data, qint64 length, qint64 firstRow, qint64 count, char16_t *out)
-{
-    return writeRowsT(data, length, firstRow, count, out);
-}
-
-char *writeRows(const uchar *data, qint64 length, qint64 firstRow, qint64 count, char *out)
 {
     return writeRowsT(data, length, firstRow, count, out);
 }

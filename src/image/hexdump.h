@@ -19,8 +19,8 @@
 // The header counts each of its two CJK characters as two columns, so its "|" stands in
 // column 10 and each column number over its byte cell.
 //
-// Every row is a pure function of the bytes, so a row can be made on its own in constant time;
-// the whole text is written straight into one preallocated buffer from lookup tables.
+// Every row is a pure function of the bytes, so any row or run of rows can be made on its own,
+// straight from lookup tables into the caller's buffer.
 namespace HexDump
 {
 
@@ -48,13 +48,9 @@ constexpr qint64 textLength(qint64 length)
     return headerLineChars + 2 + starLineChars + (rowCount(length) * (2 + rowChars));
 }
 
-// Writes row `row` (exactly 80 characters, no line end) of the dump of `data[0..length)`.
-void writeRow(const uchar *data, qint64 length, qint64 row, char16_t *out);
-void writeRow(const uchar *data, qint64 length, qint64 row, char *out);
-
-// Writes `count` rows starting at `firstRow`, each preceded by CR LF, and returns the end.
+// Writes `count` rows of the dump of `data[0..length)` starting at `firstRow`, each preceded
+// by CR LF, and returns the end.
 char16_t *writeRows(const uchar *data, qint64 length, qint64 firstRow, qint64 count, char16_t *out);
-char *writeRows(const uchar *data, qint64 length, qint64 firstRow, qint64 count, char *out);
 
 // Row `row` of the dump of `data`.
 QString row(const QByteArray &data, qint64 row);

@@ -1,5 +1,6 @@
 #include "imagefile.h"
 
+#include "hugepages.h"
 #include "imagebuffer.h"
 
 #include <QFile>
@@ -100,6 +101,7 @@ Result read(const QString &path, qint64 pieceSize, const ReadProgress &afterPiec
     } catch (const std::bad_alloc &) {
         return refused(Outcome::OutOfMemory, size);
     }
+    adviseHugePages(data.data(), size_t(size));
     const qint64 piece = pieceSize > 0 ? pieceSize : size;
     qint64 done = 0;
     while (done < size) {
