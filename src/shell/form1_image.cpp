@@ -2,7 +2,6 @@
 #include "form1.h"
 
 #include "dialogs.h"
-#include "hexdump.h"
 #include "hexpreview.h"
 #include "imagefacts.h"
 #include "imagefile.h"
@@ -13,8 +12,6 @@
 
 #include <QCheckBox>
 #include <QPushButton>
-
-#include <vector>
 
 void Form1::Command2_Click()
 {
@@ -66,25 +63,11 @@ void Form1::BIN_SHOW()
     setPanelVisible(true);
     ALL_KEY(false);
 
-    // The dump shows the image as it is now (the array is shared, not copied). Text1 makes each
-    // row from these bytes when it paints it, so no text is kept here. The build still walks
-    // every row, formatting the rows in stretches of 2000 into one scratch buffer, and lets
-    // the window's events run after rows 0, 2000, 4000 ...: the wait panel is painted after
-    // the first row, and a long build never holds the window for more than one stretch.
-    const QByteArray bytes = image.BIN_DATA;
-    const auto *data = reinterpret_cast<const uchar *>(bytes.constData());
-    const qint64 rows = HexDump::rowCount(bytes.size());
-    constexpr qint64 stretch = 2000;
-    std::vector<char16_t> scratch(stretch * (2 + HexDump::rowChars));
-    for (qint64 r = 0; r < rows;) {
-        // Up to and including the next row whose number is a multiple of 2000.
-        const qint64 end = qMin(rows, (r == 0 ? 0 : (r + stretch - 1) / stretch * stretch) + 1);
-        HexDump::writeRows(data, bytes.size(), r, end - r, scratch.data());
-        r = end;
-        if ((end - 1) % stretch == 0)
-            delay_ms(1);
-    }
-    Text1->setDump(bytes);
+    // One turn of the window's events paints the panel over the old preview. The dump is not
+    // built here: Text1 keeps the image as it is now (shared, not copied) and makes each row
+    // from its bytes only when the row is painted, copied or read, so any image shows at once.
+    delay_ms(1);
+    Text1->setDump(image.BIN_DATA);
 
     setPanelVisible(false);
     ALL_KEY(true);
@@ -96,5 +79,5 @@ void Form1::Text1_CopyRefused(qint64 characters)
         this, Module1::noticeTitle,
         QStringLiteral(
             "所选内容有%1个字符，太大，无法复制；最多可复制%2个字符，请少选一些行后再复制！")
-            .arg(QString::number(characters), QString::number(Text1->copyLimit())));
+            .arg(QString::number(characters), QString::number(HexPreview::copyLimit)));
 }

@@ -3,6 +3,8 @@
 #include "fonts.h"
 #include "hexdump.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -11,7 +13,11 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include <QTextBoundaryFinder>
+
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace
 {
@@ -45,6 +51,18 @@ qint64 bound64(qint64 low, qint64 value, qint64 high)
     return qMax(low, qMin(value, high));
 }
 
+// A dump's text: the header and star lines (with the CR LF between them), then for each row
+// CR LF and its 80 characters.
+constexpr qint64 headChars = HexDump::headerLineChars + 2 + HexDump::starLineChars;
+constexpr qint64 rowSpan = 2 + HexDump::rowChars;
+
+// A text up to this length travels whole in the change notice a screen reader gets. A longer
+// one (a dump of more than about 12 KiB) would flood the accessibility bus: only the caret
+// notice tells of it, and the reader asks for the lines it reads.
+constexpr qint64 noticeLimit = qint64(1) << 16;
+
+QAccessibleInterface *accessibleFactory(const QString &className, QObject *object);
+
 } // namespace
 
 HexPreview::HexPreview(QWidget *parent) : QAbstractScrollArea(parent)
@@ -57,6 +75,8 @@ HexPreview::HexPreview(QWidget *parent) : QAbstractScrollArea(parent)
     m_autoScroll = new QTimer(this);
     m_autoScroll->setInterval(40);
     connect(m_autoScroll, &QTimer::timeout, this, &HexPreview::autoScroll);
+    static const bool accessible = (QAccessible::installFactory(accessibleFactory), true);
+    Q_UNUSED(accessible);
     updateMetrics();
     resetView();
 }
@@ -67,29 +87,114 @@ HexPreview::~HexPreview() = default;
 
 void HexPreview::setText(const QString &text)
 {
+    const std::optional<QString> before = textForNotice();
     m_dump = false;
     m_image = QByteArray();
     m_text = text;
     m_lines = text.split(lineBreak);
+    m_lineStarts.clear();
     m_maxColumns = 0;
-    for (const QString &l : std::as_const(m_lines))
+    qint64 start = 0;
+    for (const QString &l : std::as_const(m_lines)) {
+        m_lineStarts.append(start);
+        start += l.size() + lineBreak.size();
         m_maxColumns = qMax(m_maxColumns, columnsOf(l, int(l.size())));
+    }
     resetView();
+    noticeTextChanged(before);
 }
 
 void HexPreview::setDump(const QByteArray &image)
 {
+    const std::optional<QString> before = textForNotice();
     m_dump = true;
     m_image = image; // shared with the caller's array, not copied
     m_text.clear();
     m_lines = {HexDump::headerLine(), HexDump::starLine()};
+    m_lineStarts.clear();
     m_maxColumns = HexDump::rowChars;
     resetView();
+    noticeTextChanged(before);
 }
 
 QString HexPreview::text() const
 {
-    return m_dump ? HexDump::text(m_image) : m_text;
+    return textBetween(0, textLength());
+}
+
+QString HexPreview::textBetween(qint64 start, qint64 end) const
+{
+    const qint64 length = textLength();
+    start = bound64(0, start, length);
+    end = bound64(start, end, length);
+    if (!m_dump)
+        return m_text.mid(start, end - start);
+
+    QString out(end - start, Qt::Uninitialized);
+    auto *p = reinterpret_cast<char16_t *>(out.data());
+    const auto *data = reinterpret_cast<const uchar *>(m_image.constData());
+    qint64 at = start;
+    if (at < headChars) {
+        const QString head = HexDump::header();
+        const qint64 n = qMin(end, headChars) - at;
+        std::memcpy(p, head.constData() + at, n * sizeof(char16_t));
+        p += n;
+        at += n;
+    }
+    while (at < end) {
+        // Row r (CR LF and its characters) starts at headChars + r * rowSpan. Whole rows are
+        // written in place; a row cut by start or end goes through a small buffer.
+        const qint64 r = (at - headChars) / rowSpan;
+        const qint64 from = at - (headChars + r * rowSpan);
+        if (from == 0 && end - at >= rowSpan) {
+            const qint64 rows = (end - at) / rowSpan;
+            p = HexDump::writeRows(data, m_image.size(), r, rows, p);
+            at += rows * rowSpan;
+        } else {
+            char16_t one[rowSpan];
+            HexDump::writeRows(data, m_image.size(), r, 1, one);
+            const qint64 n = qMin(end - at, rowSpan - from);
+            std::memcpy(p, one + from, n * sizeof(char16_t));
+            p += n;
+            at += n;
+        }
+    }
+    Q_ASSERT(p == reinterpret_cast<char16_t *>(out.data()) + out.size());
+    return out;
+}
+
+qint64 HexPreview::lineStart(qint64 line) const
+{
+    if (!m_dump)
+        return m_lineStarts.at(line);
+    if (line < 2)
+        return line == 0 ? 0 : HexDump::headerLineChars + 2;
+    return headChars + 2 + (line - 2) * rowSpan;
+}
+
+qint64 HexPreview::lineAt(qint64 offset) const
+{
+    // The line whose characters or following line break hold `offset`.
+    if (!m_dump) {
+        const auto after = std::upper_bound(m_lineStarts.cbegin(), m_lineStarts.cend(), offset);
+        return qMax<qint64>(0, after - m_lineStarts.cbegin() - 1);
+    }
+    if (offset < headChars + 2)
+        return offset < HexDump::headerLineChars + 2 ? 0 : 1;
+    return qMin(lineCount() - 1, 2 + (offset - headChars - 2) / rowSpan);
+}
+
+qint64 HexPreview::offsetOf(Position p) const
+{
+    p = clamp(p);
+    return lineStart(p.line) + p.column;
+}
+
+HexPreview::Position HexPreview::positionOf(qint64 offset) const
+{
+    offset = bound64(0, offset, textLength());
+    const qint64 l = lineAt(offset);
+    return {l, int(qMin<qint64>(offset - lineStart(l), lineLength(l)))};
 }
 
 qint64 HexPreview::textLength() const
@@ -132,6 +237,44 @@ void HexPreview::resetView()
     viewport()->update();
 }
 
+std::optional<QString> HexPreview::textForNotice() const
+{
+    if (!QAccessible::isActive() || textLength() > noticeLimit)
+        return std::nullopt;
+    return text();
+}
+
+void HexPreview::noticeTextChanged(const std::optional<QString> &before)
+{
+    if (!QAccessible::isActive())
+        return;
+    const std::optional<QString> after = textForNotice();
+    if (before && after) {
+        QAccessibleTextUpdateEvent event(this, 0, *before, *after);
+        QAccessible::updateAccessibility(&event);
+    }
+    m_toldCursor = {-1, 0}; // the caret is at the start of a new text
+    notifyCursor();
+}
+
+void HexPreview::notifyCursor()
+{
+    if (!QAccessible::isActive() || (m_anchor == m_toldAnchor && m_cursor == m_toldCursor))
+        return;
+    if (m_anchor != m_cursor || m_toldAnchor != m_toldCursor) {
+        QAccessibleTextSelectionEvent event(this, int(offsetOf(qMin(m_anchor, m_cursor))),
+                                            int(offsetOf(qMax(m_anchor, m_cursor))));
+        event.setCursorPosition(int(offsetOf(m_cursor)));
+        QAccessible::updateAccessibility(&event);
+    }
+    if (m_cursor != m_toldCursor) {
+        QAccessibleTextCursorEvent event(this, int(offsetOf(m_cursor)));
+        QAccessible::updateAccessibility(&event);
+    }
+    m_toldAnchor = m_anchor;
+    m_toldCursor = m_cursor;
+}
+
 // ---------------------------------------------------------------- selection
 
 void HexPreview::setSelection(Position anchor, Position cursor)
@@ -140,6 +283,7 @@ void HexPreview::setSelection(Position anchor, Position cursor)
     m_cursor = clamp(cursor);
     m_goalColumn = -1;
     viewport()->update();
+    notifyCursor();
 }
 
 void HexPreview::selectAll()
@@ -162,58 +306,12 @@ HexPreview::Position HexPreview::clamp(Position p) const
 
 qint64 HexPreview::selectedLength() const
 {
-    const Position a = qMin(m_anchor, m_cursor);
-    const Position b = qMax(m_anchor, m_cursor);
-    if (a.line == b.line)
-        return b.column - a.column;
-    qint64 n = lineLength(a.line) - a.column + b.column + 2 * (b.line - a.line);
-    if (m_dump) {
-        // Every line after the first is 80 characters long.
-        n += (b.line - a.line - 1) * HexDump::rowChars;
-    } else {
-        for (qint64 l = a.line + 1; l < b.line; ++l)
-            n += lineLength(l);
-    }
-    return n;
+    return offsetOf(qMax(m_anchor, m_cursor)) - offsetOf(qMin(m_anchor, m_cursor));
 }
 
 QString HexPreview::selectedText() const
 {
-    const Position a = qMin(m_anchor, m_cursor);
-    const Position b = qMax(m_anchor, m_cursor);
-    if (a == b)
-        return QString();
-    if (a.line == b.line)
-        return line(a.line).mid(a.column, b.column - a.column);
-
-    QString out(selectedLength(), Qt::Uninitialized);
-    auto *p = reinterpret_cast<char16_t *>(out.data());
-    auto put = [&p](const QString &s) {
-        std::memcpy(p, s.constData(), s.size() * sizeof(char16_t));
-        p += s.size();
-    };
-    put(line(a.line).mid(a.column));
-    qint64 l = a.line + 1;
-    if (m_dump) {
-        for (; l < b.line && l < 2; ++l) {
-            put(lineBreak);
-            put(line(l));
-        }
-        // The whole rows in between, each preceded by CR LF, straight from the bytes.
-        if (l < b.line) {
-            p = HexDump::writeRows(reinterpret_cast<const uchar *>(m_image.constData()),
-                                   m_image.size(), l - 2, b.line - l, p);
-            l = b.line;
-        }
-    }
-    for (; l < b.line; ++l) {
-        put(lineBreak);
-        put(line(l));
-    }
-    put(lineBreak);
-    put(line(b.line).left(b.column));
-    Q_ASSERT(p == reinterpret_cast<char16_t *>(out.data()) + out.size());
-    return out;
+    return textBetween(offsetOf(qMin(m_anchor, m_cursor)), offsetOf(qMax(m_anchor, m_cursor)));
 }
 
 bool HexPreview::copy()
@@ -221,7 +319,7 @@ bool HexPreview::copy()
     if (!hasSelection())
         return false;
     const qint64 n = selectedLength();
-    if (n > m_copyLimit) {
+    if (n > copyLimit) {
         emit copyRefused(n);
         return false;
     }
@@ -285,15 +383,6 @@ int HexPreview::columnOf(Position p) const
     if (m_dump && p.line >= 2)
         return p.column; // rows are plain ASCII
     return columnsOf(line(p.line), p.column);
-}
-
-QRect HexPreview::characterRect(Position p) const
-{
-    const QString l = line(p.line);
-    const int width = p.column < l.size() ? columnsOf(l.at(p.column).unicode()) : 1;
-    const int x = margin - horizontalScrollBar()->value() + columnOf(p) * m_cellWidth;
-    const int y = margin + int(p.line - firstVisibleLine()) * m_lineHeight;
-    return QRect(x, y, width * m_cellWidth, m_lineHeight);
 }
 
 HexPreview::Position HexPreview::atColumn(qint64 lineIndex, int column) const
@@ -427,20 +516,21 @@ void HexPreview::moveCursor(Position to, bool keepAnchor)
     m_cursor = clamp(to);
     if (!keepAnchor)
         m_anchor = m_cursor;
-    ensureCursorVisible();
+    ensureVisible(m_cursor);
     viewport()->update();
+    notifyCursor();
 }
 
-void HexPreview::ensureCursorVisible()
+void HexPreview::ensureVisible(Position p)
 {
     QScrollBar *v = verticalScrollBar();
     const qint64 first = v->value();
-    if (m_cursor.line < first)
-        v->setValue(int(m_cursor.line));
-    else if (m_cursor.line >= first + visibleLines())
-        v->setValue(int(m_cursor.line - visibleLines() + 1));
+    if (p.line < first)
+        v->setValue(int(p.line));
+    else if (p.line >= first + visibleLines())
+        v->setValue(int(p.line - visibleLines() + 1));
     QScrollBar *h = horizontalScrollBar();
-    const int x = columnOf(m_cursor) * m_cellWidth;
+    const int x = columnOf(p) * m_cellWidth;
     const int room = viewport()->width() - 2 * margin - m_cellWidth;
     if (x < h->value())
         h->setValue(x);
@@ -522,6 +612,7 @@ void HexPreview::mousePressEvent(QMouseEvent *event)
     m_dragging = true;
     m_dragPoint = event->position().toPoint();
     viewport()->update();
+    notifyCursor();
 }
 
 void HexPreview::mouseMoveEvent(QMouseEvent *event)
@@ -536,6 +627,7 @@ void HexPreview::mouseMoveEvent(QMouseEvent *event)
     else if (!outside)
         m_autoScroll->stop();
     viewport()->update();
+    notifyCursor();
 }
 
 void HexPreview::autoScroll()
@@ -551,6 +643,7 @@ void HexPreview::autoScroll()
     v->setValue(v->value() + (beyond / m_lineHeight) + (beyond < 0 ? -1 : 1));
     m_cursor = positionAt(m_dragPoint);
     viewport()->update();
+    notifyCursor();
 }
 
 void HexPreview::mouseReleaseEvent(QMouseEvent *event)
@@ -561,7 +654,7 @@ void HexPreview::mouseReleaseEvent(QMouseEvent *event)
     m_autoScroll->stop();
     // The X11 primary selection, for pasting with the middle button.
     QClipboard *clipboard = QGuiApplication::clipboard();
-    if (clipboard->supportsSelection() && hasSelection() && selectedLength() <= m_copyLimit)
+    if (clipboard->supportsSelection() && hasSelection() && selectedLength() <= copyLimit)
         clipboard->setText(selectedText(), QClipboard::Selection);
 }
 
@@ -592,3 +685,167 @@ void HexPreview::focusOutEvent(QFocusEvent *event)
     QAbstractScrollArea::focusOutEvent(event);
     viewport()->update();
 }
+
+// ---------------------------------------------------------------- assistive technology
+
+// The box as a screen reader sees it: a read-only multi-line text. Every answer is made from
+// the lines it touches, so reading a 64 MiB dump line by line costs what the lines cost.
+class HexPreviewAccessible : public QAccessibleWidget, public QAccessibleTextInterface
+{
+public:
+    explicit HexPreviewAccessible(HexPreview *view)
+        : QAccessibleWidget(view, QAccessible::EditableText)
+    {
+    }
+
+    void *interface_cast(QAccessible::InterfaceType t) override
+    {
+        if (t == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        s.multiLine = true;
+        s.selectableText = true;
+        return s;
+    }
+
+    // ---- selection and caret
+    void selection(int index, int *start, int *end) const override
+    {
+        *start = *end = 0;
+        if (index == 0 && v()->hasSelection()) {
+            *start = int(v()->offsetOf(qMin(v()->m_anchor, v()->m_cursor)));
+            *end = int(v()->offsetOf(qMax(v()->m_anchor, v()->m_cursor)));
+        }
+    }
+    int selectionCount() const override { return v()->hasSelection() ? 1 : 0; }
+    void addSelection(int start, int end) override { setSelection(0, start, end); }
+    void removeSelection(int index) override
+    {
+        if (index == 0)
+            v()->setSelection(v()->m_cursor, v()->m_cursor);
+    }
+    void setSelection(int index, int start, int end) override
+    {
+        if (index == 0)
+            v()->setSelection(v()->positionOf(start), v()->positionOf(end));
+    }
+    int cursorPosition() const override { return int(v()->offsetOf(v()->m_cursor)); }
+    void setCursorPosition(int position) override
+    {
+        v()->moveCursor(v()->positionOf(position), false);
+    }
+
+    // ---- text
+    QString text(int start, int end) const override { return v()->textBetween(start, end); }
+    int characterCount() const override { return int(v()->textLength()); }
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType type, int *start,
+                         int *end) const override
+    {
+        *start = *end = -1;
+        if (offset < 0 || offset >= characterCount())
+            return QString();
+        const auto [s, e] = unitAt(offset, type);
+        *start = int(s);
+        *end = int(e);
+        return v()->textBetween(s, e);
+    }
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType type, int *start,
+                             int *end) const override
+    {
+        *start = *end = -1;
+        if (offset <= 0 || offset > characterCount())
+            return QString();
+        const qint64 at = offset == characterCount() ? offset : unitAt(offset, type).first;
+        return at > 0 ? textAtOffset(int(at - 1), type, start, end) : QString();
+    }
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType type, int *start,
+                            int *end) const override
+    {
+        *start = *end = -1;
+        if (offset < 0 || offset >= characterCount())
+            return QString();
+        return textAtOffset(int(unitAt(offset, type).second), type, start, end);
+    }
+
+    // ---- geometry, in screen coordinates
+    QRect characterRect(int offset) const override
+    {
+        const HexPreview::Position p = v()->positionOf(offset);
+        const QString l = v()->line(p.line);
+        const int columns = p.column < l.size() ? columnsOf(l.at(p.column).unicode()) : 1;
+        const int x = HexPreview::margin - v()->horizontalScrollBar()->value() +
+                      v()->columnOf(p) * v()->m_cellWidth;
+        const int y =
+            HexPreview::margin + int(p.line - v()->firstVisibleLine()) * v()->m_lineHeight;
+        const QPoint topLeft = v()->viewport()->mapToGlobal(QPoint(x, y));
+        return QRect(topLeft, QSize(columns * v()->m_cellWidth, v()->m_lineHeight));
+    }
+    int offsetAtPoint(const QPoint &point) const override
+    {
+        const QPoint local = v()->viewport()->mapFromGlobal(point);
+        if (!v()->viewport()->rect().contains(local))
+            return -1;
+        return int(v()->offsetOf(v()->positionAt(local)));
+    }
+    void scrollToSubstring(int start, int) override { v()->ensureVisible(v()->positionOf(start)); }
+    QString attributes(int offset, int *start, int *end) const override
+    {
+        *start = 0;
+        *end = characterCount();
+        Q_UNUSED(offset);
+        return QString();
+    }
+
+private:
+    HexPreview *v() const { return static_cast<HexPreview *>(widget()); }
+
+    // The unit of `type` that holds `offset`, as [start, end). A line (and a sentence or a
+    // paragraph, which here is a line) runs to the start of the next one, its CR LF included;
+    // words are found within the line, its line break being a unit of its own.
+    std::pair<qint64, qint64> unitAt(qint64 offset, QAccessible::TextBoundaryType type) const
+    {
+        const qint64 line = v()->lineAt(offset);
+        const qint64 lineFrom = v()->lineStart(line);
+        const qint64 lineTo =
+            line + 1 < v()->lineCount() ? v()->lineStart(line + 1) : v()->textLength();
+        switch (type) {
+        case QAccessible::CharBoundary:
+            return {offset, offset + 1};
+        case QAccessible::NoBoundary:
+            return {0, v()->textLength()};
+        case QAccessible::WordBoundary: {
+            const QString text = v()->line(line);
+            const qint64 inLine = offset - lineFrom;
+            if (inLine >= text.size())
+                return {lineFrom + text.size(), lineTo};
+            QTextBoundaryFinder words(QTextBoundaryFinder::Word, text);
+            words.setPosition(int(inLine));
+            const qint64 from = words.isAtBoundary() ? inLine : words.toPreviousBoundary();
+            words.setPosition(int(inLine));
+            const qint64 to = words.toNextBoundary();
+            return {lineFrom + qMax<qint64>(0, from), lineFrom + (to < 0 ? text.size() : to)};
+        }
+        default:
+            return {lineFrom, lineTo};
+        }
+    }
+};
+
+namespace
+{
+
+QAccessibleInterface *accessibleFactory(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("HexPreview"))
+        if (auto *view = qobject_cast<HexPreview *>(object))
+            return new HexPreviewAccessible(view);
+    return nullptr;
+}
+
+} // namespace

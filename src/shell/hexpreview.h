@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QStringList>
 
+#include <optional>
+
 class QTimer;
 
 // The preview box (Text1). It holds an exact text, lines separated by CR LF, and shows it
@@ -14,8 +16,12 @@ class QTimer;
 // (Ctrl+C) exactly as it is, CR LF included.
 //
 // A hex dump is not stored as text: the box keeps the image's bytes (shared, not copied) and
-// makes each row when it is painted or selected, so a 64 MiB image costs no more to show than a
-// small one. text() builds the whole string on demand.
+// makes each row only when it is painted, copied or read by assistive technology, so a 64 MiB
+// image costs no more to show than a small one. text() builds the whole string on demand.
+//
+// Screen readers see the box as a read-only multi-line text (QAccessibleTextInterface): its
+// text by character offsets, the caret, the selection and the characters on screen. Offsets
+// count every character of the exact text, CR LF included; they are computed, not searched.
 class HexPreview : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -38,6 +44,12 @@ public:
     // The exact content, as set (for a dump, built in full: about 164 bytes per 16 image bytes).
     QString text() const;
     qint64 textLength() const;
+    // Characters [start, end) of the text (clamped to it); only the lines they span are made.
+    QString textBetween(qint64 start, qint64 end) const;
+    // The character offset of a position, and the position of an offset (an offset inside a
+    // line break is the end of its line).
+    qint64 offsetOf(Position p) const;
+    Position positionOf(qint64 offset) const;
     bool showsDump() const { return m_dump; }
 
     qint64 lineCount() const;
@@ -52,21 +64,17 @@ public:
     qint64 selectedLength() const;
     QString selectedText() const;
     void selectAll();
-    // Puts the selection on the clipboard. A selection longer than copyLimit() characters is
+    // Puts the selection on the clipboard. A selection longer than copyLimit characters is
     // not copied (copyRefused is emitted instead): its text would take hundreds of megabytes.
     // Returns true when something was copied.
     bool copy();
-    static constexpr qint64 defaultCopyLimit = qint64(32) << 20; // characters, 64 MB of text
-    qint64 copyLimit() const { return m_copyLimit; }
-    void setCopyLimit(qint64 characters) { m_copyLimit = characters; }
+    static constexpr qint64 copyLimit = qint64(32) << 20; // characters, 64 MB of text
 
     // ---- geometry, in viewport pixels ----
     int cellWidth() const { return m_cellWidth; }
     int lineHeight() const { return m_lineHeight; }
     // The grid column where character `p.column` of line `p.line` starts.
     int columnOf(Position p) const;
-    // The cell area of the character at `p` (two cells for a CJK character).
-    QRect characterRect(Position p) const;
     // The text position nearest to a viewport point (clamped to the text).
     Position positionAt(const QPoint &point) const;
     qint64 firstVisibleLine() const;
@@ -91,11 +99,17 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
+    friend class HexPreviewAccessible;
     void resetView();
+    std::optional<QString> textForNotice() const;
+    void noticeTextChanged(const std::optional<QString> &before);
+    qint64 lineStart(qint64 line) const;
+    qint64 lineAt(qint64 offset) const;
+    void notifyCursor();
     void updateMetrics();
     void updateScrollBars();
     void moveCursor(Position to, bool keepAnchor);
-    void ensureCursorVisible();
+    void ensureVisible(Position p);
     void autoScroll();
     Position clamp(Position p) const;
     Position atColumn(qint64 line, int column) const;
@@ -103,10 +117,12 @@ private:
     Position endOfText() const;
     void paintLine(class QPainter &painter, qint64 index, int y, const QPalette &pal);
 
-    // Text mode: the lines of m_text. Dump mode: the image; lines 0 and 1 are the header.
+    // Text mode: the lines of m_text and their offsets. Dump mode: the image; lines 0 and 1 are
+    // the header.
     bool m_dump = false;
     QString m_text;
     QStringList m_lines;
+    QList<qint64> m_lineStarts;
     QByteArray m_image;
     int m_maxColumns = 0;
 
@@ -116,7 +132,8 @@ private:
     bool m_dragging = false;
     QPoint m_dragPoint;
     QTimer *m_autoScroll = nullptr;
-    qint64 m_copyLimit = defaultCopyLimit;
+    Position m_toldAnchor; // the selection assistive technology was last told of
+    Position m_toldCursor;
 
     int m_cellWidth = 7;
     int m_lineHeight = 16;

@@ -4,8 +4,8 @@
 #include "hexpreview.h"
 #include "imagefacts.h"
 #include "imagefile.h"
-#include "qtdialogs.h"
 #include "portmap.h"
+#include "qtdialogs.h"
 #include "qtserialcomponent.h"
 
 #include <QtTest>
@@ -124,18 +124,9 @@ private slots:
         QCOMPARE(r.data, QByteArray(67108863, 0));
     }
 
-    void loadAndPreview_data()
-    {
-        QTest::addColumn<int>("length");
-        QTest::addColumn<int>("delays"); // delay_ms(1) after rows 0, 2000, 4000 ...
-        QTest::newRow("2000 rows") << 32000 << 1;
-        QTest::newRow("2001 rows") << 32001 << 2;
-        QTest::newRow("4001 rows") << 64001 << 3;
-    }
     void loadAndPreview()
     {
-        QFETCH(int, length);
-        QFETCH(int, delays);
+        const int length = 32001;
         Window w;
         Form1 &f = w.form;
         struct Watch : QObject {
@@ -151,7 +142,7 @@ private slots:
         } watch;
         watch.path = f.settingsPath();
         f.Text1->installEventFilter(&watch);
-        bool locked = true; // at every pump of a build: the panel up, the controls locked
+        bool locked = true; // at the build's one pump: the panel up, the controls locked
         w.fakes.pump.hook = [&] { locked &= !f.Frame4->isHidden() && !f.Check2->isEnabled(); };
         f.Check2->click(); // nothing loaded: one blank row, then every control enabled
         QCOMPARE(w.fakes.pump.waits, 1);
@@ -159,7 +150,7 @@ private slots:
 
         const QByteArray first(length, 'a'), second(20, 'b');
         w.load("Fw 主板.bin", first);
-        QCOMPARE(w.fakes.pump.waits, 1 + delays);
+        QCOMPARE(w.fakes.pump.waits, 2);
         const QStringList facts = w.facts();
         QCOMPARE(facts, (QStringList{QString::number(length), kiloBytesText(length), "Fw 主板.bin",
                                      HexDump::text(first)}));
@@ -184,6 +175,84 @@ private slots:
         QCOMPARE(view.firstVisibleLine() + view.visibleLines(), 2 + 4194304);
         QCOMPARE(view.line(2 + 4194303),
                  " 03FFFFF0|" + QString(" 41").repeated(15) + "   |  |" + QString(15, 'A') + "  |");
+        QApplication::clipboard()->setText("kept");
+        QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier); // beyond the copy limit
+        QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), "kept");
+        QCOMPARE(w.fakes.dialogs.messages.size(), 1);
+        QVERIFY(w.fakes.dialogs.messages[0].text.contains("343933066个字符，太大") &&
+                w.fakes.dialogs.messages[0].text.contains("最多可复制33554432个字符"));
+    }
+
+    // A screen reader reads the preview as a read-only text: the header after start-up, the
+    // dump after a load, each line by its offsets, with caret, selection and what is on screen.
+    void accessibleText_data()
+    {
+        QTest::addColumn<int>("length"); // the image loaded with the preview on; -1: none
+        QTest::newRow("header after start-up") << -1;
+        QTest::newRow("dump of 20 bytes") << 20;
+        QTest::newRow("largest dump") << 67108863;
+    }
+    void accessibleText()
+    {
+        QFETCH(int, length);
+        Window w;
+        Form1 &f = w.form;
+        QByteArray image(qMax(length, 0), Qt::Uninitialized);
+        for (int i = 0; i < image.size(); ++i)
+            image[i] = char(i * 7 % 251);
+        QStringList lines{HexDump::headerLine(), QString(80, '*')}; // the first and last two
+        if (length >= 0) {
+            f.Check2->click();
+            w.load("fw.bin", image);
+            const qint64 rows = HexDump::rowCount(length);
+            lines << HexDump::row(image, rows - 2) << HexDump::row(image, rows - 1);
+        }
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(f.Text1);
+        QVERIFY(a && a->role() == QAccessible::EditableText && a->state().readOnly);
+        QAccessibleTextInterface *t = a->textInterface();
+        const int count = t->characterCount();
+        QCOMPARE(count, length < 0 ? 138 : HexDump::textLength(length));
+        if (length < 1 << 20)
+            QCOMPARE(t->text(0, count), f.Text1->text());
+        QCOMPARE(t->text(50, 70), (lines[0] + "\r\n" + lines[1]).mid(50, 20));
+        int s = 0, e = 0;
+        QCOMPARE(t->textAtOffset(count - 1, QAccessible::LineBoundary, &s, &e), lines.last());
+        QCOMPARE(QList<int>({s, e}), QList<int>({count - 80, count}));
+        QCOMPARE(t->textBeforeOffset(s, QAccessible::LineBoundary, &s, &e),
+                 lines[lines.size() - 2] + "\r\n");
+        if (length >= 0) // a row's address is a word
+            QCOMPARE(t->textAtOffset(s + 1, QAccessible::WordBoundary, &s, &e), lines[2].mid(1, 8));
+        QCOMPARE(t->textAfterOffset(57, QAccessible::CharBoundary, &s, &e), "*");
+
+        t->setSelection(0, count - 3, count - 90);
+        const QString tail = lines[lines.size() - 2] + "\r\n" + lines.last();
+        QCOMPARE(f.Text1->selectedText(), tail.mid(tail.size() - 90, 87));
+        t->selection(0, &s, &e);
+        QCOMPARE(QList<int>({t->selectionCount(), s, e}), QList<int>({1, count - 90, count - 3}));
+        t->setCursorPosition(count);
+        QCOMPARE(QList<int>({t->cursorPosition(), t->selectionCount()}), QList<int>({count, 0}));
+        // On screen: from the first visible line (the caret's page) to the caret.
+        const QRect caret = t->characterRect(count - 1);
+        QCOMPARE(t->offsetAtPoint(caret.center()), count - 1);
+        const int top = t->offsetAtPoint(f.Text1->viewport()->mapToGlobal(QPoint(5, 5)));
+        QVERIFY(t->textAtOffset(top, QAccessible::LineBoundary, &s, &e)
+                    .startsWith(f.Text1->line(f.Text1->firstVisibleLine())));
+        QVERIFY(s <= top && top < e);
+
+        // Every other control keeps its caption as its name.
+        for (QWidget *c : f.findChildren<QWidget *>()) {
+            QString caption;
+            if (auto *b = qobject_cast<QAbstractButton *>(c))
+                caption = b->text();
+            else if (auto *l = qobject_cast<QLabel *>(c))
+                caption = l->text();
+            else if (auto *g = qobject_cast<QGroupBox *>(c))
+                caption = g->title();
+            if (!caption.isEmpty()) // (an empty one gives way to its frame's caption)
+                QCOMPARE(QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name),
+                         caption);
+        }
     }
 
     void fileDialogListsBinOfAnyCase()
