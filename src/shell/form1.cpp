@@ -18,9 +18,11 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTimer>
 
 namespace
@@ -32,7 +34,6 @@ const QColor trackOrange(0xFF, 0xC0, 0x80);
 const QColor fillGreen(0x00, 0xFF, 0x00);
 const QColor panelYellow(0xFF, 0xFF, 0x80);
 
-
 void place(QWidget *w, int left, int top, int width, int height)
 {
     w->setGeometry(px(left), px(top), px(width), px(height));
@@ -42,9 +43,30 @@ QLabel *makeLabel(QWidget *parent, const QString &caption, int left, int top, in
                   const QFont &font)
 {
     auto *label = new QLabel(caption, parent);
+    label->setTextFormat(Qt::PlainText); // file and device names are never markup
     label->setFont(font);
     place(label, left, top, width, height);
     return label;
+}
+
+// A tooltip that shows `text` exactly: Qt would otherwise take text that looks like markup as
+// markup.
+QString plainToolTip(const QString &text)
+{
+    return text.isEmpty() ? QString() : Qt::convertFromPlainText(text, Qt::WhiteSpaceNoWrap);
+}
+
+// Text for a one-line label: a line break or other control character in a file name is shown as
+// its picture (U+2400 block) instead of breaking or vanishing.
+QString oneLine(QString text)
+{
+    for (QChar &c : text) {
+        if (c.unicode() < 0x20)
+            c = QChar(0x2400 + c.unicode());
+        else if (c.unicode() == 0x7F)
+            c = QChar(0x2421);
+    }
+    return text;
 }
 
 void colourText(QWidget *w, const QColor &colour)
@@ -74,6 +96,24 @@ QCheckBox *makeCheck(QWidget *parent, const QString &caption, int left, int top,
     return box;
 }
 
+// Enter in a rate box's text field would make Qt pick the list item that matches the typed text
+// and raise `activated`, storing a typed rate. A typed rate is used as typed and never stored,
+// so Enter does nothing there; picking from the list (mouse, arrow keys) still stores it.
+class IgnoreEnter : public QObject
+{
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter)
+                return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 // Puts the rates into a box without selecting any: the stored selection comes afterwards.
 void fillRates(QComboBox *box, const QStringList &rates)
 {
@@ -96,7 +136,7 @@ public:
     void insertItem(int index, const QString &text, const QString &toolTip) override
     {
         m_box->insertItem(index, text);
-        m_box->setItemData(index, toolTip, Qt::ToolTipRole);
+        m_box->setItemData(index, plainToolTip(toolTip), Qt::ToolTipRole);
     }
     int count() const override { return m_box->count(); }
     void setCurrentIndex(int index) override { m_box->setCurrentIndex(index); }
@@ -214,6 +254,11 @@ void Form1::createControls()
     // Static captions are sized to their text.
     for (QLabel *l : {Label4, Label10, Label6, Label8, Label11, Label12, Label9, Label1, Label7})
         l->adjustSize();
+    // A value starts where its caption's text ends at the latest ("文件名:" is a pixel wider
+    // than its design box in a Song face).
+    for (auto [caption, value] : {std::pair{Label11, Label2}, {Label12, Label5}, {Label9, Label3}})
+        if (caption->geometry().right() >= value->x())
+            value->move(caption->geometry().right() + 1, value->y());
 
     // Stacking: the track under the fill under the status line; the panel over everything.
     Shape1->raise();
@@ -232,6 +277,9 @@ void Form1::createControls()
     // calls it through setComboIndex. Typing into a box raises nothing.
     connect(Check1, &QCheckBox::toggled, this, &Form1::Check1_Click);
     connect(Check2, &QCheckBox::toggled, this, &Form1::Check2_Click);
+    auto *ignoreEnter = new IgnoreEnter(this);
+    Comboxzbtv->lineEdit()->installEventFilter(ignoreEnter);
+    Combo2->lineEdit()->installEventFilter(ignoreEnter);
     connect(Comboxzbtv, &QComboBox::activated, this, &Form1::Comboxzbtv_Click);
     connect(Combo2, &QComboBox::activated, this, &Form1::Combo2_Click);
     connect(ComboComm, &QComboBox::currentIndexChanged, this, [this](int index) {
@@ -419,23 +467,35 @@ void Form1::moveEvent(QMoveEvent *event)
 
 void Form1::setLabelText(QLabel *label, const QString &text)
 {
-    label->setText(text);
-    if (label == Label2 || label == Label5 || label == Label3) {
-        // Value labels grow with their text, up to the frame's right edge; a longer file name
-        // is cut with "…" and shown whole in the tooltip.
-        const int room = Frame1->width() - label->x() - px(120);
-        const QFontMetrics fm(label->font());
-        const int needed = fm.horizontalAdvance(text) + 2;
-        if (needed > room) {
-            label->setText(fm.elidedText(text, Qt::ElideMiddle, room - 2));
-            label->setToolTip(text);
-        } else {
-            label->setToolTip(QString());
-        }
-        label->resize(qBound(px(570), needed, qMax(room, px(570))), label->height());
+    if (label != Label2 && label != Label5 && label != Label3) {
+        label->setText(text);
+        label->adjustSize();
         return;
     }
-    label->adjustSize();
+    // A value label grows with its text up to the next caption (the file name up to the frame's
+    // margin). A value too wide for that room is drawn at the pixel size of a 9-point Song face
+    // (the longest byte count, 67108863, fits then); what still does not fit, a long file name,
+    // is cut in the middle with "…" and shown whole in the tooltip.
+    const int right = label == Label2   ? Label12->x()
+                      : label == Label5 ? Label9->x()
+                                        : Frame1->width() - px(120);
+    const int room = right - label->x() - 2;
+    const QString shown = oneLine(text);
+    QFont font = songFont(10.5, true);
+    int needed = QFontMetrics(font).horizontalAdvance(shown) + 1;
+    if (needed > room) {
+        font.setPixelSize(12); // 9 pt at 96 dpi
+        needed = QFontMetrics(font).horizontalAdvance(shown) + 1;
+    }
+    label->setFont(font);
+    if (needed > room) {
+        label->setText(QFontMetrics(font).elidedText(shown, Qt::ElideMiddle, room - 1));
+        label->setToolTip(plainToolTip(text));
+    } else {
+        label->setText(shown);
+        label->setToolTip(QString());
+    }
+    label->resize(qMax(qMin(needed, room), label == Label3 ? px(795) : px(570)), label->height());
 }
 
 // ---------------------------------------------------------------- locking and exit

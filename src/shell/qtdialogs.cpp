@@ -30,5 +30,6 @@ QString QtDialogs::getOpenFileName(QWidget *parent, const QString &filter)
 void QtDialogs::information(QWidget *parent, const QString &title, const QString &text)
 {
     QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText); // notices name files and devices: never markup
     box.exec();
 }

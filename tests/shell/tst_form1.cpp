@@ -6,6 +6,7 @@
 #include "module1.h"
 #include "portmap.h"
 #include "ptypeer.h"
+#include "qtdialogs.h"
 #include "qtserialcomponent.h"
 #include "shape.h"
 
@@ -14,7 +15,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTextDocumentFragment>
 #include <QTimer>
 #include <QtTest>
 
@@ -62,7 +65,27 @@ private slots:
     void leavingClosesThePort_data();
     void leavingClosesThePort();
     void looksAsDesigned();
+    void namesArePlainText_data();
+    void namesArePlainText();
+    void noControlsOverlap_data();
+    void noControlsOverlap();
 };
+
+// What a tooltip shows: Qt takes text that looks like markup as markup.
+static QString shownToolTip(const QString &tip)
+{
+    return Qt::mightBeRichText(tip) ? QTextDocumentFragment::fromHtml(tip).toPlainText() : tip;
+}
+
+// Creates <dir>/<name> with `length` bytes (sparse) and returns its path.
+static QString makeImage(const QString &dir, const QString &name, qint64 length)
+{
+    QFile f(dir + "/" + name);
+    QDir().mkpath(QFileInfo(f).absolutePath());
+    if (!f.open(QIODevice::WriteOnly) || !f.resize(length))
+        qFatal("cannot create the image");
+    return f.fileName();
+}
 
 void TestForm1::initTestCase()
 {
@@ -149,7 +172,8 @@ void TestForm1::oneBeepAfterTheScan()
     QCOMPARE(h.fakes.tone.beeps[0].ms, 200);
     QCOMPARE(portsAtBeep, QStringList("COM2"));
     QCOMPARE(h.form->ComboComm->currentText(), QStringLiteral("COM2"));
-    QCOMPARE(h.form->ComboComm->itemData(0, Qt::ToolTipRole).toString(), peer.slavePath());
+    QCOMPARE(shownToolTip(h.form->ComboComm->itemData(0, Qt::ToolTipRole).toString()),
+             peer.slavePath());
     QVERIFY(!h.comm->PortOpen());
 }
 
@@ -172,12 +196,18 @@ void TestForm1::handlersRewriteTheFile()
     emit f.Comboxzbtv->activated(1);
     QCOMPARE(h.settingsFile(), QByteArray("XZBTL1\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
 
-    // Typing a rate into a box is used as typed but never stored.
-    f.Comboxzbtv->lineEdit()->selectAll();
-    QTest::keyClicks(f.Comboxzbtv->lineEdit(), "250000");
-    QCOMPARE(f.Comboxzbtv->currentText(), QStringLiteral("250000"));
-    QCOMPARE(h.settingsFile(), QByteArray("XZBTL1\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
+    // Typing a rate into a box is used as typed but never stored, also when Enter follows and
+    // the text names a list item; the arrow keys pick from the list and store.
+    for (const char *typed : {"250000", "57600"}) {
+        f.Comboxzbtv->lineEdit()->selectAll();
+        QTest::keyClicks(f.Comboxzbtv->lineEdit(), typed);
+        QTest::keyClick(f.Comboxzbtv->lineEdit(), Qt::Key_Return);
+        QCOMPARE(f.Comboxzbtv->currentText(), QString::fromLatin1(typed));
+        QCOMPARE(h.settingsFile(), QByteArray("XZBTL1\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
+    }
     QCOMPARE(f.Comboxzbtv->count(), 5);
+    QTest::keyClick(f.Comboxzbtv->lineEdit(), Qt::Key_Down);
+    QCOMPARE(h.settingsFile(), QByteArray("XZBTL2\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
 }
 
 void TestForm1::allKeyLocksExactlyTheNineControls()
@@ -266,6 +296,101 @@ void TestForm1::looksAsDesigned()
         w = w->nextInFocusChain();
     }
     QCOMPARE(order, expected);
+}
+
+void TestForm1::namesArePlainText_data()
+{
+    QTest::addColumn<QString>("name"); // a "/" makes a folder: the label shows the last part
+    QTest::newRow("markup") << "<b>x</b>.bin";
+    QTest::newRow("markup in the last part") << "<b>bold<br>x.bin";
+    QTest::newRow("entity") << "a&amp;b.bin";
+    QTest::newRow("arg markers") << "%1%2.bin";
+    QTest::newRow("255 bytes") << QString(251, 'n') + ".bin";
+    QTest::newRow("line break") << "two\nlines.bin";
+}
+
+void TestForm1::namesArePlainText()
+{
+    QFETCH(QString, name);
+    Harness h;
+    Form1 &f = *h.form;
+    f.Form_Load();
+    h.fakes.dialogs.fileAnswers << makeImage(h.home.path(), name, 3)
+                                << h.home.path() + "/missing/" + name;
+    f.Command2->click();
+    QCOMPARE(f.Label3->textFormat(), Qt::PlainText);
+    QString shown = f.Label3->text();
+    if (shown.contains(QChar(0x2026))) // cut: the tooltip tells the whole name
+        QCOMPARE(shownToolTip(f.Label3->toolTip()), name);
+    else
+        QCOMPARE(shown.replace(QChar(0x240A), "\n"), name.mid(name.lastIndexOf('/') + 1));
+
+    // Every notice naming a file or a device carries the name as it is, in a plain-text box.
+    f.Command2->click();
+    QCOMPARE(h.fakes.dialogs.messages.size(), 1);
+    QVERIFY(h.fakes.dialogs.messages[0].text.contains(name));
+    QVERIFY(Module1::permissionMessage(3, name).contains(name));
+    QtDialogs real;
+    QMessageBox *seen = nullptr;
+    QTimer::singleShot(0, [&] {
+        seen = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(seen);
+        QCOMPARE(seen->textFormat(), Qt::PlainText);
+        QCOMPARE(seen->text(), h.fakes.dialogs.messages[0].text);
+        seen->accept();
+    });
+    real.information(&f, Module1::noticeTitle, h.fakes.dialogs.messages[0].text);
+    QVERIFY(seen);
+}
+
+void TestForm1::noControlsOverlap_data()
+{
+    QTest::addColumn<qint64>("length");
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<int>("nameBytes");
+    QTest::newRow("longest image") << qint64(67108863) << "65536kB" << 255;
+    QTest::newRow("widest size") << qint64(67108762) << "65535.9kB" << 255;
+    QTest::newRow("short values") << qint64(1) << "0kB" << 5;
+}
+
+void TestForm1::noControlsOverlap()
+{
+    QFETCH(qint64, length);
+    QFETCH(QString, size);
+    QFETCH(int, nameBytes);
+    Harness h;
+    Form1 &f = *h.form;
+    f.Form_Load();
+    f.show();
+    h.fakes.dialogs.fileAnswers << makeImage(h.home.path(),
+                                             QString(nameBytes - 4, QChar('W')) + ".bin", length);
+    f.Command2->click();
+    QCOMPARE(f.Label2->text(), QString::number(length));
+    QCOMPARE(f.Label5->text(), size);
+
+    // Each visible control against every other with the same parent, by its drawn extent (a
+    // label's text, a check box's mark and caption). Only the status line lies over the
+    // progress bar by design.
+    const auto extent = [](QWidget *w) {
+        QRect r = w->geometry();
+        if (auto *l = qobject_cast<QLabel *>(w))
+            r.setWidth(qMin(r.width(), l->fontMetrics().horizontalAdvance(l->text())));
+        else if (qobject_cast<QCheckBox *>(w))
+            r.setWidth(qMin(r.width(), w->sizeHint().width()));
+        return r;
+    };
+    QList<QWidget *> controls;
+    for (QWidget *w : f.findChildren<QWidget *>())
+        if (w->isVisibleTo(&f) && !qobject_cast<QLineEdit *>(w) && w->parentWidget() &&
+            (w->parentWidget() == &f || qobject_cast<QGroupBox *>(w->parentWidget())))
+            controls << w;
+    const QList<QWidget *> bar{f.Shape1, f.Shape2, f.Label8};
+    for (QWidget *a : controls)
+        for (QWidget *b : controls)
+            if (a < b && a->parentWidget() == b->parentWidget() &&
+                !(bar.contains(a) && bar.contains(b)))
+                QVERIFY2(!extent(a).intersects(extent(b)),
+                         qPrintable(QDebug::toString(extent(a)) + QDebug::toString(extent(b))));
 }
 
 QTEST_MAIN(TestForm1)
