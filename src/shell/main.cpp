@@ -1,12 +1,13 @@
+#include "application.h"
 #include "clock.h"
 #include "configdir.h"
-#include "qtdialogs.h"
 #include "eventpump.h"
-#include "fonts.h"
 #include "form1.h"
 #include "platform.h"
 #include "portmap.h"
+#include "qtdialogs.h"
 #include "qtserialcomponent.h"
+#include "quitsignals.h"
 #include "tone.h"
 
 #include <QApplication>
@@ -14,10 +15,9 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("vantrel"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Vantrel"));
-    QApplication::setDesktopFileName(QStringLiteral("vantrel"));
-    installFontSubstitutions();
+    prepareApplication();
+    // Installed before the window exists, so no signal can end the program with a port open.
+    QuitSignals quitSignals;
 
     AlsaTone tone;
     SteadyClock clock;
@@ -30,7 +30,17 @@ int main(int argc, char *argv[])
     QtSerialComponent comm(ports);
 
     Form1 form(platform, comm, config);
-    form.Form_Load();
+    // Ended from outside: as the exit button, without its beep. The window's close releases
+    // the port and its lock; the status tells which signal it was.
+    int ended = 0;
+    QObject::connect(&quitSignals, &QuitSignals::received, &form, [&](int signalNumber) {
+        ended = 128 + signalNumber;
+        form.close();
+        QCoreApplication::exit(ended);
+    });
+    form.Form_Load(); // its preview build runs events: a signal may already arrive there
+    if (ended)
+        return ended;
     form.show();
     return app.exec();
 }
