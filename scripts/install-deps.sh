@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libqt6svg6
   libasound2-dev
   fonts-arphic-uming
-  xxd xvfb xauth
+  xxd xvfb xauth x11-utils
   clang libclang-rt-14-dev valgrind
   desktop-file-utils appstream xdotool file
   binutils binutils-arm-none-eabi gcc-arm-none-eabi
