@@ -5,10 +5,13 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <ctime>
 #include <numbers>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace
@@ -46,6 +49,28 @@ std::vector<int16_t> sineSamples(int frequencyHz, int durationMs)
     return samples;
 }
 
+// True while a tone thread runs; it may stay true for good if the device never answers.
+std::atomic<bool> g_toneInFlight{false};
+
+bool playOnDevice(int frequencyHz, int durationMs);
+
+// Starts the tone on its own thread unless one is still in flight. Returns whether it started.
+bool startTone(int frequencyHz, int durationMs)
+{
+    if (g_toneInFlight.exchange(true))
+        return false;
+    try {
+        std::thread([frequencyHz, durationMs] {
+            playOnDevice(frequencyHz, durationMs);
+            g_toneInFlight = false;
+        }).detach();
+    } catch (const std::system_error &) {
+        g_toneInFlight = false;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 AlsaTone::AlsaTone()
@@ -61,11 +86,14 @@ void AlsaTone::Beep(int frequencyHz, int durationMs)
     spent.start();
     // Beyond half the sample rate a sine cannot be played: that beep stays silent.
     if (frequencyHz > 0 && unsigned(frequencyHz) < SampleRate / 2)
-        playOnDevice(frequencyHz, durationMs);
+        startTone(frequencyHz, durationMs);
     sleepMs(durationMs - spent.elapsed());
 }
 
-bool AlsaTone::playOnDevice(int frequencyHz, int durationMs)
+namespace
+{
+
+bool playOnDevice(int frequencyHz, int durationMs)
 {
     QElapsedTimer clock;
     clock.start();
@@ -111,3 +139,5 @@ bool AlsaTone::playOnDevice(int frequencyHz, int durationMs)
     snd_pcm_close(pcm);
     return played;
 }
+
+} // namespace

@@ -14,14 +14,14 @@ public:
     virtual void Beep(int frequencyHz, int durationMs) = 0;
 };
 
-// Plays a sine tone on ALSA's default output. Where no sound device exists the open fails
-// fast and the beep becomes a silent wait of the same length; it never hangs.
+// Plays a sine tone on ALSA's default output. The calling thread only waits the tone's length:
+// opening, configuring, draining and closing the device happen on a thread of their own, so a
+// stalled sound server (or a device that never opens) cannot hold the window. At most one tone
+// is in flight in the process; a beep while one is still stuck is a silent wait, as is a beep
+// without a sound device.
 class AlsaTone : public Tone
 {
 public:
     AlsaTone();
     void Beep(int frequencyHz, int durationMs) override;
-
-private:
-    bool playOnDevice(int frequencyHz, int durationMs);
 };

@@ -6,8 +6,11 @@
 #include <QtTest>
 
 #include <ctime>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -165,6 +168,47 @@ private slots:
             QVERIFY(err.seek(0)); // the descriptor's offset stands after what was written
             QCOMPARE(err.readAll(), QByteArray());
         }
+    }
+
+    // A stalled sound output (ALSA's file output into a FIFO nobody reads, as a hung sound
+    // server behaves) holds no beep beyond its own length, neither the first nor the next ones.
+    void stalledOutputHoldsNoBeep()
+    {
+        QTemporaryDir dir;
+        const QByteArray fifo = QFile::encodeName(dir.filePath("fifo"));
+        QVERIFY(mkfifo(fifo.constData(), 0600) == 0);
+        QFile conf(dir.filePath("asound.conf"));
+        QVERIFY(conf.open(QIODevice::WriteOnly));
+        conf.write("pcm.!default { type file slave.pcm { type null } file \"" + fifo +
+                   "\" format raw }\n");
+        conf.close();
+        qputenv("ALSA_CONFIG_PATH", QFile::encodeName(conf.fileName()));
+        AlsaTone tone;
+        for (int i = 0; i < 3; ++i) {
+            QElapsedTimer t;
+            t.start();
+            tone.Beep(5000, 200);
+            const qint64 spent = t.elapsed();
+            QVERIFY2(spent >= 199 && spent < 240, QByteArray::number(spent));
+        }
+        // The first tone is still waiting for the FIFO: a reader lets it play out and end.
+        const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        qint64 got = 0;
+        for (QElapsedTimer t; !t.isValid() || t.elapsed() < 5000;) {
+            if (!t.isValid())
+                t.start();
+            pollfd p{reader, POLLIN, 0};
+            ::poll(&p, 1, 100);
+            char buf[4096];
+            const ssize_t n = ::read(reader, buf, sizeof buf);
+            if (n == 0 && got > 0)
+                break; // the tone closed the device
+            got += qMax<ssize_t>(n, 0);
+        }
+        ::close(reader);
+        QVERIFY(got > 0);
+        qunsetenv("ALSA_CONFIG_PATH");
     }
 
 private:
