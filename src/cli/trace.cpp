@@ -54,7 +54,7 @@ void TraceWriter::bytes(const char *direction, const QByteArray &data)
     } else {
         m_buffer += ' ' + QByteArray::number(data.size()) + " bytes\n";
         for (qsizetype at = 0; at < data.size(); at += 32) {
-            m_buffer += "             ";
+            m_buffer += "             +";
             m_buffer += QByteArray::number(at, 16).toUpper().rightJustified(4, '0');
             m_buffer += ' ';
             hex(data.constData() + at, qMin<qsizetype>(32, data.size() - at));

@@ -16,7 +16,7 @@
 //         12001 RX A1 A2 A3 2A 1A
 //         20455 STEP 2 length
 //         30120 TX 1024 bytes
-//               0000  00 01 02 ... (32 bytes a line)
+//               +0000 00 01 02 ... (32 bytes a line, from this offset)
 //
 // Bytes are formatted as they come and written through a buffer, so tracing costs a small
 // fraction of the download's time.
