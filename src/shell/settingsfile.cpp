@@ -6,6 +6,8 @@
 #include <QSaveFile>
 
 #include <array>
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace
 {
@@ -109,16 +111,29 @@ bool readSettingsFile(const QString &path, StoredSettings &values)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    StoredSettings read = values;
-    parseSettings(file, read);
+    QByteArray text = file.read(settingsReadLimit + 1);
     if (file.error() != QFileDevice::NoError)
         return false;
+    if (text.size() > settingsReadLimit) {
+        text.truncate(settingsReadLimit);
+        const qsizetype end = qMax(text.lastIndexOf('\n'), text.lastIndexOf('\r'));
+        text.truncate(end + 1); // the line cut at the limit is not read
+    }
+    StoredSettings read = values;
+    parseSettings(text, read);
     values = read;
     return true;
 }
 
 bool writeSettingsFile(const QString &path, const StoredSettings &values)
 {
+    // QSaveFile follows links and renames a new file over the target: right for a regular
+    // file, but it would turn a link to /dev/null into a regular file in /dev.
+    struct stat st {
+    };
+    const QByteArray name = QFile::encodeName(path);
+    if (::stat(name.constData(), &st) == 0 ? !S_ISREG(st.st_mode) : errno != ENOENT)
+        return false;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;

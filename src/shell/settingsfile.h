@@ -38,10 +38,15 @@ void parseSettings(QIODevice &in, StoredSettings &values);
 void parseSettings(const QByteArray &text, StoredSettings &values);
 
 // Reads the settings file into `values`. False, with `values` untouched, when there is no
-// regular file at `path` or it cannot be read: the caller treats that as a first start.
+// regular file at `path` or it cannot be read: the caller treats that as a first start. Only
+// the first settingsReadLimit bytes count (a line cut there is dropped): a huge file cannot
+// delay the start.
+constexpr qint64 settingsReadLimit = 64 * 1024;
 bool readSettingsFile(const QString &path, StoredSettings &values);
 
 // Replaces the settings file in one step (a temporary file in the same folder, then a rename),
 // so a crash or a full disk never leaves a truncated file behind. False when it could not be
-// written; the old file then stays as it was.
+// written; the old file then stays as it was. Written only where the path, after its links,
+// is a regular file or nothing yet: a settings file linked to /dev/null (or to a folder, a
+// pipe, a device) is left alone and nothing is written.
 bool writeSettingsFile(const QString &path, const StoredSettings &values);

@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
+
 Q_DECLARE_METATYPE(StoredSettings)
 
 namespace
@@ -21,6 +23,9 @@ private slots:
     void parse_data();
     void parse();
     void writeReplacesAtomically();
+    void onlyRegularFilesAreWritten_data();
+    void onlyRegularFilesAreWritten();
+    void readsOnlyTheFirst64KiB();
 };
 
 void TestSettingsFile::defaultsAreThe32Bytes()
@@ -87,6 +92,65 @@ void TestSettingsFile::writeReplacesAtomically()
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("XZBTL0\r\nFWBTL6\r\nRESET1\r\nYULAN1\r\n"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList("VANTREL_SET.SB"));
+}
+
+void TestSettingsFile::onlyRegularFilesAreWritten_data()
+{
+    QTest::addColumn<QString>("linkTo"); // "": no link; "@" in it stands for the temporary folder
+    QTest::addColumn<bool>("written");
+    QTest::newRow("no file yet") << "" << true;
+    QTest::newRow("link to a regular file") << "@/real" << true;
+    QTest::newRow("dangling link") << "@/absent" << true;
+    QTest::newRow("link to /dev/null") << "/dev/null" << false;
+    QTest::newRow("link to a folder") << "@" << false;
+    QTest::newRow("link to a pipe") << "@/fifo" << false;
+}
+
+void TestSettingsFile::onlyRegularFilesAreWritten()
+{
+    QFETCH(QString, linkTo);
+    QFETCH(bool, written);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("VANTREL_SET.SB");
+    QFile real(dir.filePath("real"));
+    QVERIFY(real.open(QIODevice::WriteOnly) && real.write("x") == 1);
+    real.close();
+    QVERIFY(mkfifo(QFile::encodeName(dir.filePath("fifo")).constData(), 0600) == 0);
+    linkTo.replace('@', dir.path());
+    if (!linkTo.isEmpty())
+        QVERIFY(QFile::link(linkTo, path));
+    const QFileInfo before(linkTo.isEmpty() ? path : linkTo);
+
+    QCOMPARE(writeSettingsFile(path, StoredSettings::defaults()), written);
+    StoredSettings read{};
+    QCOMPARE(readSettingsFile(path, read), written);
+    if (written)
+        QCOMPARE(read, StoredSettings::defaults());
+    if (!linkTo.isEmpty()) {
+        QVERIFY(QFileInfo(path).isSymLink()); // the link stays a link
+        if (!written)                         // the target keeps its kind
+            QCOMPARE(QFileInfo(linkTo).isFile(), before.isFile());
+    }
+}
+
+void TestSettingsFile::readsOnlyTheFirst64KiB()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("VANTREL_SET.SB");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    // A line that the limit cuts (its line end lies beyond) and one after it are not read; a
+    // sparse tail is not waited for.
+    QByteArray text = "XZBTL1\r\n" + QByteArray(settingsReadLimit - 16, ' ') + "\r\nYULAN1\r\n";
+    QVERIFY(f.write(text) == text.size() && f.write("RESET1\r\n") > 0);
+    QVERIFY(f.resize(qint64(2) << 30));
+    f.close();
+    StoredSettings read{};
+    QElapsedTimer t;
+    t.start();
+    QVERIFY(readSettingsFile(path, read));
+    QVERIFY(t.elapsed() < 1000);
+    QCOMPARE(read, (StoredSettings{1, 0, 0, 0}));
 }
 
 QTEST_GUILESS_MAIN(TestSettingsFile)
