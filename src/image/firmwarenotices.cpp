@@ -228,7 +228,7 @@ QString refusalLine(const Refusal &r, const QString &path)
         why = QStringLiteral("out of memory");
         break;
     case Kind::WrongContent:
-        why = QStringLiteral("not %1, as its extension says").arg(formatName(r.format));
+        why = QStringLiteral("the extension says %1, the content is not").arg(formatName(r.format));
         break;
     case Kind::BadChecksum:
         why = at + QStringLiteral("checksum error");

@@ -238,6 +238,19 @@ private slots:
         QCOMPARE(FirmwareImage::formatForPath(path), format);
     }
 
+    void unreadable()
+    {
+        QVERIFY(QDir(m_dir.path()).mkpath("folder.hex"));
+        for (const QString &name : {QStringLiteral("missing.s19"), QStringLiteral("folder.hex")}) {
+            const Result r = read(path(name));
+            QCOMPARE(r.refusal.kind, Kind::FileUnreadable);
+            ImageFile::Result file;
+            file.outcome = r.refusal.fileOutcome;
+            QCOMPARE(refusalMessage(r.refusal, name, false),
+                     ImageFile::refusalMessage(file, name, false));
+        }
+    }
+
     void matchesObjcopy_data()
     {
         QTest::addColumn<QString>("file");
