@@ -174,15 +174,16 @@ private slots:
                       "__attribute__((section(\".isr_vector\"))) const void *vectors[] = {\n"
                       "    (void *)0x20005000, (void *)Reset_Handler};\n");
         // .data's initial values follow .text in flash and are copied to RAM; .bss is zeroed.
-        const QByteArray script =
-            "MEMORY { FLASH (rx) : ORIGIN = 0x08004000, LENGTH = 64K\n"
-            "         RAM (rwx) : ORIGIN = 0x20000000, LENGTH = 20K }\n"
-            "ENTRY(Reset_Handler)\n"
-            "SECTIONS {\n"
-            "  .text : { KEEP(*(.isr_vector)) *(.text*) *(.rodata*) } > FLASH\n"
-            "  .data : { *(.data*) } > RAM AT> FLASH\n"
-            "  .bss : { *(.bss*) *(COMMON) } > RAM\n"
-            "}\n";
+        // The 8-byte vector table and .text share a segment with a gap between them.
+        const QByteArray script = "MEMORY { FLASH (rx) : ORIGIN = 0x08004000, LENGTH = 64K\n"
+                                  "         RAM (rwx) : ORIGIN = 0x20000000, LENGTH = 20K }\n"
+                                  "ENTRY(Reset_Handler)\n"
+                                  "SECTIONS {\n"
+                                  "  .isr_vector : { KEEP(*(.isr_vector)) } > FLASH\n"
+                                  "  .text : ALIGN(16) { *(.text*) *(.rodata*) } > FLASH\n"
+                                  "  .data : { *(.data*) } > RAM AT> FLASH\n"
+                                  "  .bss : { *(.bss*) *(COMMON) } > RAM\n"
+                                  "}\n";
         write("fw.ld", script);
         write("ram.ld", QByteArray(script).replace("> RAM AT> FLASH", "> RAM"));
         write(
