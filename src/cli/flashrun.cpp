@@ -56,6 +56,8 @@ QString imageRefusal(const ImageFile::Result &r)
         break;
     case O::NotFound:
         return QStringLiteral("no such file");
+    case O::NameNotUsable:
+        return QStringLiteral("the file name is not valid UTF-8; rename the file");
     case O::IsFolder:
         return QStringLiteral("this is a folder, not an image file");
     case O::NotRegularFile:
@@ -386,11 +388,13 @@ int FlashRun::run()
     reporter.start(start);
     observe();
 
-    // The window's 10 ms tick drives the requests and counts the time limits.
+    // The window's 10 ms tick drives the requests and counts the time limits. The first one
+    // runs at once: a script has waited long enough for the program to start.
     timer.setTimerType(Qt::PreciseTimer);
     timer.setInterval(10);
     QObject::connect(&timer, &QTimer::timeout, &loop, [this] { tick(); });
     timer.start();
+    QTimer::singleShot(0, &loop, [this] { tick(); });
     if (!ending)
         loop.exec();
 

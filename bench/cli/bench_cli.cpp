@@ -1,0 +1,306 @@
+// The command line against the window, in one run, on the same virtual board: a 64 KiB image
+// at 115200 baud against the protocol's minimum, the time from the command's start to the
+// first request on the wire, the turnaround per block, and what a trace costs.
+//
+// The board runs in its own thread on a pseudo-terminal linked as COM1; the window runs in
+// this process with the real serial component and timer, the command line as its own process.
+#include "clock.h"
+#include "dialogs.h"
+#include "eventpump.h"
+#include "form1.h"
+#include "platform.h"
+#include "portmap.h"
+#include "ptyboard.h"
+#include "qtserialcomponent.h"
+#include "tone.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+class SleepingTone : public Tone
+{
+public:
+    void Beep(int, int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+};
+
+class NoDialogs : public Dialogs
+{
+public:
+    QString getOpenFileName(QWidget *, const QString &) override { return {}; }
+    void information(QWidget *, const QString &, const QString &text) override
+    {
+        std::fprintf(stderr, "notice: %s\n", qPrintable(text));
+    }
+};
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+QByteArray benchImage(int length)
+{
+    QByteArray data(length, '\0');
+    for (int i = 0; i < length; ++i)
+        data[i] = char((i * 131 + 17) & 0xFF);
+    return data;
+}
+
+// A board thread on COM1 of a fresh config folder, and both programs pointed at it.
+struct Bench {
+    explicit Bench(const PtyBoard::Settings &settings) : board(settings)
+    {
+        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+        config = home.path() + QStringLiteral("/vantrel");
+        QDir().mkpath(config + QStringLiteral("/ports"));
+        if (!board.open())
+            qFatal("no pseudo-terminal");
+        QFile::link(board.slavePath(), config + QStringLiteral("/ports/com1"));
+        board.tracing = true;
+        startBoard();
+    }
+    ~Bench()
+    {
+        form.reset();
+        stopBoard();
+    }
+    void startBoard() { thread = std::thread([this] { board.run(false); }); }
+    void stopBoard()
+    {
+        board.stop();
+        if (thread.joinable())
+            thread.join();
+    }
+    // The board's trace of the latest run, taken with the board stopped.
+    std::vector<PtyBoard::Event> takeTrace()
+    {
+        stopBoard();
+        std::vector<PtyBoard::Event> t;
+        t.swap(board.trace);
+        startBoard();
+        return t;
+    }
+
+    QString imageFile(const QByteArray &image)
+    {
+        const QString path = home.filePath(QStringLiteral("fw.bin"));
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(image) != image.size())
+            qFatal("cannot write the image");
+        return path;
+    }
+
+    // Seconds from the command's start to its exit; the CPU it used in `cpu`.
+    double cli(const QString &image, const QStringList &extra = {}, double *cpu = nullptr)
+    {
+        const QStringList args = QStringList{"flash", image, "--port", "COM1", "--quiet",
+                                             "--baud", "115200", "--no-auto-reset"} +
+                                 extra;
+        const auto start = Clock::now();
+        QProcess p;
+        p.start(QStringLiteral(CLI_PATH), args);
+        p.waitForFinished(120000);
+        const std::chrono::duration<double> took = Clock::now() - start;
+        if (p.exitCode() != 0)
+            std::fprintf(stderr, "vantrel-cli failed (%d): %s\n", p.exitCode(),
+                         p.readAllStandardError().constData());
+        if (cpu) {
+            rusage ru{};
+            getrusage(RUSAGE_CHILDREN, &ru);
+            const double total = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                                 double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+            *cpu = total - m_childCpu;
+            m_childCpu = total;
+        }
+        return took.count();
+    }
+
+    // Seconds from the click to the success text.
+    double window(const QByteArray &image)
+    {
+        if (!form) {
+            ports = std::make_unique<PortMap>(config);
+            comm = std::make_unique<QtSerialComponent>(*ports);
+            form = std::make_unique<Form1>(platform, *comm, config);
+            form->Form_Load();
+            form->Check1->setChecked(false);
+            form->Comboxzbtv->setCurrentIndex(form->Comboxzbtv->findText(QStringLiteral("115200")));
+        }
+        form->image.replaceImage(image);
+        form->Command1->setEnabled(true);
+        const auto start = Clock::now();
+        form->Command1->click();
+        const auto limit = start + std::chrono::seconds(120);
+        while (form->Label8->text() != QStringLiteral("       下载成功") && Clock::now() < limit)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        const std::chrono::duration<double> took = Clock::now() - start;
+        return took.count();
+    }
+
+    QTemporaryDir home;
+    QString config;
+    PtyBoard board;
+    std::thread thread;
+    SleepingTone tone;
+    SteadyClock clock;
+    QtEventPump pump;
+    NoDialogs dialogs;
+    Platform platform{tone, clock, pump, dialogs};
+    std::unique_ptr<PortMap> ports;
+    std::unique_ptr<QtSerialComponent> comm;
+    std::unique_ptr<Form1> form;
+    double m_childCpu = 0;
+};
+
+void paced()
+{
+    constexpr int baud = 115200;
+    PtyBoard::Settings settings;
+    settings.baud = baud;
+    settings.board.replyDelayMs = 0; // the line's own time is the board's only delay
+    Bench b(settings);
+    const int length = 64 * 1024;
+    const QByteArray image = benchImage(length);
+    const QString file = b.imageFile(image);
+
+    // Every byte both ways at 11520 bytes/s, one tick for the request and one for the length
+    // frame; the window also beeps for 200 ms on the click before its first tick.
+    const double line = (3 + 10 + length + 5.0 * (2 + length / 1024)) / (baud / 10.0);
+    const double cliMinimum = line + 2 * 0.010;
+    const double windowMinimum = cliMinimum + 0.200;
+    std::printf("64 KiB at %d baud: minimum %.4f s (command line), %.4f s (window, with the "
+                "click's beep)\n",
+                baud, cliMinimum, windowMinimum);
+    std::vector<double> cli, window;
+    for (int run = 0; run < 3; ++run) {
+        cli.push_back(b.cli(file) / cliMinimum);
+        window.push_back(b.window(image) / windowMinimum);
+        std::printf("  run %d: command line ratio %.4f, window ratio %.4f\n", run + 1, cli.back(),
+                    window.back());
+    }
+    std::printf("  median ratio: command line %.4f, window %.4f (limit 1.01)\n", median(cli),
+                median(window));
+}
+
+void start()
+{
+    PtyBoard::Settings settings; // no pacing, answers at once
+    settings.board.replyDelayMs = 0;
+    Bench b(settings);
+    const QString file = b.imageFile(benchImage(1024));
+    std::vector<double> ms;
+    for (int run = 0; run < 10; ++run) {
+        b.takeTrace();
+        const int64_t t0 = PtyBoard::nowNs();
+        b.cli(file);
+        for (const PtyBoard::Event &e : b.takeTrace())
+            if (e.what == 'A') { // written the moment the request was read
+                ms.push_back(double(e.ns - t0) / 1e6);
+                break;
+            }
+    }
+    std::printf("command start to the first request on the wire, %zu runs: median %.1f ms, "
+                "max %.1f ms (limit 30 ms)\n",
+                ms.size(), median(ms), ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end()));
+}
+
+std::vector<double> turnarounds(const std::vector<PtyBoard::Event> &trace)
+{
+    std::vector<double> us;
+    for (size_t i = 0; i + 1 < trace.size(); ++i)
+        if (trace[i].what == 'C' && trace[i + 1].what == 'b')
+            us.push_back(double(trace[i + 1].ns - trace[i].ns) / 1000.0);
+    return us;
+}
+
+void turnaround()
+{
+    PtyBoard::Settings settings;
+    Bench b(settings);
+    const QByteArray image = benchImage(1024 * 1024);
+    const QString file = b.imageFile(image);
+    std::vector<double> cli, window;
+    for (int run = 0; run < 3; ++run) {
+        b.cli(file);
+        for (double us : turnarounds(b.takeTrace()))
+            cli.push_back(us);
+        b.window(image);
+        for (double us : turnarounds(b.takeTrace()))
+            window.push_back(us);
+    }
+    std::printf("turnaround per block (reply C -> next block), 1 MiB x 3, no pacing:\n"
+                "  command line median %.1f us, window median %.1f us, ratio %.2f\n",
+                median(cli), median(window), median(cli) / median(window));
+}
+
+void traceCost()
+{
+    constexpr int baud = 115200;
+    PtyBoard::Settings settings;
+    settings.baud = baud;
+    settings.board.replyDelayMs = 0;
+    Bench b(settings);
+    const QString file = b.imageFile(benchImage(64 * 1024));
+    const QString trace = b.home.filePath(QStringLiteral("run.trace"));
+    std::vector<double> plain, traced, plainCpu, tracedCpu;
+    double cpu = 0;
+    b.cli(file, {}, &cpu); // settles the children's CPU count
+    for (int run = 0; run < 3; ++run) {
+        plain.push_back(b.cli(file, {}, &cpu));
+        plainCpu.push_back(cpu);
+        traced.push_back(b.cli(file, {"--trace", trace}, &cpu));
+        tracedCpu.push_back(cpu);
+    }
+    const double p = median(plain), t = median(traced);
+    std::printf("--trace on 64 KiB at %d baud: %.4f s without, %.4f s with (%+.3f %%, limit "
+                "0.2 %%); CPU %.1f ms without, %.1f ms with; trace %lld bytes\n",
+                baud, p, t, 100.0 * (t - p) / p, 1000 * median(plainCpu),
+                1000 * median(tracedCpu), (long long)QFileInfo(trace).size());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL); // the board paces bytes 87 µs apart
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const bool all = args.size() < 2;
+    if (all || args.contains(QStringLiteral("start")))
+        start();
+    if (all || args.contains(QStringLiteral("turnaround")))
+        turnaround();
+    if (all || args.contains(QStringLiteral("paced")))
+        paced();
+    if (all || args.contains(QStringLiteral("trace")))
+        traceCost();
+    return 0;
+}
