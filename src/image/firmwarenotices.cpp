@@ -88,6 +88,8 @@ QString fileOutcomeEnglish(const Refusal &r)
     switch (r.fileOutcome) {
     case ImageFile::Outcome::NotFound:
         return QStringLiteral("no such file");
+    case ImageFile::Outcome::NameNotUsable:
+        return QStringLiteral("the name is not valid UTF-8; rename the file");
     case ImageFile::Outcome::IsFolder:
         return QStringLiteral("is a folder");
     case ImageFile::Outcome::NotRegularFile:

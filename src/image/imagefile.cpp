@@ -77,8 +77,14 @@ Result read(const QString &path, qint64 pieceSize, const ReadProgress &afterPiec
     // writer. It changes nothing for regular files.
     const QByteArray name = QFile::encodeName(path);
     Descriptor fd(::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (fd.get() < 0)
-        return refused(openFailure(errno));
+    if (fd.get() < 0) {
+        // Bytes of a name that are not UTF-8 reach us as U+FFFD, so that name cannot be found
+        // again: the file is there, but the program cannot name it.
+        const Outcome failure = openFailure(errno);
+        if (failure == Outcome::NotFound && path.contains(QChar::ReplacementCharacter))
+            return refused(Outcome::NameNotUsable);
+        return refused(failure);
+    }
 
     struct stat st {
     };
@@ -141,6 +147,10 @@ QString refusalMessage(const Result &result, const QString &path, bool imageKept
         return QString();
     case Outcome::NotFound:
         text = QStringLiteral("文件%1不存在，请选择其它文件！").arg(file);
+        break;
+    case Outcome::NameNotUsable:
+        text = QStringLiteral("文件%1的名称含有无法识别的字符，无法使用，请把文件改名后再加载！")
+                   .arg(file);
         break;
     case Outcome::IsFolder:
         text = QStringLiteral("%1是文件夹，不是Bin文件，请选择其它文件！").arg(file);

@@ -14,6 +14,7 @@ namespace ImageFile
 enum class Outcome {
     Loaded,
     NotFound,         // no such file (or a folder on the way is missing)
+    NameNotUsable,    // the name on disk is not valid UTF-8: it reached us changed
     IsFolder,         // a folder was chosen
     NotRegularFile,   // a device, pipe or socket: no fixed length to announce
     NoPermission,     // the user may not read it
