@@ -1,4 +1,5 @@
 #include "portmap.h"
+#include "ptyboard.h"
 #include "ptypeer.h"
 #include "qtserialcomponent.h"
 #include "tone.h"
@@ -209,6 +210,36 @@ private slots:
         ::close(reader);
         QVERIFY(got > 0);
         qunsetenv("ALSA_CONFIG_PATH");
+    }
+
+    // A host that dies with the board's terminal open leaves it in exclusive mode (Qt clears it
+    // only on a proper close); the board clears it, so the next host is not refused.
+    void virtualBoardClearsExclusiveModeAfterItsHost()
+    {
+        PtyBoard board({});
+        QVERIFY(board.open());
+        const QByteArray slave = QFile::encodeName(board.slavePath());
+        const int host = ::open(slave.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(host >= 0 && ::ioctl(host, TIOCEXCL) == 0);
+        ::close(host); // as the kernel does for a killed host: no TIOCNXCL
+        board.service();
+        const int next = ::open(slave.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        int exclusive = -1;
+        QVERIFY(next >= 0 && ::ioctl(next, TIOCGEXCL, &exclusive) == 0);
+        ::close(next);
+        QCOMPARE(exclusive, 0);
+    }
+
+    // The window lists COM1 to COM16: the board takes no other number.
+    void virtualBoardTakesOnlyListedPorts()
+    {
+        for (const char *com : {"0", "17"}) {
+            QProcess board;
+            board.start(VBOARD_PATH, {"--com", com, "--config", m_home.path()});
+            QVERIFY(board.waitForFinished(5000));
+            QCOMPARE(board.exitCode(), 2);
+        }
+        QVERIFY(!QFileInfo::exists(m_home.path() + "/ports"));
     }
 
 private:
