@@ -25,10 +25,11 @@ namespace
 
 using Kind = Refusal::Kind;
 
-// Prepares a large buffer not yet touched: huge pages where the system grants them, and every
-// page mapped in one call. Touching fresh pages one by one costs a fault each, and for the
-// hundreds of megabytes a 64 MiB image's HEX text takes, those faults cost more than the reading.
-void prefault(void *buffer, size_t size)
+// Prepares a large buffer not yet touched: huge pages where the system grants them, and with
+// `populate` every page mapped in one call. Touching fresh pages one by one costs a fault each,
+// and for the hundreds of megabytes a 64 MiB image's HEX text takes, those faults cost more than
+// the reading.
+void prefault(void *buffer, size_t size, bool populate)
 {
     if (size < (256 << 10))
         return;
@@ -40,7 +41,8 @@ void prefault(void *buffer, size_t size)
     };
     inside(2 << 20, MADV_HUGEPAGE);
 #ifdef MADV_POPULATE_WRITE
-    inside(4096, MADV_POPULATE_WRITE);
+    if (populate)
+        inside(4096, MADV_POPULATE_WRITE);
 #endif
 }
 
@@ -48,7 +50,7 @@ void prefault(void *buffer, size_t size)
 QByteArray bigBuffer(qint64 size)
 {
     QByteArray bytes(size, Qt::Uninitialized);
-    prefault(bytes.data(), size_t(size));
+    prefault(bytes.data(), size_t(size), true);
     return bytes;
 }
 
@@ -84,7 +86,7 @@ public:
         : m_buffer(capacity > 0 ? std::make_unique_for_overwrite<uchar[]>(size_t(capacity))
                                 : nullptr)
     {
-        prefault(m_buffer.get(), size_t(capacity));
+        prefault(m_buffer.get(), size_t(capacity), false); // the data may fill only a part
     }
     uchar *room(qint64) override { return m_buffer.get() + m_used; }
     void data(quint64 address, const uchar *bytes, qint64 length, qint64) override
@@ -201,13 +203,12 @@ Result flatten(Format format, QByteArrayView content, std::vector<Run> &runs,
 
     Result result;
     try {
-        result.data = bigBuffer(span);
-        result.data.fill(char(0xFF));
+        result.data = bigBuffer(span); // each byte is written once below: data or 0xFF
     } catch (const std::bad_alloc &) {
         return refused(refusal(Kind::OutOfMemory, format));
     }
     auto *image = reinterpret_cast<uchar *>(result.data.data());
-    qint64 covered = 0; // image bytes [0, covered) hold data from the runs before
+    qint64 covered = 0; // image bytes [0, covered) are written: the runs before, 0xFF between
     for (const Run &run : runs) {
         const qint64 at = qint64(run.address - start);
         const qint64 end = at + run.length;
@@ -228,6 +229,8 @@ Result flatten(Format format, QByteArrayView content, std::vector<Run> &runs,
                 return refused(r);
             }
         }
+        if (at > covered)
+            std::memset(image + covered, 0xFF, size_t(at - covered)); // the gap before the run
         if (end > covered) {
             const qint64 from = std::max(at, covered);
             std::memcpy(image + from, run.bytes + (from - at), size_t(end - from));
@@ -348,16 +351,15 @@ Result convert(Format format, QByteArrayView content, std::optional<quint64> bas
         r.span = r.data.size();
         return r;
     }
-    std::unique_ptr<Collector> collector;
     try {
-        collector = std::make_unique<Collector>(format == Format::Elf ? 0 : content.size() / 2);
-    } catch (const std::bad_alloc &) {
+        Collector collector(format == Format::Elf ? 0 : content.size() / 2);
+        const Refusal fault = readRecords(format, content, collector);
+        if (fault.kind != Kind::None)
+            return refused(fault);
+        return flatten(format, content, collector.runs(), base);
+    } catch (const std::bad_alloc &) { // the decoded bytes, or a list of many scattered records
         return refused(refusal(Kind::OutOfMemory, format));
     }
-    const Refusal fault = readRecords(format, content, *collector);
-    if (fault.kind != Kind::None)
-        return refused(fault);
-    return flatten(format, content, collector->runs(), base);
 }
 
 Result read(const QString &path, std::optional<quint64> base)
