@@ -24,37 +24,9 @@ namespace
 
 enum class During { Nothing, Unplug, Interrupt, Terminate, HoldPort };
 
-// One board on COM3 of a fresh config folder, serviced by the test's event loop while the
-// command line runs as its own process.
-struct CliRig {
-    explicit CliRig(const VBoard::Options &options = {}, int baud = 0)
-        : board(PtyBoard::Settings{options, baud, 0})
-    {
-        QDir().mkpath(home.filePath("vantrel/ports"));
-        if (!board.open())
-            qFatal("no pseudo-terminal");
-        QFile::link(board.slavePath(), home.filePath("vantrel/ports/com3"));
-        notifier = std::make_unique<QSocketNotifier>(board.masterFd(), QSocketNotifier::Read);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] { service(); });
-        wake.setSingleShot(true);
-        wake.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&wake, &QTimer::timeout, [this] { service(); });
-    }
-
-    void service()
-    {
-        const int64_t next = board.service();
-        if (next >= 0)
-            wake.start(int(qMax<int64_t>(0, (next - PtyBoard::nowNs() + 999'999) / 1'000'000)));
-    }
-
-    QString write(const QString &name, const QByteArray &data)
-    {
-        QFile f(home.filePath(name));
-        if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size())
-            qFatal("cannot write %s", qPrintable(name));
-        return f.fileName();
-    }
+// The command line as its own process against the rig's board on COM3.
+struct CliRig : BoardRig {
+    using BoardRig::BoardRig;
 
     // Runs the command; `during` happens once the board has taken `atBlock` blocks.
     int run(const QStringList &args, During during = During::Nothing, int atBlock = 0)
@@ -72,11 +44,10 @@ struct CliRig {
         while (cli.state() != QProcess::NotRunning && limit.elapsed() < 30000) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             cli.waitForFinished(1);
-            if (!done && board.board().blocksReceived() >= atBlock) {
+            if (!done && board->board().blocksReceived() >= atBlock) {
                 done = true;
                 if (during == During::Unplug) {
-                    notifier->setEnabled(false);
-                    board.closeMaster();
+                    pullPlug();
                 } else {
                     ::kill(pid_t(cli.processId()), during == During::Interrupt ? SIGINT : SIGTERM);
                 }
@@ -87,10 +58,6 @@ struct CliRig {
         return cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
     }
 
-    QTemporaryDir home;
-    PtyBoard board;
-    std::unique_ptr<QSocketNotifier> notifier;
-    QTimer wake;
     QByteArray out, err;
 };
 
@@ -165,13 +132,13 @@ void TestCli::exitCodes()
     QFETCH(int, received);
     CliRig rig(board);
     const QByteArray image = testImage(40000);
-    QString file = rig.write("fw.bin", image);
+    QString file = rig.writeFile("fw.bin", image);
     if (args.removeAll("@empty"))
-        file = rig.write("empty.bin", QByteArray());
-    args.replaceInStrings("@slave", rig.board.slavePath());
+        file = rig.writeFile("empty.bin", QByteArray());
+    args.replaceInStrings("@slave", rig.board->slavePath());
     PortLock::Claim held;
     if (During(during) == During::HoldPort)
-        held = PortLock::claimDevice(rig.board.slavePath());
+        held = PortLock::claimDevice(rig.board->slavePath());
 
     const int exit = rig.run(QStringList{"flash", file, "--json"} + args, During(during), atBlock);
     if (held.fd >= 0)
@@ -179,7 +146,7 @@ void TestCli::exitCodes()
     QCOMPARE(exit, code);
 
     // What the board took: all, nothing, a given prefix, or (-2) a prefix cut short mid-run.
-    const QByteArray took = rig.board.board().image();
+    const QByteArray took = rig.board->board().image();
     if (received == -1)
         QCOMPARE(took, image);
     else if (received == -2)
@@ -209,7 +176,7 @@ void TestCli::exitCodes()
     // Whatever the end, the port is free again (a vanished one is gone for good).
     if (During(during) == During::Unplug)
         return;
-    const PortLock::Claim after = PortLock::claimDevice(rig.board.slavePath());
+    const PortLock::Claim after = PortLock::claimDevice(rig.board->slavePath());
     QCOMPARE(int(after.status), int(PortLock::Status::Claimed));
     ::close(after.fd);
 }
@@ -250,9 +217,9 @@ void TestCli::sameBytesAsTheWindow()
     CliRig cli(board);
     QVERIFY(QFile::copy(vantrelSettingsPath(window.config),
                         vantrelSettingsPath(cli.home.filePath("vantrel"))));
-    QCOMPARE(cli.run({"flash", cli.write("fw.bin", image), "--port", "COM3"}), 0);
-    QCOMPARE(cli.board.received(), window.board.received());
-    QCOMPARE(cli.board.board().image(), image);
+    QCOMPARE(cli.run({"flash", cli.writeFile("fw.bin", image), "--port", "COM3"}), 0);
+    QCOMPARE(cli.board->received(), window.board->received());
+    QCOMPARE(cli.board->board().image(), image);
     QVERIFY2(
         cli.out.contains(autoReset ? "at 38400 baud, reset request at 38400" : "at 38400 baud\n"),
         cli.out.constData());
@@ -263,7 +230,8 @@ void TestCli::traceHoldsEveryByte()
     CliRig rig({.fault = Fault::StrayByte});
     const QByteArray image = testImage(5000);
     const QString trace = rig.home.filePath("run.trace");
-    QCOMPARE(rig.run({"flash", rig.write("fw.bin", image), "-pCOM3", "--trace", trace, "-q"}), 0);
+    QCOMPARE(rig.run({"flash", rig.writeFile("fw.bin", image), "-pCOM3", "--trace", trace, "-q"}),
+             0);
     QVERIFY(rig.out.isEmpty()); // --quiet: nothing but errors
     QFile f(trace);
     QVERIFY(f.open(QIODevice::ReadOnly));
@@ -287,7 +255,7 @@ void TestCli::traceHoldsEveryByte()
         if (into && !(w.size() > 3 && w[3] == "bytes"))
             *into += QByteArray::fromHex(w.mid(2).join());
     }
-    QCOMPARE(sent, rig.board.received());
+    QCOMPARE(sent, rig.board->received());
     QCOMPARE(steps, QByteArray("12340"));
 }
 

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QSocketNotifier>
@@ -17,48 +18,43 @@
 #include <QTimer>
 
 #include <memory>
+#include <sys/ioctl.h>
 
-// The whole program against a virtual board on a real pseudo-terminal: the main window with
-// the real serial component and port map (COM3 is a link to the board's terminal), and the
-// fake tone, clock and pump (beeps and the alarm's delays take no time). The board runs in the
-// test's own event loop, so it answers whenever the program runs events: inside a tick's
-// pumping, between ticks, during the failure alarm.
-struct E2eRig {
+// A virtual board on a real pseudo-terminal, linked as COM3 into the ports folder of a fresh
+// config folder, and serviced by the test's own event loop: it answers whenever the program
+// under test runs events (inside a tick's pumping, between ticks, during the failure alarm).
+struct BoardRig {
     static constexpr int com = 3;
 
-    explicit E2eRig(const VBoard::Options &options = {})
-        : board(settingsFor(options)), config(prepareConfig(home)), ports(config), comm(ports)
+    explicit BoardRig(const VBoard::Options &options = {}, int baud = 0)
+        : config(home.filePath(QStringLiteral("vantrel")))
     {
-        if (!board.open())
-            qFatal("no pseudo-terminal");
-        QFile::link(board.slavePath(), config + QStringLiteral("/ports/com%1").arg(com));
-        comm.setLockDir(home.path());
-        notifier = std::make_unique<QSocketNotifier>(board.masterFd(), QSocketNotifier::Read);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] { serviceBoard(); });
+        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+        QDir().mkpath(config + QStringLiteral("/ports"));
         wake.setSingleShot(true);
         wake.setTimerType(Qt::PreciseTimer);
         QObject::connect(&wake, &QTimer::timeout, [this] { serviceBoard(); });
-        form = std::make_unique<Form1>(fp.platform, comm, config);
-        form->Timer1->stop(); // ticks are driven by hand unless a test starts the timer
-        form->Form_Load();
-        fp.tone.beeps.clear();
+        plug(options, baud);
     }
 
-    // No pacing, and a download the host leaves is never given up.
-    static PtyBoard::Settings settingsFor(const VBoard::Options &options)
+    // A new board in place of the old one (no pacing; a download the host leaves is never
+    // given up).
+    void plug(const VBoard::Options &options = {}, int baud = 0)
     {
-        return {options, 0, 0};
-    }
-    static QString prepareConfig(QTemporaryDir &home)
-    {
-        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-        QDir().mkpath(home.filePath("vantrel/ports"));
-        return home.filePath("vantrel");
+        notifier.reset();
+        board = std::make_unique<PtyBoard>(PtyBoard::Settings{options, baud, 0});
+        if (!board->open())
+            qFatal("no pseudo-terminal");
+        const QString link = config + QStringLiteral("/ports/com%1").arg(com);
+        QFile::remove(link);
+        QFile::link(board->slavePath(), link);
+        notifier = std::make_unique<QSocketNotifier>(board->masterFd(), QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] { serviceBoard(); });
     }
 
     void serviceBoard()
     {
-        const int64_t next = board.service();
+        const int64_t next = board->service();
         if (next >= 0)
             wake.start(int(qMax<int64_t>(0, (next - PtyBoard::nowNs() + 999'999) / 1'000'000)));
     }
@@ -68,7 +64,57 @@ struct E2eRig {
     {
         notifier->setEnabled(false);
         wake.stop();
-        board.closeMaster();
+        board->closeMaster();
+    }
+
+    // Bytes on their way between the program and the board.
+    bool busy() const
+    {
+        int unread = 0;
+        ::ioctl(board->masterFd(), FIONREAD, &unread);
+        return unread > 0 || wake.isActive() || board->unreadByHost() > 0;
+    }
+
+    QString writeFile(const QString &name, const QByteArray &data)
+    {
+        QFile f(home.filePath(name));
+        if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size())
+            qFatal("cannot write %s", qPrintable(name));
+        return f.fileName();
+    }
+
+    static void settle(int ms)
+    {
+        QCoreApplication::processEvents();
+        QTest::qWait(ms);
+    }
+
+    QTemporaryDir home;
+    QString config;
+    std::unique_ptr<PtyBoard> board;
+    std::unique_ptr<QSocketNotifier> notifier;
+    QTimer wake;
+};
+
+// The whole window against the board: the real serial component and port map, and the fake
+// tone, clock and pump (beeps and the alarm's delays take no time). Ticks are driven by hand
+// unless a test starts the timer.
+struct E2eRig : BoardRig {
+    explicit E2eRig(const VBoard::Options &options = {})
+        : BoardRig(options), ports(config), comm(ports)
+    {
+        comm.setLockDir(home.path());
+        start();
+        fp.tone.beeps.clear();
+    }
+
+    // The program started (again) on the same config folder.
+    void start()
+    {
+        form.reset();
+        form = std::make_unique<Form1>(fp.platform, comm, config);
+        form->Timer1->stop();
+        form->Form_Load();
     }
 
     void load(const QByteArray &data)
@@ -91,31 +137,36 @@ struct E2eRig {
             tick(0);
         settle(5);
     }
-    static void settle(int ms)
+    // One tick, then the event loop until the board has answered and the program has read
+    // what it answered: ticks counted, not timed, so no reply may miss its tick.
+    void tickSettled()
     {
-        QCoreApplication::processEvents();
-        QTest::qWait(ms);
+        form->Timer1_Timer();
+        for (int quiet = 0, i = 0; quiet < 2 && i < 100; ++i) {
+            QTest::qWait(1);
+            quiet = busy() ? 0 : quiet + 1;
+        }
     }
 
     int step() const { return form->download.DOWN_STEP; }
     QString status() const { return form->Label8->text(); }
+    // Idle with every control unlocked, the port closed and the panel hidden.
     bool idle() const
     {
-        return !form->download.DOWN_STEP && !form->download.DOWN_ACTIVE && !comm.PortOpen() &&
-               form->Command1->text() == QStringLiteral("单次下载") &&
-               form->Command1->isEnabled() && form->Command2->isEnabled() &&
-               form->ComboComm->isEnabled() && form->Check1->isEnabled();
+        bool unlocked = true;
+        for (QWidget *w : std::initializer_list<QWidget *>{
+                 form->Command1, form->Command2, form->Command3, form->Command4, form->ComboComm,
+                 form->Comboxzbtv, form->Combo2, form->Check1, form->Check2})
+            unlocked = unlocked && w->isEnabled();
+        return unlocked && !form->download.DOWN_STEP && !form->download.DOWN_ACTIVE &&
+               !comm.PortOpen() && form->Frame4->isHidden() &&
+               form->Command1->text() == QStringLiteral("单次下载");
     }
 
-    PtyBoard board;
-    QTemporaryDir home;
-    QString config;
     PortMap ports;
     QtSerialComponent comm;
     FakePlatform fp;
     std::unique_ptr<Form1> form;
-    std::unique_ptr<QSocketNotifier> notifier;
-    QTimer wake;
     QByteArray image;
 };
 

@@ -103,7 +103,7 @@ void TestDownloadE2e::runs()
         QCOMPARE(rig.form->Label7->text(), QStringLiteral(" 请检查硬件连接"));
         QCOMPARE(rig.form->frame4TopTwips(), preview ? 1800 : 300);
         if (++alarm == 2)
-            rig.board.writeRaw(QByteArray::fromHex("B1B2B32B1BD1D2D32D1D"));
+            rig.board->writeRaw(QByteArray::fromHex("B1B2B32B1BD1D2D32D1D"));
         if (alarm == 4)
             QCOMPARE(rig.comm.InBufferCount(), 0);
     };
@@ -117,7 +117,7 @@ void TestDownloadE2e::runs()
     QCOMPARE(rig.status(), status);
     QVERIFY(rig.idle());
     QVERIFY(rig.form->Frame4->isHidden());
-    QTEST(rig.board.received(), "wire");
+    QTEST(rig.board->received(), "wire");
     QCOMPARE(alarm, status.endsWith(QStringLiteral("失败")) ? 5 : 0);
     QCOMPARE(rig.fp.tone.beeps.size(), 1 + alarm + stopped); // success is silent
     if (status == success || status.endsWith("99%"))
@@ -137,14 +137,14 @@ void TestDownloadE2e::wrongStepRepliesDropped()
         const qint16 count = rig.form->download.TICK_COUNT;
         for (const char *r = replies; *r; ++r) {
             QCOMPARE(QPair(rig.step(), rig.form->download.TICK_COUNT), QPair(step, count));
-            rig.board.writeRaw(Protocol::replyBytes(Protocol::Reply(*r - 'A' + 0xA)));
+            rig.board->writeRaw(Protocol::replyBytes(Protocol::Reply(*r - 'A' + 0xA)));
             E2eRig::settle(10);
             QCOMPARE(rig.comm.InBufferCount(), 0); // read, and dropped unless the step's own
         }
         QTRY_VERIFY_WITH_TIMEOUT(rig.step() != step, 2000);
     }
     QCOMPARE(rig.status(), success);
-    QCOMPARE(rig.board.received(), downloadRequest + lengthFrame(1500) + rig.image);
+    QCOMPARE(rig.board->received(), downloadRequest + lengthFrame(1500) + rig.image);
 }
 
 void TestDownloadE2e::virtualBoardProgram()

@@ -3,25 +3,11 @@
 // length). After every run "       下载成功" must show exactly when the board took the whole
 // image and answered it, and the window must be idle with the port released. Open descriptors
 // and resident memory after the last run must be those after the tenth.
-#include "fakes.h"
-#include "form1.h"
-#include "portmap.h"
-#include "ptyboard.h"
-#include "qtserialcomponent.h"
+#include "e2erig.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QElapsedTimer>
-#include <QGroupBox>
-#include <QLabel>
-#include <QPushButton>
 #include <QRandomGenerator>
-#include <QSocketNotifier>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
 
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 using VBoard::Fault;
@@ -34,14 +20,6 @@ const char *const faultNames[] = {"none",           "never A (stopped)", "never 
                                   "silent after k", "never D (stopped)", "stray byte",
                                   "split replies",  "tty vanishes"};
 constexpr int kinds = 8, vanish = 7;
-
-// Runs the event loop for `ms` milliseconds.
-void wait(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 // Open descriptors, apart from the event descriptors of Qt's worker threads, which end after
 // 30 s without work.
@@ -60,84 +38,6 @@ qint64 residentBytes()
     return statm.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE);
 }
 
-// The program (window, serial component, port map) and a board on a pseudo-terminal behind
-// COM3, which is replaced by a new one after its tty has vanished.
-struct Bench {
-    Bench() : config(home.filePath(QStringLiteral("vantrel"))), ports(config), comm(ports)
-    {
-        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-        QDir().mkpath(config + QStringLiteral("/ports"));
-        comm.setLockDir(home.path());
-        wake.setSingleShot(true);
-        QObject::connect(&wake, &QTimer::timeout, [this] { service(); });
-        newBoard();
-        form = std::make_unique<Form1>(fp.platform, comm, config);
-        form->Timer1->stop(); // ticks by hand: counted, not timed
-        form->Form_Load();
-    }
-
-    void newBoard(const VBoard::Options &options = {})
-    {
-        notifier.reset();
-        board = std::make_unique<PtyBoard>(PtyBoard::Settings{options, 0, 0});
-        QVERIFY(board->open());
-        const QString link = config + QStringLiteral("/ports/com3");
-        QFile::remove(link);
-        QVERIFY(QFile::link(board->slavePath(), link));
-        notifier = std::make_unique<QSocketNotifier>(board->masterFd(), QSocketNotifier::Read);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] { service(); });
-    }
-    void service()
-    {
-        const int64_t next = board->service();
-        if (next >= 0)
-            wake.start(int(qMax<int64_t>(0, (next - PtyBoard::nowNs() + 999'999) / 1'000'000)));
-    }
-    void pullPlug()
-    {
-        notifier->setEnabled(false);
-        wake.stop();
-        board->closeMaster();
-    }
-    // One tick, then the event loop until the board has answered and the program has read
-    // what it answered (ticks are counted, not timed: no reply may miss its tick).
-    void tick()
-    {
-        form->Timer1_Timer();
-        for (int quiet = 0, i = 0; quiet < 2 && i < 100; ++i) {
-            wait(1);
-            quiet = busy() ? 0 : quiet + 1;
-        }
-    }
-    bool busy() const
-    {
-        int unread = 0;
-        ::ioctl(board->masterFd(), FIONREAD, &unread);
-        return unread > 0 || wake.isActive() || board->unreadByHost() > 0;
-    }
-    bool idle() const
-    {
-        bool unlocked = true;
-        for (QWidget *w : std::initializer_list<QWidget *>{
-                 form->Command1, form->Command2, form->Command3, form->Command4, form->ComboComm,
-                 form->Comboxzbtv, form->Combo2, form->Check1, form->Check2})
-            unlocked = unlocked && w->isEnabled();
-        return unlocked && !form->download.DOWN_STEP && !form->download.DOWN_ACTIVE &&
-               !comm.PortOpen() && form->Frame4->isHidden() &&
-               form->Command1->text() == QStringLiteral("单次下载");
-    }
-
-    QTemporaryDir home;
-    QString config;
-    PortMap ports;
-    QtSerialComponent comm;
-    FakePlatform fp;
-    std::unique_ptr<Form1> form;
-    std::unique_ptr<PtyBoard> board;
-    std::unique_ptr<QSocketNotifier> notifier;
-    QTimer wake;
-};
-
 } // namespace
 
 class TestSoak : public QObject
@@ -155,7 +55,7 @@ void TestSoak::runs()
     const int runs = qEnvironmentVariableIntValue("VANTREL_SOAK_RUNS") ?: 1000;
     qInfo("soak: seed %llu, %d runs", seed, runs);
     QRandomGenerator rng(seed);
-    Bench b;
+    E2eRig b;
     int counts[kinds] = {}, successes = 0;
     qint64 fds10 = 0, rss10 = 0;
     QElapsedTimer clock;
@@ -179,7 +79,7 @@ void TestSoak::runs()
                                 Fault::SplitReplies};
         const Fault vanishing[] = {Fault::NeverA, Fault::NeverB, Fault::SilentAfter, Fault::NeverD};
         options.fault = kind == vanish ? vanishing[vanishStep - 1] : faults[kind];
-        b.newBoard(options); // a fresh board each run keeps the test's own memory constant
+        b.plug(options); // a fresh board each run keeps the test's own memory constant
         b.form->Check1->setChecked(rng.bounded(2));
         QByteArray image(length, '\0');
         for (int i = 0; i < length; ++i)
@@ -204,7 +104,7 @@ void TestSoak::runs()
                 b.form->Command1->click();
                 break;
             }
-            b.tick();
+            b.tickSettled();
         }
 
         const bool shown = b.form->Label8->text() == success;
@@ -232,13 +132,13 @@ void TestSoak::runs()
         QVERIFY2(b.idle(), qPrintable(what));
         successes += shown;
         if (run == 10) {
-            b.newBoard(); // measured with a fresh board, as at the end
+            b.plug(); // measured with a fresh board, as at the end
             fds10 = openDescriptors();
             rss10 = residentBytes();
         }
     }
 
-    b.newBoard();
+    b.plug();
     const qint64 fds = openDescriptors(), rss = residentBytes();
     qInfo("soak: %d runs in %.1f s, %d ended in success", runs, clock.elapsed() / 1000.0,
           successes);
