@@ -9,12 +9,16 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char *argv[])
 {
     QElapsedTimer sinceStart;
     sinceStart.start();
+    // A reader that goes away (`| head -1`) must not end a download half-way: writes to it
+    // fail quietly instead, and the run goes on to its own end.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(Usage::programName());
     QCoreApplication::setApplicationVersion(Usage::version());
