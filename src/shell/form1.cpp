@@ -338,6 +338,7 @@ void Form1::Form_Load()
     Command1->setEnabled(false);
     Command3->setEnabled(false);
     download.DOWN_STEP = 0;
+    syncTimer();
 }
 
 void Form1::makeSettingsApplicable()
@@ -533,16 +534,34 @@ void Form1::delay_ms(double HaoMiao)
 void Form1::Command1_Click()
 {
     guarded([&] { download.Command1_Click(); });
+    syncTimer();
 }
 
 void Form1::Timer1_Timer()
 {
     guarded([&] { download.Timer1_Timer(); });
+    syncTimer();
 }
 
 void Form1::MSComm1_OnComm()
 {
     guarded([&] { download.MSComm1_OnComm(); });
+    syncTimer();
+}
+
+void Form1::syncTimer()
+{
+    // Only a click starts a run (step 1) and steps only move on from there (1, 2, 3, then 4 or
+    // 0), so the tick is needed from the click until the run leaves step 3. TICK_COUNT changes
+    // only in steps 1 to 3, so the count a run leaves behind is the same with the timer parked.
+    const bool needed = download.DOWN_STEP >= 1 && download.DOWN_STEP <= 3;
+    if (needed && m_timerParked) {
+        m_timerParked = false;
+        Timer1->start();
+    } else if (!needed && Timer1->isActive()) {
+        m_timerParked = true;
+        Timer1->stop();
+    }
 }
 
 bool Form1::openPort()

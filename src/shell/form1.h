@@ -39,6 +39,9 @@ public:
     QPushButton *Command2, *Command1, *Command3, *Command4;
     Shape *Shape1, *Shape2;
     HexPreview *Text1;
+    // The 10 ms tick. Its handler has work only in steps 1 to 3 of a run, so the timer runs only
+    // then and an idle window does not wake up 100 times a second. A timer stopped from outside
+    // (tests that tick by hand) stays stopped.
     QTimer *Timer1;
     SerialComponent &MSComm1;
 
@@ -47,7 +50,7 @@ public:
     qint16 RESET_BAUD_INDEX = 0;
     qint16 AUTO_RESET = 0;
     qint16 PREVIEW_BIN = 0;
-    ImageBuffer image; // BIN_PATH, BIN_LEN, BIN_DATA and the block split
+    ImageBuffer image;   // BIN_PATH, BIN_LEN, BIN_DATA and the block split
     Downloader download; // DOWN_ACTIVE, DOWN_STEP, TICK_COUNT, BIN_BLOCK_NO
 
     // ---- geometry model, in twips ----
@@ -112,6 +115,7 @@ private:
     void setWindowHeightTwips(int twips);
     void setFrame1HeightTwips(int twips);
     void applyWindowHeight();
+    void syncTimer();
     void setLabelText(QLabel *label, const QString &text);
     void setCheckValue(QCheckBox *box, int value);
     void setComboIndex(QComboBox *box, int index);
@@ -124,4 +128,5 @@ private:
     int m_frame1Height = 4000;
     int m_frame4Top = 1800;
     bool m_loaded = false;
+    bool m_timerParked = false; // Timer1 stopped by syncTimer(), not by anyone else
 };

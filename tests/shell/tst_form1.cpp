@@ -65,6 +65,7 @@ private slots:
     void leavingClosesThePort_data();
     void leavingClosesThePort();
     void looksAsDesigned();
+    void tickOnlyDuringARun();
     void namesArePlainText_data();
     void namesArePlainText();
     void noControlsOverlap_data();
@@ -296,6 +297,26 @@ void TestForm1::looksAsDesigned()
         w = w->nextInFocusChain();
     }
     QCOMPARE(order, expected);
+}
+
+// The idle window sleeps: the 10 ms tick runs from a run's start until the run ends.
+void TestForm1::tickOnlyDuringARun()
+{
+    PtyPeer peer;
+    Harness h;
+    peer.linkAs(h.config + "/ports", 1);
+    Form1 &f = *h.form;
+    f.Form_Load();
+    QVERIFY(!f.Timer1->isActive());
+    f.image.replaceImage(QByteArray(10, 'x'));
+    f.Command1->setEnabled(true);
+    f.Command1->click(); // start: step 1
+    QCOMPARE(f.download.DOWN_STEP, qint16(1));
+    QVERIFY(f.Timer1->isActive());
+    QByteArray got;
+    QTRY_VERIFY((got += peer.read(-1, 0)).startsWith(QByteArray::fromHex("444D46")));
+    f.Command1->click();                                                // stop
+    QVERIFY(!f.Timer1->isActive());
 }
 
 void TestForm1::namesArePlainText_data()
