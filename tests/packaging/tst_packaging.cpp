@@ -47,6 +47,13 @@ private slots:
             files << path("root/usr/share/icons/hicolor/%1x%1/apps/%2.png").arg(size, icon);
         for (const QString &file : files)
             QVERIFY2(QFileInfo(file).isFile(), qPrintable(file));
+        // The licence, in Debian's machine-readable copyright format.
+        QFile copyright(path("root/usr/share/doc/vantrel/copyright"));
+        QVERIFY(copyright.open(QIODevice::ReadOnly));
+        const QByteArray text = copyright.readAll();
+        QVERIFY(text.startsWith("Format: https://www.debian.org/doc/packaging-manuals/"
+                                "copyright-format/1.0/\n") &&
+                text.contains("\nLicense: GPL-3.0-or-later\n"));
 
         QVERIFY2(run({"dpkg-deb", "-f", m_deb, "Depends"}, m_out), m_out);
         const QString depends =
