@@ -26,9 +26,10 @@ block as a real board does, and can keep, compare or refuse what it receives.
 
 Options:
   --com N             link <config>/ports/comN to the board's terminal, so that Vantrel lists
-                      it as COMN. This creates the folder ports/ when missing. NOTE: while
-                      <config>/ports/ exists, Vantrel's COM numbers stand only for the links
-                      in it, not for the system's serial devices; remove the folder to go back.
+                      it as COMN (N from 1 to 16, the ports the window lists). This creates
+                      the folder ports/ when missing. NOTE: while <config>/ports/ exists,
+                      Vantrel's COM numbers stand only for the links in it, not for the
+                      system's serial devices; remove the folder to go back.
   --config DIR        Vantrel's config folder (default $XDG_CONFIG_HOME/vantrel, or
                       ~/.config/vantrel)
   --auto-reset-only   answer download requests only after a reset request
