@@ -366,14 +366,18 @@ Result read(const QString &path, std::optional<quint64> base)
 {
     const Format format = formatForPath(path);
     if (format == Format::Binary) {
-        const ImageFile::Result file = ImageFile::read(path);
+        ImageFile::Result file = ImageFile::read(path);
         if (file.outcome != ImageFile::Outcome::Loaded) {
             Refusal r = refusal(Kind::FileUnreadable, format);
             r.fileOutcome = file.outcome;
             r.fileSize = file.size;
             return refused(r);
         }
-        return convert(format, file.data, base);
+        Result r;
+        r.start = base.value_or(0);
+        r.span = file.data.size();
+        r.data = std::move(file.data); // the loader's bytes as they are, not copied
+        return r;
     }
     QByteArray content;
     const Refusal fault = readWhole(path, format, content);

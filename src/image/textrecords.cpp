@@ -71,8 +71,8 @@ public:
     }
 
     uchar peek() const { return *m_p; }
-    // The next character of the record; 0 at the end of the text.
-    uchar take() { return m_p < m_end ? *m_p++ : 0; }
+    // The next character of the record; -1 at the end of the text.
+    int take() { return m_p < m_end ? *m_p++ : -1; }
     qint64 recordLine() const { return m_recordLine; }
 
     // Decodes `count` bytes (2 digits each) into `out`, adding them to `sum`.
@@ -212,9 +212,9 @@ Refusal readSRecord(QByteArrayView view, Sink &sink)
     do {
         if (t.take() != 'S')
             return t.refuse(Kind::BadCharacter);
-        const uchar typeDigit = t.take();
+        const int typeDigit = t.take();
         if (typeDigit < '0' || typeDigit > '9' || typeDigit == '4')
-            return t.refuse(typeDigit == 0 ? Kind::Truncated : Kind::BadRecordType);
+            return t.refuse(typeDigit < 0 ? Kind::Truncated : Kind::BadRecordType);
         const int type = typeDigit - '0';
         uint sum = 0;
         uchar head[5];

@@ -239,8 +239,12 @@ private slots:
         QCOMPARE(FirmwareImage::formatForPath(path), format);
     }
 
-    void unreadable()
+    void binaryAndUnreadable() // both go through the raw loader
     {
+        const QByteArray raw("\x00\xFF:10", 5);
+        write("raw.BIN", raw);
+        const Result bin = read(path("raw.BIN"), 0x08004000);
+        QVERIFY(bin.ok() && bin.data == raw && bin.span == 5 && bin.start == 0x08004000);
         QVERIFY(QDir(m_dir.path()).mkpath("folder.hex"));
         for (const QString &name : {QStringLiteral("missing.s19"), QStringLiteral("folder.hex")}) {
             const Result r = read(path(name));
