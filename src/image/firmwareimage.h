@@ -1,5 +1,6 @@
 #pragma once
 
+#include "imagebuffer.h"
 #include "imagefile.h"
 
 #include <QByteArray>
@@ -26,7 +27,7 @@ enum class Format {
 Format formatForPath(const QString &path);
 
 // The longest flat image: what the length frame can announce, 64 MiB - 1.
-constexpr qint64 maxSpan = 65536LL * 1024 - 1;
+constexpr qint64 maxSpan = ImageBuffer::maxLength;
 // The longest HEX, S-record or ELF file read: a 64 MiB - 1 image as 1-byte HEX records is
 // about 900 MiB of text.
 constexpr qint64 maxFileSize = qint64(1) << 30;
