@@ -254,8 +254,8 @@ void Form1::createControls()
     // Static captions are sized to their text.
     for (QLabel *l : {Label4, Label10, Label6, Label8, Label11, Label12, Label9, Label1, Label7})
         l->adjustSize();
-    // A value starts where its caption's text ends at the latest ("文件名:" is a pixel wider
-    // than its design box in a Song face).
+    // A value never starts inside its caption's text ("文件名:" in a Song face is a pixel
+    // wider than its design box).
     for (auto [caption, value] : {std::pair{Label11, Label2}, {Label12, Label5}, {Label9, Label3}})
         if (caption->geometry().right() >= value->x())
             value->move(caption->geometry().right() + 1, value->y());
