@@ -204,13 +204,8 @@ void TestCli::sameBytesAsTheWindow()
     window.form->Combo2_Click();
     window.setAutoReset(autoReset);
     window.load(image);
-    window.form->Timer1->start();
     window.click();
-    // Events as they come (QTest::qWait sleeps between its rounds, late for the board).
-    QElapsedTimer limit;
-    limit.start();
-    while (window.step() != 0 && limit.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    window.runToEnd(1000);
     QCOMPARE(window.status(), QStringLiteral("       下载成功"));
 
     // The command line, with the window's settings file and no rate options.

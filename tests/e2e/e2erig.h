@@ -3,6 +3,7 @@
 #include "fakes.h"
 #include "form1.h"
 #include "portmap.h"
+#include "protocol.h"
 #include "ptyboard.h"
 #include "qtserialcomponent.h"
 
@@ -83,10 +84,14 @@ struct BoardRig {
         return f.fileName();
     }
 
+    // Runs events as they come for `ms` milliseconds (QTest::qWait sleeps between its rounds,
+    // too late for a board that answers within a tick).
     static void settle(int ms)
     {
         QCoreApplication::processEvents();
-        QTest::qWait(ms);
+        QEventLoop loop;
+        QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+        loop.exec();
     }
 
     QTemporaryDir home;
@@ -136,6 +141,20 @@ struct E2eRig : BoardRig {
         for (int i = 0; i < n; ++i)
             tick(0);
         settle(5);
+    }
+    // Ticks until the run ends or `limit` ticks have passed. After a tick that asks the board
+    // something, its answer is awaited before the next tick would clear it.
+    void runToEnd(int limit)
+    {
+        for (int i = 0; i < limit && step() != 0; ++i) {
+            const int was = step();
+            const bool asks =
+                was == 1 ||
+                (was == 2 && Protocol::isLengthFrameTick(form->download.TICK_COUNT + 1));
+            tick();
+            for (int ms = 0; asks && step() == was && ms < 50; ++ms)
+                settle(1);
+        }
     }
     // One tick, then the event loop until the board has answered and the program has read
     // what it answered: ticks counted, not timed, so no reply may miss its tick.

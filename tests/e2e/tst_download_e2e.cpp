@@ -17,21 +17,6 @@ namespace
 
 const QString success = QStringLiteral("       下载成功");
 
-// Ticks until the run ends or `limit` ticks have passed. After a tick that asks the board
-// something, the board's answer is awaited before the next tick would clear it.
-void run(E2eRig &rig, int limit)
-{
-    for (int i = 0; i < limit && rig.step() != 0; ++i) {
-        const int step = rig.step();
-        const bool asks =
-            step == 1 ||
-            (step == 2 && Protocol::isLengthFrameTick(rig.form->download.TICK_COUNT + 1));
-        rig.tick();
-        for (int ms = 0; asks && rig.step() == step && ms < 50; ++ms)
-            E2eRig::settle(1);
-    }
-}
-
 } // namespace
 
 class TestDownloadE2e : public QObject
@@ -109,7 +94,7 @@ void TestDownloadE2e::runs()
     };
     rig.click();
     QCOMPARE(rig.status(), QStringLiteral("连接中……"));
-    run(rig, ticks);
+    rig.runToEnd(ticks);
     const bool stopped = rig.step() != 0;
     if (stopped) // only a stop ends steps 1 and 4
         rig.click();
