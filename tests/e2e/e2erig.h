@@ -6,6 +6,7 @@
 #include "protocol.h"
 #include "ptyboard.h"
 #include "qtserialcomponent.h"
+#include "wire.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -196,14 +197,3 @@ inline QByteArray testImage(int length)
         data[i] = char((i * 31 + i / 1024 * 7) & 0xFF);
     return data;
 }
-
-inline QByteArray lengthFrame(int length)
-{
-    const int n = length / 1024, r = length % 1024;
-    const char field[4] = {char(n >> 8), char(n & 0xFF), char(r >> 8), char(r & 0xFF)};
-    return QByteArray::fromHex("B1B2B3") + QByteArray(field, 4) + QByteArray::fromHex("1B2B3B");
-}
-
-inline const QByteArray downloadRequest = QByteArray::fromHex("444D46");
-inline const QByteArray resetRequest =
-    QByteArray::fromHex("F1F2F3F4F5E1E2E3E4E55D4D3D2D1D5C4C3C2C1C");

@@ -88,7 +88,7 @@ void TestDownloadE2e::runs()
         QCOMPARE(rig.form->Label7->text(), QStringLiteral(" 请检查硬件连接"));
         QCOMPARE(rig.form->frame4TopTwips(), preview ? 1800 : 300);
         if (++alarm == 2)
-            rig.board->writeRaw(QByteArray::fromHex("B1B2B32B1BD1D2D32D1D"));
+            rig.board->writeRaw(reply('B') + reply('D'));
         if (alarm == 4)
             QCOMPARE(rig.comm.InBufferCount(), 0);
     };
@@ -122,7 +122,7 @@ void TestDownloadE2e::wrongStepRepliesDropped()
         const qint16 count = rig.form->download.TICK_COUNT;
         for (const char *r = replies; *r; ++r) {
             QCOMPARE(QPair(rig.step(), rig.form->download.TICK_COUNT), QPair(step, count));
-            rig.board->writeRaw(Protocol::replyBytes(Protocol::Reply(*r - 'A' + 0xA)));
+            rig.board->writeRaw(reply(*r));
             E2eRig::settle(10);
             QCOMPARE(rig.comm.InBufferCount(), 0); // read, and dropped unless the step's own
         }

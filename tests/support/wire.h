@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+
+// The bytes on the wire, written out here once for every test: the host's requests and length
+// frame, and the board's five-byte replies X1 X2 X3 2X 1X. Kept apart from the program's own
+// definitions, so that a wrong byte there shows up as a difference here.
+inline const QByteArray downloadRequest = QByteArray::fromHex("444D46");
+inline const QByteArray resetRequest =
+    QByteArray::fromHex("F1F2F3F4F5E1E2E3E4E55D4D3D2D1D5C4C3C2C1C");
+
+// 'A' to 'D'.
+inline QByteArray reply(char letter)
+{
+    switch (letter) {
+    case 'A':
+        return QByteArray::fromHex("A1A2A32A1A");
+    case 'B':
+        return QByteArray::fromHex("B1B2B32B1B");
+    case 'C':
+        return QByteArray::fromHex("C1C2C32C1C");
+    default:
+        return QByteArray::fromHex("D1D2D32D1D");
+    }
+}
+
+// B1 B2 B3, the whole blocks and the remaining bytes as two 16-bit numbers, 1B 2B 3B.
+inline QByteArray lengthFrame(int length)
+{
+    const int n = length / 1024, r = length % 1024;
+    const char field[4] = {char(n >> 8), char(n & 0xFF), char(r >> 8), char(r & 0xFF)};
+    return QByteArray::fromHex("B1B2B3") + QByteArray(field, 4) + QByteArray::fromHex("1B2B3B");
+}
