@@ -7,5 +7,5 @@ quint32 SteadyClock::timeGetTime()
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     const quint64 ms = quint64(ts.tv_sec) * 1000u + quint64(ts.tv_nsec) / 1000000u;
-    return quint32(ms); // wraps at 2^32 like the classic counter
+    return quint32(ms); // a millisecond count that wraps at 2^32
 }

@@ -73,13 +73,13 @@ bool isExclusive(int fd)
 
 QStringList lockFileNames(const QString &device)
 {
-    const QString classic = QStringLiteral("LCK..") + device.mid(device.lastIndexOf(u'/') + 1);
+    const QString uucp = QStringLiteral("LCK..") + device.mid(device.lastIndexOf(u'/') + 1);
     QString qtName = device;
     if (qtName.startsWith(QLatin1String("/dev/")))
         qtName.remove(0, 5);
     qtName.replace(u'/', u'_');
     qtName.prepend(QStringLiteral("LCK.."));
-    return qtName == classic ? QStringList{classic} : QStringList{classic, qtName};
+    return qtName == uucp ? QStringList{uucp} : QStringList{uucp, qtName};
 }
 
 pid_t lockFilePid(const QByteArray &content)

@@ -36,7 +36,7 @@ Claim claimDevice(const QString &device);
 // True when the tty behind `fd` is in exclusive mode (another program set TIOCEXCL).
 bool isExclusive(int fd);
 
-// The lock file names that stand for `device` (a canonical path): the classic UUCP name
+// The lock file names that stand for `device` (a canonical path): the UUCP name
 // LCK..<device name> and the name Qt gives it (the path after /dev/ with '/' made '_').
 QStringList lockFileNames(const QString &device);
 

@@ -38,9 +38,8 @@ private:
     int m_number;
 };
 
-// The serial-port component of the main window, in the shape of the classic communications
-// control: properties that are set before opening, a receive event, raw byte input and
-// output. Failures raise CommError with a number.
+// The serial-port component of the main window: properties that are set before opening, a
+// receive event, raw byte input and output. Failures raise CommError with a number.
 //
 // Defaults: port 1, "9600,n,8,1", InputMode 0, RThreshold 0, InputLen 0, port closed.
 // While open: DTR asserted, RTS not asserted, no flow control.

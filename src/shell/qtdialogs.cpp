@@ -5,7 +5,7 @@
 
 QString QtDialogs::getOpenFileName(QWidget *parent, const QString &filter)
 {
-    // "description|pattern" as the classic common dialog takes it. Qt's own dialog is used
+    // The filter reads "description|pattern". Qt's own dialog is used
     // rather than a desktop theme's native one: it matches patterns without regard to case,
     // so a "*.BIN" filter also lists fw.bin and Fw.Bin, as firmware builds on Linux name them.
     const int bar = filter.indexOf(QLatin1Char('|'));
