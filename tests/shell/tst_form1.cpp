@@ -1,76 +1,14 @@
-#include "fakes.h"
 #include "fonts.h"
-#include "form1.h"
 #include "hexdump.h"
 #include "hexpreview.h"
 #include "module1.h"
-#include "portmap.h"
 #include "ptypeer.h"
 #include "qtdialogs.h"
-#include "qtserialcomponent.h"
 #include "shape.h"
+#include "windowrig.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTextDocumentFragment>
-#include <QTimer>
 #include <QtTest>
-
-// One window with fake platform services, a fresh config folder and the real serial component.
-struct Harness {
-    explicit Harness(const QByteArray *settings = nullptr)
-    {
-        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-        config = home.path() + "/vantrel";
-        QDir().mkpath(config + "/ports");
-        if (settings) {
-            QFile f(config + "/VANTREL_SET.SB");
-            f.open(QIODevice::WriteOnly);
-            f.write(*settings);
-        }
-        map = std::make_unique<PortMap>(config);
-        comm = std::make_unique<QtSerialComponent>(*map);
-        form = std::make_unique<Form1>(fakes.platform, *comm, config);
-    }
-    QByteArray settingsFile() const
-    {
-        QFile f(config + "/VANTREL_SET.SB");
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
-
-    QTemporaryDir home;
-    QString config;
-    FakePlatform fakes;
-    std::unique_ptr<PortMap> map;
-    std::unique_ptr<QtSerialComponent> comm;
-    std::unique_ptr<Form1> form;
-};
-
-class TestForm1 : public QObject
-{
-    Q_OBJECT
-private slots:
-    void initTestCase();
-
-    void startUp_data();
-    void startUp();
-    void oneBeepAfterTheScan();
-    void handlersRewriteTheFile();
-    void allKeyLocksExactlyTheNineControls();
-    void leavingClosesThePort_data();
-    void leavingClosesThePort();
-    void looksAsDesigned();
-    void tickOnlyDuringARun();
-    void namesArePlainText_data();
-    void namesArePlainText();
-    void noControlsOverlap_data();
-    void noControlsOverlap();
-};
+#include <QtWidgets>
 
 // What a tooltip shows: Qt takes text that looks like markup as markup.
 static QString shownToolTip(const QString &tip)
@@ -88,327 +26,310 @@ static QString makeImage(const QString &dir, const QString &name, qint64 length)
     return f.fileName();
 }
 
-void TestForm1::initTestCase()
+class TestForm1 : public QObject
 {
-    installFontSubstitutions();
-}
+    Q_OBJECT
+private slots:
+    void initTestCase() { installFontSubstitutions(); }
 
-void TestForm1::startUp_data()
-{
-    QTest::addColumn<QByteArray>("settings"); // "<none>": no file
-    QTest::addColumn<QString>("downloadRate");
-    QTest::addColumn<QString>("resetRate");
-    QTest::addColumn<bool>("autoReset");
-    QTest::addColumn<bool>("preview");
-    QTest::addColumn<QByteArray>("fileAfter");
+    void startUp_data()
+    {
+        QTest::addColumn<QByteArray>("settings"); // "<none>": no file
+        QTest::addColumn<QString>("rates");       // download/reset
+        QTest::addColumn<bool>("autoReset");
+        QTest::addColumn<bool>("preview");
+        QTest::addColumn<QByteArray>("fileAfter");
+        const QByteArray defaults("XZBTL4\r\nFWBTL3\r\nRESET0\r\nYULAN0\r\n");
+        const QByteArray stored("XZBTL2\r\nFWBTL6\r\nRESET1\r\nYULAN0\r\n");
+        // clang-format off
+        QTest::newRow("first start") << QByteArray("<none>") << "115200/9600" << false << false << defaults;
+        QTest::newRow("only YULAN1") << QByteArray("YULAN1\r\n") << "9600/1200" << false << true << QByteArray("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN1\r\n");
+        QTest::newRow("empty file") << QByteArray("") << "9600/1200" << false << false << QByteArray("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN0\r\n");
+        QTest::newRow("stored choices") << stored << "38400/57600" << true << false << stored;
+        QTest::newRow("out of range: defaults") << QByteArray("XZBTL7\r\nFWBTL9\r\nRESET5\r\nYULAN2\r\n") << "115200/9600" << false << false << defaults;
+        // clang-format on
+    }
 
-    QTest::newRow("first start") << QByteArray("<none>") << "115200"
-                                 << "9600" << false << false
-                                 << QByteArray("XZBTL4\r\nFWBTL3\r\nRESET0\r\nYULAN0\r\n");
-    QTest::newRow("only YULAN1") << QByteArray("YULAN1\r\n") << "9600"
-                                 << "1200" << false << true
-                                 << QByteArray("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN1\r\n");
-    QTest::newRow("lower-case keys")
-        << QByteArray("xzbtl4\r\nfwbtl3\r\n") << "9600"
-        << "1200" << false << false << QByteArray("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN0\r\n");
-    QTest::newRow("empty file") << QByteArray("") << "9600"
-                                << "1200" << false << false
-                                << QByteArray("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN0\r\n");
-    QTest::newRow("stored choices")
-        << QByteArray("XZBTL2\r\nFWBTL6\r\nRESET1\r\nYULAN0\r\n") << "38400"
-        << "57600" << true << false << QByteArray("XZBTL2\r\nFWBTL6\r\nRESET1\r\nYULAN0\r\n");
-    QTest::newRow("out-of-range values fall back to defaults")
-        << QByteArray("XZBTL7\r\nFWBTL9\r\nRESET5\r\nYULAN2\r\n") << "115200"
-        << "9600" << false << false << QByteArray("XZBTL4\r\nFWBTL3\r\nRESET0\r\nYULAN0\r\n");
-}
+    void startUp()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(bool, preview);
+        WindowRig h(settings == "<none>" ? nullptr : &settings);
+        Form1 &f = h.form;
+        f.Form_Load();
 
-void TestForm1::startUp()
-{
-    QFETCH(QByteArray, settings);
-    QFETCH(QString, downloadRate);
-    QFETCH(QString, resetRate);
-    QFETCH(bool, autoReset);
-    QFETCH(bool, preview);
-    QFETCH(QByteArray, fileAfter);
+        QTEST(f.Comboxzbtv->currentText() + '/' + f.Combo2->currentText(), "rates");
+        QTEST(f.Check1->isChecked(), "autoReset");
+        QCOMPARE(f.Check2->isChecked(), preview);
+        QCOMPARE(QPair(f.windowHeightTwips(), f.frame1HeightTwips()),
+                 preview ? QPair(6800, 4000) : QPair(3600, 760));
+        QCOMPARE(f.Text1->isVisibleTo(&f), preview);
+        QTEST(h.settingsFile(), "fileAfter");
 
-    Harness h(settings == "<none>" ? nullptr : &settings);
-    Form1 &f = *h.form;
-    f.Form_Load();
+        // Idle: nothing to download, everything else usable, displays empty.
+        QVERIFY(!f.Command1->isEnabled() && !f.Command3->isEnabled());
+        for (QWidget *w : std::initializer_list<QWidget *>{
+                 f.Command2, f.Command4, f.ComboComm, f.Comboxzbtv, f.Combo2, f.Check1, f.Check2})
+            QVERIFY(w->isEnabled());
+        QCOMPARE(f.Shape2->widthTwips(), 0.0);
+        for (QLabel *l : {f.Label2, f.Label3, f.Label5, f.Label8})
+            QCOMPARE(l->text(), QString());
+        QCOMPARE(f.Text1->text(), HexDump::header()); // also after a preview built at start-up
+    }
 
-    QCOMPARE(f.Comboxzbtv->currentText(), downloadRate);
-    QCOMPARE(f.Combo2->currentText(), resetRate);
-    QCOMPARE(f.Check1->isChecked(), autoReset);
-    QCOMPARE(f.Check2->isChecked(), preview);
-    QCOMPARE(f.windowHeightTwips(), preview ? 6800 : 3600);
-    QCOMPARE(f.frame1HeightTwips(), preview ? 4000 : 760);
-    QCOMPARE(f.Text1->isVisibleTo(&f), preview);
-    QCOMPARE(h.settingsFile(), fileAfter);
+    void oneBeepAfterTheScan()
+    {
+        PtyPeer peer;
+        WindowRig h;
+        peer.linkAs(h.config + "/ports", 2);
+        QStringList portsAtBeep;
+        h.fakes.tone.onBeep = [&] {
+            for (int i = 0; i < h.form.ComboComm->count(); ++i)
+                portsAtBeep << h.form.ComboComm->itemText(i);
+        };
+        h.form.Form_Load();
+        QCOMPARE(h.fakes.tone.beeps.size(), 1);
+        QCOMPARE(QPair(h.fakes.tone.beeps[0].hz, h.fakes.tone.beeps[0].ms), QPair(5000, 200));
+        QCOMPARE(portsAtBeep, QStringList("COM2"));
+        QCOMPARE(h.form.ComboComm->currentText(), QStringLiteral("COM2"));
+        QCOMPARE(shownToolTip(h.form.ComboComm->itemData(0, Qt::ToolTipRole).toString()),
+                 peer.slavePath());
+        QVERIFY(!h.comm.PortOpen());
+    }
 
-    // Idle: nothing to download, everything else usable, displays empty.
-    QVERIFY(!f.Command1->isEnabled());
-    QVERIFY(!f.Command3->isEnabled());
-    for (QWidget *w : std::initializer_list<QWidget *>{f.Command2, f.Command4, f.ComboComm,
-                                                       f.Comboxzbtv, f.Combo2, f.Check1, f.Check2})
-        QVERIFY(w->isEnabled());
-    QCOMPARE(f.Shape2->widthTwips(), 0.0);
-    QCOMPARE(f.Label8->text(), QString());
-    for (QLabel *l : {f.Label2, f.Label3, f.Label5})
-        QCOMPARE(l->text(), QString());
-    QCOMPARE(f.Text1->text(), HexDump::header()); // also after a preview built at start-up
-}
+    void handlersRewriteTheFile()
+    {
+        WindowRig h;
+        Form1 &f = h.form;
+        f.Form_Load();
+        f.Check1->click();
+        QCOMPARE(h.settingsFile(), QByteArray("XZBTL4\r\nFWBTL3\r\nRESET1\r\nYULAN0\r\n"));
+        f.Check1->click();
+        QCOMPARE(h.settingsFile(), QByteArray("XZBTL4\r\nFWBTL3\r\nRESET0\r\nYULAN0\r\n"));
 
-void TestForm1::oneBeepAfterTheScan()
-{
-    PtyPeer peer;
-    Harness h;
-    peer.linkAs(h.config + "/ports", 2);
-    QStringList portsAtBeep;
-    h.fakes.tone.onBeep = [&] {
-        for (int i = 0; i < h.form->ComboComm->count(); ++i)
-            portsAtBeep << h.form->ComboComm->itemText(i);
-    };
-    h.form->Form_Load();
-    QCOMPARE(h.fakes.tone.beeps.size(), 1);
-    QCOMPARE(h.fakes.tone.beeps[0].hz, 5000);
-    QCOMPARE(h.fakes.tone.beeps[0].ms, 200);
-    QCOMPARE(portsAtBeep, QStringList("COM2"));
-    QCOMPARE(h.form->ComboComm->currentText(), QStringLiteral("COM2"));
-    QCOMPARE(shownToolTip(h.form->ComboComm->itemData(0, Qt::ToolTipRole).toString()),
-             peer.slavePath());
-    QVERIFY(!h.comm->PortOpen());
-}
+        f.Combo2->setCurrentIndex(6); // picking "57600" from the list
+        emit f.Combo2->activated(6);
+        QCOMPARE(f.Combo2->currentText(), QStringLiteral("57600"));
+        QCOMPARE(h.settingsFile(), QByteArray("XZBTL4\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
 
-void TestForm1::handlersRewriteTheFile()
-{
-    Harness h;
-    Form1 &f = *h.form;
-    f.Form_Load();
-    f.Check1->click();
-    QCOMPARE(h.settingsFile(), QByteArray("XZBTL4\r\nFWBTL3\r\nRESET1\r\nYULAN0\r\n"));
-    f.Check1->click();
-    QCOMPARE(h.settingsFile(), QByteArray("XZBTL4\r\nFWBTL3\r\nRESET0\r\nYULAN0\r\n"));
-
-    f.Combo2->setCurrentIndex(6); // picking "57600" from the list
-    emit f.Combo2->activated(6);
-    QCOMPARE(f.Combo2->currentText(), QStringLiteral("57600"));
-    QCOMPARE(h.settingsFile(), QByteArray("XZBTL4\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
-
-    f.Comboxzbtv->setCurrentIndex(1);
-    emit f.Comboxzbtv->activated(1);
-    QCOMPARE(h.settingsFile(), QByteArray("XZBTL1\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
-
-    // Typing a rate into a box is used as typed but never stored, also when Enter follows and
-    // the text names a list item; the arrow keys pick from the list and store.
-    for (const char *typed : {"250000", "57600"}) {
-        f.Comboxzbtv->lineEdit()->selectAll();
-        QTest::keyClicks(f.Comboxzbtv->lineEdit(), typed);
-        QTest::keyClick(f.Comboxzbtv->lineEdit(), Qt::Key_Return);
-        QCOMPARE(f.Comboxzbtv->currentText(), QString::fromLatin1(typed));
+        f.Comboxzbtv->setCurrentIndex(1);
+        emit f.Comboxzbtv->activated(1);
         QCOMPARE(h.settingsFile(), QByteArray("XZBTL1\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
+
+        // Typing a rate into a box is used as typed but never stored, also when Enter follows and
+        // the text names a list item; the arrow keys pick from the list and store.
+        for (const char *typed : {"250000", "57600"}) {
+            f.Comboxzbtv->lineEdit()->selectAll();
+            QTest::keyClicks(f.Comboxzbtv->lineEdit(), typed);
+            QTest::keyClick(f.Comboxzbtv->lineEdit(), Qt::Key_Return);
+            QCOMPARE(f.Comboxzbtv->currentText(), QString::fromLatin1(typed));
+            QCOMPARE(h.settingsFile(), QByteArray("XZBTL1\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
+        }
+        QCOMPARE(f.Comboxzbtv->count(), 5);
+        QTest::keyClick(f.Comboxzbtv->lineEdit(), Qt::Key_Down);
+        QCOMPARE(h.settingsFile(), QByteArray("XZBTL2\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
     }
-    QCOMPARE(f.Comboxzbtv->count(), 5);
-    QTest::keyClick(f.Comboxzbtv->lineEdit(), Qt::Key_Down);
-    QCOMPARE(h.settingsFile(), QByteArray("XZBTL2\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
-}
 
-void TestForm1::allKeyLocksExactlyTheNineControls()
-{
-    Harness h;
-    Form1 &f = *h.form;
-    f.Form_Load();
-    const QList<QWidget *> nine{f.Command1,   f.Command2, f.Command3, f.Command4, f.ComboComm,
-                                f.Comboxzbtv, f.Check1,   f.Check2,   f.Combo2};
-    f.ALL_KEY(false);
-    for (QWidget *w : nine)
-        QVERIFY(!w->isEnabled());
-    for (QWidget *w : std::initializer_list<QWidget *>{f.Frame1, f.Text1, f.Label8, f.Shape2})
-        QVERIFY(w->isEnabled());
+    void allKeyLocksExactlyTheNineControls()
+    {
+        WindowRig h;
+        Form1 &f = h.form;
+        f.Form_Load();
+        const QList<QWidget *> nine{f.Command1,   f.Command2, f.Command3, f.Command4, f.ComboComm,
+                                    f.Comboxzbtv, f.Check1,   f.Check2,   f.Combo2};
+        f.ALL_KEY(false);
+        for (QWidget *w : nine)
+            QVERIFY(!w->isEnabled());
+        for (QWidget *w : std::initializer_list<QWidget *>{f.Frame1, f.Text1, f.Label8, f.Shape2})
+            QVERIFY(w->isEnabled());
 
-    // Unlocking enables all nine, the download buttons too although no image is loaded.
-    f.ALL_KEY(true);
-    for (QWidget *w : nine)
-        QVERIFY(w->isEnabled());
+        // Unlocking enables all nine, the download buttons too although no image is loaded.
+        f.ALL_KEY(true);
+        for (QWidget *w : nine)
+            QVERIFY(w->isEnabled());
 
-    // "重复下载" has no action at all.
-    const QByteArray settings = h.settingsFile();
-    QTest::mouseClick(f.Command3, Qt::LeftButton);
-    QCOMPARE(h.fakes.tone.beeps.size(), 1);
-    QCOMPARE(f.download.DOWN_STEP, qint16(0));
-    QCOMPARE(h.settingsFile(), settings);
-    QCOMPARE(h.fakes.dialogs.fileDialogs, 0);
-}
-
-void TestForm1::leavingClosesThePort_data()
-{
-    QTest::addColumn<bool>("exitButton");
-    QTest::addColumn<bool>("portOpen");
-    QTest::newRow("exit button, port open") << true << true;
-    QTest::newRow("exit button, port closed") << true << false;
-    QTest::newRow("close box, port open") << false << true;
-}
-
-void TestForm1::leavingClosesThePort()
-{
-    QFETCH(bool, exitButton);
-    QFETCH(bool, portOpen);
-    PtyPeer peer;
-    Harness h;
-    peer.linkAs(h.config + "/ports", 1);
-    h.form->Form_Load();
-    h.form->show();
-    if (portOpen)
-        QVERIFY(Module1::OPEN_COM(*h.comm, "COM1", "115200", "8", "1", h.fakes.dialogs));
-    if (exitButton)
-        h.form->Command4->click();
-    else
-        h.form->close();
-    QVERIFY(!h.comm->PortOpen());
-    QVERIFY(!h.form->isVisible());
-    QCOMPARE(h.fakes.tone.beeps.size(), exitButton ? 2 : 1);
-}
-
-void TestForm1::looksAsDesigned()
-{
-    Harness h;
-    Form1 &f = *h.form;
-    f.Form_Load();
-    QCOMPARE(f.windowTitle(), QStringLiteral("Vantrel"));
-    QCOMPARE(f.width(), 564);                   // 8460 twips at 15 to the pixel
-    QCOMPARE(f.minimumSize(), f.maximumSize()); // the operator cannot resize it
-    QCOMPARE(f.Command2->geometry(), QRect(336, 16, 105, 33));
-    QCOMPARE(f.ComboComm->parentWidget(), f.Frame2);
-    QVERIFY(f.Frame4->isHidden());
-
-    // "宋体" must reach a real CJK face rather than a silent fallback to DejaVu.
-    QCOMPARE(f.Command1->font().family(), QStringLiteral("宋体"));
-    QVERIFY(QFont::substitutes(QStringLiteral("宋体"))
-                .contains(QStringLiteral("AR PL UMing CN"), Qt::CaseInsensitive));
-
-    // Focus order (an editable box takes focus in its line edit, the preview in its viewport).
-    const QList<QWidget *> expected{f.Command2,  f.Command1, f.Command3, f.Command4, f.Comboxzbtv,
-                                    f.ComboComm, f.Combo2,   f.Check1,   f.Check2,   f.Text1};
-    QList<QWidget *> order;
-    QWidget *w = f.Command2;
-    for (int guard = 0; guard < 100 && order.size() < expected.size(); ++guard) {
-        for (QWidget *control : expected)
-            if ((w == control || control->isAncestorOf(w)) && (w->focusPolicy() & Qt::TabFocus) &&
-                (order.isEmpty() || order.last() != control))
-                order << control;
-        w = w->nextInFocusChain();
+        // "重复下载" has no action at all.
+        const QByteArray settings = h.settingsFile();
+        QTest::mouseClick(f.Command3, Qt::LeftButton);
+        QCOMPARE(h.fakes.tone.beeps.size(), 1);
+        QCOMPARE(f.download.DOWN_STEP, qint16(0));
+        QCOMPARE(h.settingsFile(), settings);
+        QCOMPARE(h.fakes.dialogs.fileDialogs, 0);
     }
-    QCOMPARE(order, expected);
-}
 
-// The idle window sleeps: the 10 ms tick runs from a run's start until the run ends.
-void TestForm1::tickOnlyDuringARun()
-{
-    PtyPeer peer;
-    Harness h;
-    peer.linkAs(h.config + "/ports", 1);
-    Form1 &f = *h.form;
-    f.Form_Load();
-    QVERIFY(!f.Timer1->isActive());
-    f.image.replaceImage(QByteArray(10, 'x'));
-    f.Command1->setEnabled(true);
-    f.Command1->click(); // start: step 1
-    QCOMPARE(f.download.DOWN_STEP, qint16(1));
-    QVERIFY(f.Timer1->isActive());
-    QByteArray got; // the tick sends the download request
-    QTRY_VERIFY((got += peer.read(-1, 0)).startsWith(QByteArray::fromHex("444D46")));
-    f.Command1->click(); // stop
-    QVERIFY(!f.Timer1->isActive());
-}
+    void leavingClosesThePort_data()
+    {
+        QTest::addColumn<bool>("exitButton");
+        QTest::addColumn<bool>("portOpen");
+        QTest::newRow("exit button, port open") << true << true;
+        QTest::newRow("close box, port open") << false << true;
+    }
 
-void TestForm1::namesArePlainText_data()
-{
-    QTest::addColumn<QString>("name"); // a "/" makes a folder: the label shows the last part
-    QTest::newRow("markup") << "<b>x</b>.bin";
-    QTest::newRow("markup in the last part") << "<b>bold<br>x.bin";
-    QTest::newRow("entity") << "a&amp;b.bin";
-    QTest::newRow("arg markers") << "%1%2.bin";
-    QTest::newRow("255 bytes") << QString(251, 'n') + ".bin";
-    QTest::newRow("line break") << "two\nlines.bin";
-}
+    void leavingClosesThePort()
+    {
+        QFETCH(bool, exitButton);
+        QFETCH(bool, portOpen);
+        PtyPeer peer;
+        WindowRig h;
+        peer.linkAs(h.config + "/ports", 1);
+        h.form.Form_Load();
+        h.form.show();
+        if (portOpen)
+            QVERIFY(Module1::OPEN_COM(h.comm, "COM1", "115200", "8", "1", h.fakes.dialogs));
+        if (exitButton)
+            h.form.Command4->click();
+        else
+            h.form.close();
+        QVERIFY(!h.comm.PortOpen());
+        QVERIFY(!h.form.isVisible());
+        QCOMPARE(h.fakes.tone.beeps.size(), exitButton ? 2 : 1);
+    }
 
-void TestForm1::namesArePlainText()
-{
-    QFETCH(QString, name);
-    Harness h;
-    Form1 &f = *h.form;
-    f.Form_Load();
-    h.fakes.dialogs.fileAnswers << makeImage(h.home.path(), name, 3)
-                                << h.home.path() + "/missing/" + name;
-    f.Command2->click();
-    QCOMPARE(f.Label3->textFormat(), Qt::PlainText);
-    QString shown = f.Label3->text();
-    if (shown.contains(QChar(0x2026))) // cut: the tooltip tells the whole name
-        QCOMPARE(shownToolTip(f.Label3->toolTip()), name);
-    else
-        QCOMPARE(shown.replace(QChar(0x240A), "\n"), name.mid(name.lastIndexOf('/') + 1));
+    void looksAsDesigned()
+    {
+        WindowRig h;
+        Form1 &f = h.form;
+        f.Form_Load();
+        QCOMPARE(f.windowTitle(), QStringLiteral("Vantrel"));
+        QCOMPARE(f.width(), 564);                   // 8460 twips at 15 to the pixel
+        QCOMPARE(f.minimumSize(), f.maximumSize()); // the operator cannot resize it
+        QCOMPARE(f.Command2->geometry(), QRect(336, 16, 105, 33));
+        QCOMPARE(f.ComboComm->parentWidget(), f.Frame2);
+        QVERIFY(f.Frame4->isHidden());
 
-    // Every notice naming a file or a device carries the name as it is, in a plain-text box.
-    f.Command2->click();
-    QCOMPARE(h.fakes.dialogs.messages.size(), 1);
-    QVERIFY(h.fakes.dialogs.messages[0].text.contains(name));
-    QVERIFY(Module1::permissionMessage(3, name).contains(name));
-    QtDialogs real;
-    QMessageBox *seen = nullptr;
-    QTimer::singleShot(0, [&] {
-        seen = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        // "宋体" must reach a real CJK face rather than a silent fallback to DejaVu.
+        QCOMPARE(f.Command1->font().family(), QStringLiteral("宋体"));
+        QVERIFY(QFont::substitutes(QStringLiteral("宋体"))
+                    .contains(QStringLiteral("AR PL UMing CN"), Qt::CaseInsensitive));
+
+        // Focus order (an editable box takes focus in its line edit, the preview in its viewport).
+        const QList<QWidget *> expected{f.Command2,   f.Command1,  f.Command3, f.Command4,
+                                        f.Comboxzbtv, f.ComboComm, f.Combo2,   f.Check1,
+                                        f.Check2,     f.Text1};
+        QList<QWidget *> order;
+        QWidget *w = f.Command2;
+        for (int guard = 0; guard < 100 && order.size() < expected.size(); ++guard) {
+            for (QWidget *control : expected)
+                if ((w == control || control->isAncestorOf(w)) &&
+                    (w->focusPolicy() & Qt::TabFocus) &&
+                    (order.isEmpty() || order.last() != control))
+                    order << control;
+            w = w->nextInFocusChain();
+        }
+        QCOMPARE(order, expected);
+    }
+
+    // The idle window sleeps: the 10 ms tick runs from a run's start until the run ends.
+    void tickOnlyDuringARun()
+    {
+        PtyPeer peer;
+        WindowRig h;
+        peer.linkAs(h.config + "/ports", 1);
+        Form1 &f = h.form;
+        f.Form_Load();
+        QVERIFY(!f.Timer1->isActive());
+        f.image.replaceImage(QByteArray(10, 'x'));
+        f.Command1->setEnabled(true);
+        f.Command1->click(); // start: step 1
+        QCOMPARE(f.download.DOWN_STEP, qint16(1));
+        QVERIFY(f.Timer1->isActive());
+        QByteArray got; // the tick sends the download request
+        QTRY_VERIFY((got += peer.read(-1, 0)).startsWith(QByteArray::fromHex("444D46")));
+        f.Command1->click(); // stop
+        QVERIFY(!f.Timer1->isActive());
+    }
+
+    void namesArePlainText_data()
+    {
+        QTest::addColumn<QString>("name"); // a "/" makes a folder: the label shows the last part
+        QTest::newRow("markup") << "<b>x</b>.bin";
+        QTest::newRow("markup in the last part") << "<b>bold<br>x.bin";
+        QTest::newRow("entity") << "a&amp;b.bin";
+        QTest::newRow("arg markers") << "%1%2.bin";
+        QTest::newRow("255 bytes") << QString(251, 'n') + ".bin";
+        QTest::newRow("line break") << "two\nlines.bin";
+    }
+
+    void namesArePlainText()
+    {
+        QFETCH(QString, name);
+        WindowRig h;
+        Form1 &f = h.form;
+        f.Form_Load();
+        h.fakes.dialogs.fileAnswers << makeImage(h.home.path(), name, 3)
+                                    << h.home.path() + "/missing/" + name;
+        f.Command2->click();
+        QCOMPARE(f.Label3->textFormat(), Qt::PlainText);
+        QString shown = f.Label3->text();
+        if (shown.contains(QChar(0x2026))) // cut: the tooltip tells the whole name
+            QCOMPARE(shownToolTip(f.Label3->toolTip()), name);
+        else
+            QCOMPARE(shown.replace(QChar(0x240A), "\n"), name.mid(name.lastIndexOf('/') + 1));
+
+        // Every notice naming a file or a device carries the name as it is, in a plain-text box.
+        f.Command2->click();
+        QCOMPARE(h.fakes.dialogs.messages.size(), 1);
+        QVERIFY(h.fakes.dialogs.messages[0].text.contains(name));
+        QVERIFY(Module1::permissionMessage(3, name).contains(name));
+        QtDialogs real;
+        QMessageBox *seen = nullptr;
+        QTimer::singleShot(0, [&] {
+            seen = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(seen);
+            QCOMPARE(seen->textFormat(), Qt::PlainText);
+            QCOMPARE(seen->text(), h.fakes.dialogs.messages[0].text);
+            seen->accept();
+        });
+        real.information(&f, Module1::noticeTitle, h.fakes.dialogs.messages[0].text);
         QVERIFY(seen);
-        QCOMPARE(seen->textFormat(), Qt::PlainText);
-        QCOMPARE(seen->text(), h.fakes.dialogs.messages[0].text);
-        seen->accept();
-    });
-    real.information(&f, Module1::noticeTitle, h.fakes.dialogs.messages[0].text);
-    QVERIFY(seen);
-}
+    }
 
-void TestForm1::noControlsOverlap_data()
-{
-    QTest::addColumn<qint64>("length"); // with a 255-byte file name
-    QTest::addColumn<QString>("size");
-    QTest::newRow("longest image") << qint64(67108863) << "65536kB";
-    QTest::newRow("widest size") << qint64(67108762) << "65535.9kB";
-}
+    void noControlsOverlap_data()
+    {
+        QTest::addColumn<qint64>("length"); // with a 255-byte file name
+        QTest::addColumn<QString>("size");
+        QTest::newRow("longest image") << qint64(67108863) << "65536kB";
+        QTest::newRow("widest size") << qint64(67108762) << "65535.9kB";
+    }
 
-void TestForm1::noControlsOverlap()
-{
-    QFETCH(qint64, length);
-    QFETCH(QString, size);
-    Harness h;
-    Form1 &f = *h.form;
-    f.Form_Load();
-    f.show();
-    h.fakes.dialogs.fileAnswers << makeImage(h.home.path(), QString(251, 'W') + ".bin", length);
-    f.Command2->click();
-    QCOMPARE(f.Label2->text(), QString::number(length));
-    QCOMPARE(f.Label5->text(), size);
+    void noControlsOverlap()
+    {
+        QFETCH(qint64, length);
+        QFETCH(QString, size);
+        WindowRig h;
+        Form1 &f = h.form;
+        f.Form_Load();
+        f.show();
+        h.fakes.dialogs.fileAnswers << makeImage(h.home.path(), QString(251, 'W') + ".bin", length);
+        f.Command2->click();
+        QCOMPARE(f.Label2->text(), QString::number(length));
+        QCOMPARE(f.Label5->text(), size);
 
-    // Each visible control against every other with the same parent, by its drawn extent (a
-    // label's text, a check box's mark and caption). Only the status line lies over the
-    // progress bar by design.
-    const auto extent = [](QWidget *w) {
-        QRect r = w->geometry();
-        if (auto *l = qobject_cast<QLabel *>(w))
-            r.setWidth(qMin(r.width(), l->fontMetrics().horizontalAdvance(l->text())));
-        else if (qobject_cast<QCheckBox *>(w))
-            r.setWidth(qMin(r.width(), w->sizeHint().width()));
-        return r;
-    };
-    QList<QWidget *> controls;
-    for (QWidget *w : f.findChildren<QWidget *>())
-        if (w->isVisibleTo(&f) && !qobject_cast<QLineEdit *>(w) && w->parentWidget() &&
-            (w->parentWidget() == &f || qobject_cast<QGroupBox *>(w->parentWidget())))
-            controls << w;
-    const QList<QWidget *> bar{f.Shape1, f.Shape2, f.Label8};
-    for (QWidget *a : controls)
-        for (QWidget *b : controls)
-            if (a < b && a->parentWidget() == b->parentWidget() &&
-                !(bar.contains(a) && bar.contains(b)))
-                QVERIFY2(!extent(a).intersects(extent(b)),
-                         qPrintable(QDebug::toString(extent(a)) + QDebug::toString(extent(b))));
-}
+        // Each visible control against every other with the same parent, by its drawn extent (a
+        // label's text, a check box's mark and caption). Only the status line lies over the
+        // progress bar by design.
+        const auto extent = [](QWidget *w) {
+            QRect r = w->geometry();
+            if (auto *l = qobject_cast<QLabel *>(w))
+                r.setWidth(qMin(r.width(), l->fontMetrics().horizontalAdvance(l->text())));
+            else if (qobject_cast<QCheckBox *>(w))
+                r.setWidth(qMin(r.width(), w->sizeHint().width()));
+            return r;
+        };
+        QList<QWidget *> controls;
+        for (QWidget *w : f.findChildren<QWidget *>())
+            if (w->isVisibleTo(&f) && !qobject_cast<QLineEdit *>(w) && w->parentWidget() &&
+                (w->parentWidget() == &f || qobject_cast<QGroupBox *>(w->parentWidget())))
+                controls << w;
+        const QList<QWidget *> bar{f.Shape1, f.Shape2, f.Label8};
+        for (QWidget *a : controls)
+            for (QWidget *b : controls)
+                if (a < b && a->parentWidget() == b->parentWidget() &&
+                    !(bar.contains(a) && bar.contains(b)))
+                    QVERIFY2(!extent(a).intersects(extent(b)),
+                             qPrintable(QDebug::toString(extent(a)) + QDebug::toString(extent(b))));
+    }
+};
 
 QTEST_MAIN(TestForm1)
 #include "tst_form1.moc"

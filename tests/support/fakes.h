@@ -32,20 +32,12 @@ public:
     std::function<void()> onBeep;
 };
 
-// A clock that only moves when told to, or by `step` milliseconds on every reading.
+// A clock that only moves when told to.
 class FakeClock : public Clock
 {
 public:
-    quint32 timeGetTime() override
-    {
-        const quint32 t = now;
-        now += step;
-        ++readings;
-        return t;
-    }
+    quint32 timeGetTime() override { return now; }
     quint32 now = 0;
-    quint32 step = 0;
-    int readings = 0;
 };
 
 // Counts pumps. By default it also runs Qt's pending events (so queued serial and timer events
@@ -64,14 +56,12 @@ public:
     void waitForEvents(int maxMs) override
     {
         ++waits;
-        lastWaitMs = maxMs;
         if (clock)
             clock->now += quint32(maxMs);
         processEvents();
     }
     int pumps = 0;
     int waits = 0;
-    int lastWaitMs = -1;
     bool runQtEvents = true;
     FakeClock *clock = nullptr; // when set, a wait advances this clock by the time asked for
     std::function<void()> hook;
@@ -82,12 +72,9 @@ public:
 class FakeDialogs : public Dialogs
 {
 public:
-    QString getOpenFileName(QWidget *, const QString &filter) override
+    QString getOpenFileName(QWidget *, const QString &) override
     {
-        lastFilter = filter;
         ++fileDialogs;
-        if (onFileDialog)
-            onFileDialog();
         return fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue();
     }
     void information(QWidget *, const QString &title, const QString &text) override
@@ -99,10 +86,8 @@ public:
         QString text;
     };
     QQueue<QString> fileAnswers;
-    QString lastFilter;
     int fileDialogs = 0;
     QList<Message> messages;
-    std::function<void()> onFileDialog;
 };
 
 // The fakes bundled as a Platform. Waits advance the fake clock, so a delay_ms() returns at

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "fakes.h"
+#include "form1.h"
+#include "portmap.h"
+#include "qtserialcomponent.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+// One window with fake platform services, the real serial component and a config folder of its
+// own (with `settings` as its settings file when given). Its ports folder starts empty: only
+// pseudo-terminals linked there are ports.
+struct WindowRig {
+    explicit WindowRig(const QByteArray *settings = nullptr)
+    {
+        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+        QDir().mkpath(config + "/ports");
+        QFile f(config + "/VANTREL_SET.SB");
+        if (settings && !(f.open(QIODevice::WriteOnly) && f.write(*settings) == settings->size()))
+            qFatal("cannot write the settings file");
+    }
+    QByteArray settingsFile() const
+    {
+        QFile f(config + "/VANTREL_SET.SB");
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    // Writes <home>/<name> and has the file dialog answer it to "加载Bin文件".
+    void load(const QString &name, const QByteArray &bytes)
+    {
+        QFile f(home.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush());
+        fakes.dialogs.fileAnswers.enqueue(f.fileName());
+        form.Command2_Click();
+    }
+
+    QTemporaryDir home;
+    QString config = home.path() + "/vantrel";
+    FakePlatform fakes;
+    PortMap map{config};
+    QtSerialComponent comm{map};
+    Form1 form{fakes.platform, comm, config};
+};
