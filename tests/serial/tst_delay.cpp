@@ -7,59 +7,55 @@ class TestDelay : public QObject
 {
     Q_OBJECT
 private slots:
-    void waitsForTheClock_data();
-    void waitsForTheClock();
-    void realClockDoesNotSpin();
+    void waitsForTheClock_data()
+    {
+        QTest::addColumn<double>("ms");
+        QTest::addColumn<quint32>("start");
+        QTest::addColumn<quint32>("minElapsed");
+        QTest::addColumn<bool>("pumps");
+        QTest::newRow("zero returns at once") << 0.0 << 100u << 0u << false;
+        QTest::newRow("negative returns at once") << -5.0 << 100u << 0u << false;
+        QTest::newRow("one") << 1.0 << 100u << 1u << true;
+        QTest::newRow("fraction waits for a whole tick of the clock") << 0.5 << 100u << 1u << true;
+        QTest::newRow("alarm gap") << 200.0 << 100u << 200u << true;
+        QTest::newRow("across the wrap") << 200.0 << 0xFFFFFFF0u << 200u << true;
+    }
+
+    void waitsForTheClock()
+    {
+        QFETCH(double, ms);
+        QFETCH(quint32, start);
+        QFETCH(quint32, minElapsed);
+        QFETCH(bool, pumps);
+
+        // The clock moves only when the pump is asked to wait: the wait must ask for time, not
+        // spin on the clock.
+        FakeClock clock;
+        clock.now = start;
+        FakePump pump;
+        pump.runQtEvents = false;
+        pump.clock = &clock;
+        delay_ms(ms, clock, pump);
+        const quint32 elapsed = clock.now - start;
+        QVERIFY2(elapsed >= minElapsed, qPrintable(QString::number(elapsed)));
+        QVERIFY(elapsed <= minElapsed + 1);
+        QCOMPARE(pump.pumps > 0, pumps);
+        QVERIFY(pump.pumps <= 2);
+    }
+
+    void realClockDoesNotSpin()
+    {
+        SteadyClock clock;
+        QtEventPump pump;
+        QElapsedTimer wall;
+        wall.start();
+        const std::clock_t cpu0 = std::clock();
+        delay_ms(120, clock, pump);
+        const double cpuMs = double(std::clock() - cpu0) * 1000.0 / CLOCKS_PER_SEC;
+        QVERIFY(wall.elapsed() >= 119);
+        QVERIFY2(cpuMs < 60, qPrintable(QStringLiteral("%1 ms of CPU").arg(cpuMs)));
+    }
 };
-
-void TestDelay::waitsForTheClock_data()
-{
-    QTest::addColumn<double>("ms");
-    QTest::addColumn<quint32>("start");
-    QTest::addColumn<quint32>("minElapsed");
-    QTest::addColumn<bool>("pumps");
-    QTest::newRow("zero returns at once") << 0.0 << 100u << 0u << false;
-    QTest::newRow("negative returns at once") << -5.0 << 100u << 0u << false;
-    QTest::newRow("one") << 1.0 << 100u << 1u << true;
-    QTest::newRow("fraction waits for a whole tick of the clock") << 0.5 << 100u << 1u << true;
-    QTest::newRow("alarm gap") << 200.0 << 100u << 200u << true;
-    QTest::newRow("across the wrap") << 200.0 << 0xFFFFFFF0u << 200u << true;
-}
-
-void TestDelay::waitsForTheClock()
-{
-    QFETCH(double, ms);
-    QFETCH(quint32, start);
-    QFETCH(quint32, minElapsed);
-    QFETCH(bool, pumps);
-
-    // The clock moves only when the pump is asked to wait: the wait must ask for time, not
-    // spin on the clock.
-    FakeClock clock;
-    clock.now = start;
-    FakePump pump;
-    pump.runQtEvents = false;
-    pump.clock = &clock;
-    delay_ms(ms, clock, pump);
-    const quint32 elapsed = clock.now - start;
-    QVERIFY2(elapsed >= minElapsed, qPrintable(QString::number(elapsed)));
-    QVERIFY(elapsed <= minElapsed + 1);
-    QCOMPARE(pump.pumps > 0, pumps);
-    QVERIFY(pump.pumps <= 2);
-}
-
-void TestDelay::realClockDoesNotSpin()
-{
-    SteadyClock clock;
-    QtEventPump pump;
-    QElapsedTimer wall;
-    wall.start();
-    const std::clock_t cpu0 = std::clock();
-    delay_ms(120, clock, pump);
-    const double cpuMs = double(std::clock() - cpu0) * 1000.0 / CLOCKS_PER_SEC;
-    QVERIFY(wall.elapsed() >= 119);
-    QVERIFY2(cpuMs < 60, qPrintable(QStringLiteral("%1 ms of CPU").arg(cpuMs)));
-}
 
 QTEST_GUILESS_MAIN(TestDelay)
 #include "tst_delay.moc"

@@ -47,143 +47,124 @@ class TestModule1 : public QObject
 {
     Q_OBJECT
 private slots:
-    void init();
-    void scanListsExistingPortsInOrder();
-    void openCom_data();
-    void openCom();
-    void sendHex();
+    void init()
+    {
+        m_home = std::make_unique<QTemporaryDir>();
+        QDir().mkpath(ports());
+        m_map = std::make_unique<PortMap>(m_home->path() + "/vantrel");
+    }
+
+    void scanListsExistingPortsInOrder()
+    {
+        PtyPeer a, b, c;
+        a.linkAs(ports(), 3);
+        b.linkAs(ports(), 16);
+        c.linkAs(ports(), 9);
+        b.linkAs(ports(), 17);                                       // never probed
+        QFile::link(m_home->path() + "/nowhere", ports() + "/com5"); // dangling: no COM5
+        OtherProgram holder(c.slavePath());                          // busy ports are listed too
+
+        QtSerialComponent comm(*m_map);
+        ListedPorts list;
+        list.items << "stale";
+        Module1::SCAN_COM(comm, list);
+        QCOMPARE(list.items, QStringList({"COM3", "COM9", "COM16"}));
+        QCOMPARE(list.tips[0], a.slavePath());
+        QCOMPARE(list.current, 0);
+        QVERIFY(!comm.PortOpen());
+
+        QDir(ports()).removeRecursively();
+        QDir().mkpath(ports());
+        Module1::SCAN_COM(comm, list);
+        QVERIFY(list.items.isEmpty());
+        QCOMPARE(list.current, -1);
+    }
+
+    void openCom_data()
+    {
+        QTest::addColumn<QString>("portText");
+        QTest::addColumn<QString>("baud");
+        QTest::addColumn<QString>("state"); // of COM4: "free", "busy", "open" (by us)
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<QString>("message");
+
+        // clang-format off
+        QTest::newRow("free") << "COM4" << "115200" << "free" << true << "";
+        QTest::newRow("typed rate") << "COM4" << "250000" << "free" << true << "";
+        QTest::newRow("busy") << "COM4" << "115200" << "busy" << false << "COM4已被其它程序打开，请选择其它串口！";
+        QTest::newRow("already open") << "COM4" << "115200" << "open" << false << "";
+        QTest::newRow("missing") << "COM9" << "115200" << "free" << false << "";
+        QTest::newRow("COM alone") << "COM" << "115200" << "free" << false << "";
+        QTest::newRow("beyond 16 bits") << "COM99999" << "115200" << "free" << false << "";
+        QTest::newRow("refused rate") << "COM4" << "fast" << "free" << false << "";
+        // clang-format on
+    }
+
+    void openCom()
+    {
+        QFETCH(QString, portText);
+        QFETCH(QString, baud);
+        QFETCH(QString, state);
+        QFETCH(bool, result);
+        QFETCH(QString, message);
+
+        PtyPeer peer;
+        peer.linkAs(ports(), 4);
+        QtSerialComponent comm(*m_map);
+        FakeDialogs dialogs;
+        std::unique_ptr<OtherProgram> other;
+        if (state == "busy")
+            other = std::make_unique<OtherProgram>(peer.slavePath());
+        if (state == "open")
+            QVERIFY(Module1::OPEN_COM(comm, "COM4", "9600", "8", "1", dialogs));
+
+        QCOMPARE(Module1::OPEN_COM(comm, portText, baud, "8", "1", dialogs), result);
+        QCOMPARE(dialogs.messages.size(), message.isEmpty() ? 0 : 1);
+        if (!message.isEmpty()) {
+            QCOMPARE(dialogs.messages[0].title, QStringLiteral("提示信息!"));
+            QCOMPARE(dialogs.messages[0].text, message);
+        }
+        QCOMPARE(comm.PortOpen(), result || state == "open");
+        if (comm.PortOpen()) {
+            // While we hold the port, another program sees it locked; closing releases it.
+            OtherProgram probe(peer.slavePath());
+            QCOMPARE(::flock(probe.fd, LOCK_EX | LOCK_NB), -1);
+            Module1::CLOSE_COM(comm);
+            Module1::CLOSE_COM(comm); // closing a closed port does nothing
+            QCOMPARE(::flock(probe.fd, LOCK_EX | LOCK_NB), 0);
+        }
+    }
+
+    void sendHex()
+    {
+        PtyPeer peer;
+        peer.linkAs(ports(), 1);
+        QtSerialComponent comm(*m_map);
+        FakeDialogs dialogs;
+        FakePump pump;
+
+        Module1::SEND_HEX(comm, "44 4D 46", pump); // closed port: nothing at all
+        QVERIFY(Module1::OPEN_COM(comm, "COM1", "115200", "8", "1", dialogs));
+        Module1::SEND_HEX(comm, "", pump); // empty text: nothing at all
+        QCOMPARE(pump.pumps, 0);
+
+        peer.write(QByteArray::fromHex("A1A2A3")); // stale bytes before the request
+        QTRY_COMPARE(comm.InBufferCount(), 3);
+        QVERIFY_THROWS_EXCEPTION(HexFormatError, Module1::SEND_HEX(comm, "44 XY", pump));
+        QCOMPARE(comm.InBufferCount(), 3); // a malformed text sends and discards nothing
+
+        Module1::SEND_HEX(comm, "F1 F2 F3 F4 F5 E1 E2 E3 E4 E5 5D 4D 3D 2D 1D 5C 4C 3C 2C 1C",
+                          pump);
+        QCOMPARE(peer.read(), QByteArray::fromHex("F1F2F3F4F5E1E2E3E4E55D4D3D2D1D5C4C3C2C1C"));
+        QCOMPARE(comm.InBufferCount(), 0);
+        QCOMPARE(pump.pumps, 1);
+    }
 
 private:
     QString ports() const { return m_home->path() + "/vantrel/ports"; }
     std::unique_ptr<QTemporaryDir> m_home;
     std::unique_ptr<PortMap> m_map;
 };
-
-void TestModule1::init()
-{
-    m_home = std::make_unique<QTemporaryDir>();
-    QDir().mkpath(ports());
-    m_map = std::make_unique<PortMap>(m_home->path() + "/vantrel");
-}
-
-void TestModule1::scanListsExistingPortsInOrder()
-{
-    PtyPeer a, b, c;
-    a.linkAs(ports(), 3);
-    b.linkAs(ports(), 16);
-    c.linkAs(ports(), 9);
-    b.linkAs(ports(), 17);                                       // never probed
-    QFile::link(m_home->path() + "/nowhere", ports() + "/com5"); // dangling: no COM5
-    OtherProgram holder(c.slavePath());                          // busy ports are listed too
-
-    QtSerialComponent comm(*m_map);
-    ListedPorts list;
-    list.items << "stale";
-    Module1::SCAN_COM(comm, list);
-    QCOMPARE(list.items, QStringList({"COM3", "COM9", "COM16"}));
-    QCOMPARE(list.tips[0], a.slavePath());
-    QCOMPARE(list.current, 0);
-    QVERIFY(!comm.PortOpen());
-
-    QDir(ports()).removeRecursively();
-    QDir().mkpath(ports());
-    Module1::SCAN_COM(comm, list);
-    QVERIFY(list.items.isEmpty());
-    QCOMPARE(list.current, -1);
-}
-
-void TestModule1::openCom_data()
-{
-    QTest::addColumn<QString>("portText");
-    QTest::addColumn<QString>("baud");
-    QTest::addColumn<QString>("state"); // of COM4: "free", "busy", "open" (by us)
-    QTest::addColumn<bool>("result");
-    QTest::addColumn<QString>("message");
-
-    QTest::newRow("free") << "COM4"
-                          << "115200"
-                          << "free" << true << "";
-    QTest::newRow("typed rate") << "COM4"
-                                << "250000"
-                                << "free" << true << "";
-    QTest::newRow("busy") << "COM4"
-                          << "115200"
-                          << "busy" << false << "COM4已被其它程序打开，请选择其它串口！";
-    QTest::newRow("already open") << "COM4"
-                                  << "115200"
-                                  << "open" << false << "";
-    QTest::newRow("missing") << "COM9"
-                             << "115200"
-                             << "free" << false << "";
-    QTest::newRow("COM alone") << "COM"
-                               << "115200"
-                               << "free" << false << "";
-    QTest::newRow("beyond 16 bits") << "COM99999"
-                                    << "115200"
-                                    << "free" << false << "";
-    QTest::newRow("refused rate") << "COM4"
-                                  << "fast"
-                                  << "free" << false << "";
-}
-
-void TestModule1::openCom()
-{
-    QFETCH(QString, portText);
-    QFETCH(QString, baud);
-    QFETCH(QString, state);
-    QFETCH(bool, result);
-    QFETCH(QString, message);
-
-    PtyPeer peer;
-    peer.linkAs(ports(), 4);
-    QtSerialComponent comm(*m_map);
-    FakeDialogs dialogs;
-    std::unique_ptr<OtherProgram> other;
-    if (state == "busy")
-        other = std::make_unique<OtherProgram>(peer.slavePath());
-    if (state == "open")
-        QVERIFY(Module1::OPEN_COM(comm, "COM4", "9600", "8", "1", dialogs));
-
-    QCOMPARE(Module1::OPEN_COM(comm, portText, baud, "8", "1", dialogs), result);
-    QCOMPARE(dialogs.messages.size(), message.isEmpty() ? 0 : 1);
-    if (!message.isEmpty()) {
-        QCOMPARE(dialogs.messages[0].title, QStringLiteral("提示信息!"));
-        QCOMPARE(dialogs.messages[0].text, message);
-    }
-    QCOMPARE(comm.PortOpen(), result || state == "open");
-    if (comm.PortOpen()) {
-        // While we hold the port, another program sees it locked; closing releases it.
-        OtherProgram probe(peer.slavePath());
-        QCOMPARE(::flock(probe.fd, LOCK_EX | LOCK_NB), -1);
-        Module1::CLOSE_COM(comm);
-        Module1::CLOSE_COM(comm); // closing a closed port does nothing
-        QCOMPARE(::flock(probe.fd, LOCK_EX | LOCK_NB), 0);
-    }
-}
-
-void TestModule1::sendHex()
-{
-    PtyPeer peer;
-    peer.linkAs(ports(), 1);
-    QtSerialComponent comm(*m_map);
-    FakeDialogs dialogs;
-    FakePump pump;
-
-    Module1::SEND_HEX(comm, "44 4D 46", pump); // closed port: nothing at all
-    QVERIFY(Module1::OPEN_COM(comm, "COM1", "115200", "8", "1", dialogs));
-    Module1::SEND_HEX(comm, "", pump); // empty text: nothing at all
-    QCOMPARE(pump.pumps, 0);
-
-    peer.write(QByteArray::fromHex("A1A2A3")); // stale bytes before the request
-    QTRY_COMPARE(comm.InBufferCount(), 3);
-    QVERIFY_THROWS_EXCEPTION(HexFormatError, Module1::SEND_HEX(comm, "44 XY", pump));
-    QCOMPARE(comm.InBufferCount(), 3); // a malformed text sends and discards nothing
-
-    Module1::SEND_HEX(comm, "F1 F2 F3 F4 F5 E1 E2 E3 E4 E5 5D 4D 3D 2D 1D 5C 4C 3C 2C 1C", pump);
-    QCOMPARE(peer.read(), QByteArray::fromHex("F1F2F3F4F5E1E2E3E4E55D4D3D2D1D5C4C3C2C1C"));
-    QCOMPARE(comm.InBufferCount(), 0);
-    QCOMPARE(pump.pumps, 1);
-}
 
 QTEST_GUILESS_MAIN(TestModule1)
 #include "tst_module1.moc"
