@@ -10,6 +10,7 @@
 #include "fakeserial.h"
 #include "fuzzcheck.h"
 #include "imagebuffer.h"
+#include "wire.h"
 
 #include <functional>
 
@@ -18,21 +19,8 @@ namespace
 
 const QString success = QStringLiteral("       下载成功");
 
-// X1 X2 X3 2X 1X, for X = 0xA .. 0xD.
-QByteArray reply(int x)
-{
-    const char bytes[5] = {char(x << 4 | 1), char(x << 4 | 2), char(x << 4 | 3), char(0x20 | x),
-                           char(0x10 | x)};
-    return QByteArray(bytes, 5);
-}
-
-const QByteArray resetRequest = QByteArray::fromHex("F1F2F3F4F5E1E2E3E4E55D4D3D2D1D5C4C3C2C1C");
-const QByteArray downloadRequest = QByteArray::fromHex("444D46");
-const QByteArray frameHead = QByteArray::fromHex("B1B2B3");
-const QByteArray frameTail = QByteArray::fromHex("1B2B3B");
-
-// The in-memory serial component and window of the download tests; every write on the open
-// port goes to the run's checks, and the busiest changes skip the logs.
+// The in-memory serial component of the download tests; every write on the open port goes to
+// the run's checks.
 class Serial : public FakeSerial
 {
 public:
@@ -42,18 +30,8 @@ public:
             onWrite(bytes);
     }
     QByteArray Input() override { return lastRead = FakeSerial::Input(); }
-    void setInBufferCount(int) override { rx.clear(); }
-    void setSettings(const QString &) override {}
     QByteArray lastRead;
     std::function<void(const QByteArray &)> onWrite;
-};
-
-class View : public FakeRunView
-{
-public:
-    using FakeRunView::FakeRunView;
-    void setStatusText(const QString &text) override { status = text; }
-    void setProgressWidth(int) override {}
 };
 
 enum class Cause { None, Tick, Click, Receive };
@@ -110,21 +88,12 @@ struct Run {
         seen = now;
     }
 
-    void tick()
+    void act(Cause cause) // a tick or a click
     {
         look(outer());
-        causes.push_back(Cause::Tick);
-        d.Timer1_Timer();
-        look(Cause::Tick);
-        causes.pop_back();
-    }
-
-    void click()
-    {
-        look(outer());
-        causes.push_back(Cause::Click);
-        d.Command1_Click();
-        look(Cause::Click);
+        causes.push_back(cause);
+        cause == Cause::Tick ? d.Timer1_Timer() : d.Command1_Click();
+        look(cause);
         causes.pop_back();
     }
 
@@ -142,7 +111,7 @@ struct Run {
         CHECK(now >= 0 && now <= 4);
         const QByteArray &read = serial.lastRead;
         const bool exact = before >= 1 && commEvent == CommEventCode::Receive && read.size() >= 5 &&
-                           read.left(5) == reply(0xA + before - 1);
+                           read.left(5) == reply(char('A' + before - 1));
         if (!exact) {
             CHECK(now == before && sent == sentBefore);
         } else if (before == 1) {
@@ -175,10 +144,9 @@ struct Run {
             CHECK(step == 1);
             return;
         }
-        const int n = data.size() / 1024, r = data.size() % 1024;
-        const char field[4] = {char(n >> 8), char(n & 0xFF), char(r >> 8), char(r & 0xFF)};
+        const QByteArray frame = lengthFrame(int(data.size()));
         CHECK(step == 2);
-        CHECK(bytes == frameHead || bytes == frameTail || bytes == QByteArray(field, 4));
+        CHECK(bytes == frame.left(3) || bytes == frame.mid(3, 4) || bytes == frame.right(3));
     }
 
     void event()
@@ -187,17 +155,17 @@ struct Run {
         switch (c & 7) {
         case 0:
         case 1:
-            tick();
+            act(Cause::Tick);
             break;
         case 2:
             for (int i = 0; i < c >> 3; ++i)
-                tick();
+                act(Cause::Tick);
             break;
         case 3:
             receive(in.take(c >> 3 & 15), CommEventCode::Receive);
             break;
         case 4: { // a reply, clean or spoilt
-            QByteArray bytes = reply(0xA + (c >> 3 & 3));
+            QByteArray bytes = reply(char('A' + (c >> 3 & 3)));
             if (c >> 5 == 1)
                 bytes.prepend(char(in.byte()));
             else if (c >> 5 == 2)
@@ -208,7 +176,7 @@ struct Run {
             break;
         }
         case 5:
-            click();
+            act(Cause::Click);
             break;
         case 6:
             receive({}, c >> 3 & 1 ? CommEventCode::None : CommEventCode::Receive);
@@ -236,7 +204,7 @@ struct Run {
     FuzzInput &in;
     FakePlatform fp;
     Serial serial;
-    View view{serial, fp.platform, serial.log};
+    FakeRunView view{serial, fp.platform, serial.log};
     ImageBuffer image;
     Downloader d{serial, image, fp.platform, view};
 
