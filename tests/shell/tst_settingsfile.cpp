@@ -24,40 +24,22 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<StoredSettings>("before");
         QTest::addColumn<StoredSettings>("after");
-        const StoredSettings zero{};
-        const StoredSettings some{1, 2, 1, 1};
-
-        QTest::newRow("defaults") << formatSettings(StoredSettings::defaults()) << zero
-                                  << StoredSettings{4, 3, 0, 0};
-        QTest::newRow("only preview")
-            << QByteArray("YULAN1\r\n") << zero << StoredSettings{0, 0, 0, 1};
-        QTest::newRow("last character carries the value")
-            << QByteArray("XZBTL12\r\n") << zero << StoredSettings{2, 0, 0, 0};
-        QTest::newRow("blank before the value")
-            << QByteArray("XZBTL 4\r\n") << zero << StoredSettings{4, 0, 0, 0};
-        QTest::newRow("any order, last one wins")
-            << QByteArray("RESET1\r\nXZBTL2\r\nXZBTL3\r\n") << zero << StoredSettings{3, 0, 1, 0};
-        QTest::newRow("lower-case key ignored")
-            << QByteArray("xzbtl4\r\nfwbtl3\r\n") << some << some;
+        const StoredSettings zero{}, some{1, 2, 1, 1};
+        // clang-format off
+        QTest::newRow("last character carries the value") << QByteArray("XZBTL12\r\n") << zero << StoredSettings{2, 0, 0, 0};
+        QTest::newRow("blank before the value") << QByteArray("XZBTL 4\r\n") << zero << StoredSettings{4, 0, 0, 0};
+        QTest::newRow("any order, last one wins") << QByteArray("RESET1\r\nXZBTL2\r\nXZBTL3\r\n") << zero << StoredSettings{3, 0, 1, 0};
+        QTest::newRow("lower-case key ignored") << QByteArray("xzbtl4\r\nfwbtl3\r\n") << some << some;
         QTest::newRow("empty file") << QByteArray() << some << some;
-        QTest::newRow("bare key keeps the field")
-            << QByteArray("XZBTL\r\nRESETx\r\n") << some << some;
-        QTest::newRow("no line end at the end")
-            << QByteArray("FWBTL6") << zero << StoredSettings{0, 6, 0, 0};
-        QTest::newRow("LF only") << QByteArray("XZBTL1\nFWBTL5\nYULAN1\n") << zero
-                                 << StoredSettings{1, 5, 0, 1};
-        QTest::newRow("CR only") << QByteArray("XZBTL1\rRESET1\r") << zero
-                                 << StoredSettings{1, 0, 1, 0};
-        QTest::newRow("out of range digit is read as stored")
-            << QByteArray("XZBTL9\r\n") << zero << StoredSettings{9, 0, 0, 0};
-        QTest::newRow("binary noise")
-            << bytes("\x00\xff\xfeXZBTL1\r\n\x1a\x00YULAN1\r\nRESET\x00\r\n") << zero
-            << StoredSettings{0, 0, 0, 0};
-        QTest::newRow("binary noise on other lines")
-            << bytes("\x00\xff\r\nXZBTL1\r\n\x1a\x00\r\nYULAN1") << zero
-            << StoredSettings{1, 0, 0, 1};
-        QTest::newRow("other content disappears")
-            << QByteArray("# note\r\nFWBTL7\r\n") << zero << StoredSettings{0, 7, 0, 0};
+        QTest::newRow("bare key keeps the field") << QByteArray("XZBTL\r\nRESETx\r\n") << some << some;
+        QTest::newRow("no line end at the end") << QByteArray("FWBTL6") << zero << StoredSettings{0, 6, 0, 0};
+        QTest::newRow("LF only") << QByteArray("XZBTL1\nFWBTL5\nYULAN1\n") << zero << StoredSettings{1, 5, 0, 1};
+        QTest::newRow("CR only") << QByteArray("XZBTL1\rRESET1\r") << zero << StoredSettings{1, 0, 1, 0};
+        QTest::newRow("out of range digit is read as stored") << QByteArray("XZBTL9\r\n") << zero << StoredSettings{9, 0, 0, 0};
+        QTest::newRow("binary noise") << bytes("\x00\xff\xfeXZBTL1\r\n\x1a\x00YULAN1\r\nRESET\x00\r\n") << zero << zero;
+        QTest::newRow("binary noise on other lines") << bytes("\x00\xff\r\nXZBTL1\r\n\x1a\x00\r\nYULAN1") << zero << StoredSettings{1, 0, 0, 1};
+        QTest::newRow("other content disappears") << QByteArray("# note\r\nFWBTL7\r\n") << zero << StoredSettings{0, 7, 0, 0};
+        // clang-format on
     }
 
     void parse()
