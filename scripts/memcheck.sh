@@ -17,6 +17,7 @@ for t in tst_downloader tst_hexsequence tst_delay tst_module1 tst_settingsfile t
   # Qt's regular expressions compile to machine code that memcheck cannot follow.
   if ! QT_QPA_PLATFORM=offscreen QT_ENABLE_REGEXP_JIT=0 LC_ALL=C.UTF-8 \
     valgrind -q --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
+    --suppressions="$here/scripts/memcheck.supp" \
     "$exe" >"$log" 2>&1; then
     cat "$log"
     echo "memcheck: $t failed" >&2
