@@ -212,7 +212,7 @@ void paced()
                 "click's beep)\n",
                 baud, cliMinimum, windowMinimum);
     std::vector<double> cli, window;
-    for (int run = 0; run < 3; ++run) {
+    for (int run = 0; run < 5; ++run) {
         cli.push_back(b.cli(file) / cliMinimum);
         window.push_back(b.window(image) / windowMinimum);
         std::printf("  run %d: command line ratio %.4f, window ratio %.4f\n", run + 1, cli.back(),
