@@ -14,6 +14,7 @@ constexpr int ConnectionFailed = 6; // no reply to the length frame
 constexpr int DownloadFailed = 7;   // a block went unanswered
 constexpr int NoCompletion = 8;     // every block taken, but no completion reply
 constexpr int PortVanished = 9;     // the device went away during the run
+constexpr int HungUp = 129;         // SIGHUP (128 + 1): the terminal that started it closed
 constexpr int Interrupted = 130;    // SIGINT (128 + 2)
 constexpr int Terminated = 143;     // SIGTERM (128 + 15)
 } // namespace ExitCode

@@ -88,6 +88,7 @@ QList<ExitStatus> exitStatuses()
         {ExitCode::NoCompletion,
          QStringLiteral("every block was taken but no completion reply came")},
         {ExitCode::PortVanished, QStringLiteral("the port went away during the download")},
+        {ExitCode::HungUp, QStringLiteral("its terminal closed (SIGHUP)")},
         {ExitCode::Interrupted, QStringLiteral("interrupted by SIGINT (Ctrl-C)")},
         {ExitCode::Terminated, QStringLiteral("terminated by SIGTERM")},
     };
