@@ -466,7 +466,7 @@ void Form1::moveEvent(QMoveEvent *event)
     applyWindowHeight();
 }
 
-void Form1::setLabelText(QLabel *label, const QString &text)
+void Form1::setLabelText(QLabel *label, const QString &text, const QString &toolTipLine)
 {
     if (label != Label2 && label != Label5 && label != Label3) {
         label->setText(text);
@@ -489,13 +489,12 @@ void Form1::setLabelText(QLabel *label, const QString &text)
         needed = QFontMetrics(font).horizontalAdvance(shown) + 1;
     }
     label->setFont(font);
-    if (needed > room) {
-        label->setText(QFontMetrics(font).elidedText(shown, Qt::ElideMiddle, room - 1));
-        label->setToolTip(plainToolTip(text));
-    } else {
-        label->setText(shown);
-        label->setToolTip(QString());
-    }
+    const bool cut = needed > room;
+    label->setText(cut ? QFontMetrics(font).elidedText(shown, Qt::ElideMiddle, room - 1) : shown);
+    if (!toolTipLine.isEmpty())
+        label->setToolTip(plainToolTip(text + QLatin1Char('\n') + toolTipLine));
+    else
+        label->setToolTip(cut ? plainToolTip(text) : QString());
     label->resize(qMax(qMin(needed, room), label == Label3 ? px(795) : px(570)), label->height());
 }
 

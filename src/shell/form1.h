@@ -116,7 +116,8 @@ private:
     void setFrame1HeightTwips(int twips);
     void applyWindowHeight();
     void syncTimer();
-    void setLabelText(QLabel *label, const QString &text);
+    // `toolTipLine`, when given, is shown in the tooltip under the whole text.
+    void setLabelText(QLabel *label, const QString &text, const QString &toolTipLine = QString());
     void setCheckValue(QCheckBox *box, int value);
     void setComboIndex(QComboBox *box, int index);
     void makeSettingsApplicable();

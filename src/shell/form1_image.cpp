@@ -2,9 +2,9 @@
 #include "form1.h"
 
 #include "dialogs.h"
+#include "firmwareimage.h"
 #include "hexpreview.h"
 #include "imagefacts.h"
-#include "imagefile.h"
 #include "module1.h"
 #include "platform.h"
 #include "shape.h"
@@ -13,17 +13,29 @@
 #include <QCheckBox>
 #include <QPushButton>
 
+namespace
+{
+// The file dialog's choices, "description|pattern" pairs: raw images first, as always, then the
+// files the toolchain writes. Both match without regard to case.
+const QString imageFileFilter =
+    QStringLiteral("(*.BIN)|*.BIN|"
+                   "(*.hex;*.ihx;*.s19;*.s28;*.s37;*.srec;*.mot;*.elf;*.axf;*.out)|"
+                   "*.hex;*.ihx;*.s19;*.s28;*.s37;*.srec;*.mot;*.elf;*.axf;*.out");
+} // namespace
+
 void Form1::Command2_Click()
 {
     m_platform.tone.Beep(beepFrequencyHz, beepDurationMs);
     setLabelText(Label8, QString());
     Shape2->setWidthTwips(0);
-    image.BIN_PATH = m_platform.dialogs.getOpenFileName(this, QStringLiteral("(*.BIN)|*.BIN"));
+    image.BIN_PATH = m_platform.dialogs.getOpenFileName(this, imageFileFilter);
     if (image.BIN_PATH.isEmpty())
         return; // cancelled: image, labels, buttons and preview stay as they are
 
-    ImageFile::Result file = ImageFile::read(image.BIN_PATH);
-    if (file.outcome != ImageFile::Outcome::Loaded) {
+    // A .bin (or any name the firmware readers do not claim) is taken byte for byte; a HEX,
+    // S-record or ELF file becomes its flat image, from its lowest address with data.
+    FirmwareImage::Result file = FirmwareImage::read(image.BIN_PATH);
+    if (!file.ok()) {
         // Nothing of the file is taken: the image loaded before (if any) stays whole, and the
         // labels, which only a successful load writes, still describe it. The download buttons
         // are set to match it.
@@ -31,13 +43,18 @@ void Form1::Command2_Click()
         Command3->setEnabled(image.hasImage());
         m_platform.dialogs.information(
             this, Module1::noticeTitle,
-            ImageFile::refusalMessage(file, image.BIN_PATH, image.hasImage()));
+            FirmwareImage::refusalMessage(file.refusal, image.BIN_PATH, image.hasImage()));
         return;
     }
     image.replaceImage(file.data);
     file.data = QByteArray(); // the buffer keeps the only reference
 
-    setLabelText(Label3, fileNameOf(image.BIN_PATH));
+    // A firmware file's tooltip also tells where its image starts; a .bin carries no address.
+    const bool placed =
+        FirmwareImage::formatForPath(image.BIN_PATH) != FirmwareImage::Format::Binary;
+    setLabelText(Label3, fileNameOf(image.BIN_PATH),
+                 placed ? QStringLiteral("起始地址 ") + FirmwareImage::hexAddress(file.start)
+                        : QString());
     setLabelText(Label2, QString::number(image.BIN_LEN));
     setLabelText(Label5, kiloBytesText(image.BIN_LEN));
     Command1->setEnabled(true);

@@ -3,24 +3,35 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+QStringList QtDialogs::nameFilters(const QString &filter)
+{
+    // The filter reads "description|pattern", one pair for each choice, patterns within a pair
+    // separated by ";". A description without its own "(...)" gets the patterns appended.
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList result;
+    for (qsizetype i = 0; i < parts.size(); i += 2) {
+        const QString &description = parts[i];
+        const QString pattern = i + 1 < parts.size() ? parts[i + 1] : description;
+        QString qtFilter = description;
+        if (!description.contains(QLatin1Char('(')))
+            qtFilter = description + QStringLiteral(" (") + pattern + QLatin1Char(')');
+        // Qt separates the patterns of one choice with blanks.
+        result << qtFilter.replace(QLatin1Char(';'), QLatin1Char(' '));
+    }
+    return result;
+}
+
 QString QtDialogs::getOpenFileName(QWidget *parent, const QString &filter)
 {
-    // The filter reads "description|pattern". Qt's own dialog is used
-    // rather than a desktop theme's native one: it matches patterns without regard to case,
-    // so a "*.BIN" filter also lists fw.bin and Fw.Bin, as firmware builds on Linux name them.
-    const int bar = filter.indexOf(QLatin1Char('|'));
-    const QString description = bar < 0 ? filter : filter.left(bar);
-    const QString pattern = bar < 0 ? filter : filter.mid(bar + 1);
-    QString qtFilter = description;
-    if (!description.contains(QLatin1Char('(')))
-        qtFilter = description + QStringLiteral(" (") + pattern + QLatin1Char(')');
-
+    // Qt's own dialog is used rather than a desktop theme's native one: it matches patterns
+    // without regard to case, so a "*.BIN" filter also lists fw.bin and Fw.Bin, as firmware
+    // builds on Linux name them, and "*.hex" lists APP.HEX.
     QFileDialog dialog(parent);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     // No "file must exist" option: a typed name comes back as typed and the loader reports it.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilter(qtFilter);
+    dialog.setNameFilters(nameFilters(filter));
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     const QStringList files = dialog.selectedFiles();

@@ -1,6 +1,8 @@
+#include "firmwareimage.h"
 #include "fonts.h"
 #include "hexdump.h"
 #include "hexpreview.h"
+#include "imagefacts.h"
 #include "module1.h"
 #include "ptypeer.h"
 #include "qtdialogs.h"
@@ -274,6 +276,88 @@ private slots:
         });
         real.information(&f, Module1::noticeTitle, h.fakes.dialogs.messages[0].text);
         QVERIFY(seen);
+    }
+
+    // HEX and S-record files (objcopy's, from random data with a gap) load as their flat image;
+    // a broken one leaves the .bin loaded before it whole.
+    void loadsFirmwareFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("made"); // objcopy's file it holds
+        QTest::addColumn<int>("badLine");  // a checksum broken on this line: refused
+        QTest::newRow("hex with a gap") << "app.hex"
+                                        << "gaps.hex" << 0;
+        QTest::newRow("upper-case HEX") << "APP.HEX"
+                                        << "gaps.hex" << 0;
+        QTest::newRow("S-record") << "app.srec"
+                                  << "gaps.srec" << 0;
+        QTest::newRow("bad checksum") << "bad.hex"
+                                      << "gaps.hex" << 3;
+    }
+
+    void loadsFirmwareFiles()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, made);
+        QFETCH(int, badLine);
+        if (QStandardPaths::findExecutable("objcopy").isEmpty())
+            QSKIP("objcopy missing: run scripts/install-deps.sh");
+        WindowRig h;
+        Form1 &f = h.form;
+        f.Form_Load();
+        const auto objcopy = [&](const QString &args) {
+            QProcess p;
+            p.setWorkingDirectory(h.home.path());
+            p.start("objcopy", args.split(' '));
+            return p.waitForFinished() && p.exitCode() == 0;
+        };
+        const QByteArray raw = QByteArray::number(QRandomGenerator::global()->generate64());
+        h.load("r2.bin", raw.repeated(7));
+        h.load("r1.bin", raw.repeated(90)); // also the image loaded before
+        QVERIFY(f.Label3->toolTip().isEmpty());
+        QVERIFY(objcopy("-I binary -O ihex --change-addresses 0x08004000 r1.bin a.hex") &&
+                objcopy("-I ihex -O ihex --add-section .b=r2.bin --set-section-flags "
+                        ".b=alloc,load,contents --change-section-address .b=0x08004801 "
+                        "a.hex gaps.hex") &&
+                objcopy("-I ihex -O srec gaps.hex gaps.srec") &&
+                objcopy("-I ihex -O binary --gap-fill 0xff gaps.hex flat.bin"));
+        QFile in(h.home.filePath(made)), flat(h.home.filePath("flat.bin"));
+        QVERIFY(in.open(QIODevice::ReadOnly) && flat.open(QIODevice::ReadOnly));
+        QList<QByteArray> lines = in.readAll().split('\n');
+        if (badLine)
+            lines[badLine - 1][lines[badLine - 1].size() - 2] ^= 1; // the checksum's last digit
+        h.load(name, lines.join('\n'));
+
+        const QByteArray expected = badLine ? raw.repeated(90) : flat.readAll();
+        QCOMPARE(f.image.BIN_DATA, expected);
+        QCOMPARE(f.Label2->text(), QString::number(expected.size()));
+        QCOMPARE(f.Label5->text(), kiloBytesText(expected.size()));
+        QVERIFY(f.Command1->isEnabled());
+        if (badLine) {
+            QCOMPARE(h.fakes.dialogs.messages.size(), 1);
+            QCOMPARE(h.fakes.dialogs.messages[0].title, Module1::noticeTitle);
+            QVERIFY(h.fakes.dialogs.messages[0].text.contains(name + QStringLiteral("”第3行")));
+            QCOMPARE(f.Label3->text(), QStringLiteral("r1.bin"));
+            return;
+        }
+        QVERIFY(h.fakes.dialogs.messages.isEmpty());
+        QCOMPARE(f.Label3->text(), name);
+        QCOMPARE(shownToolTip(f.Label3->toolTip()), name + QStringLiteral("\n起始地址 0x08004000"));
+    }
+
+    void fileDialogOffersBinFirst()
+    {
+        WindowRig h;
+        h.form.Command2_Click();
+        const QStringList filters = QtDialogs::nameFilters(h.fakes.dialogs.lastFilter);
+        QCOMPARE(filters.size(), 2);
+        QCOMPARE(filters[0], QStringLiteral("(*.BIN)"));
+        const QStringList others = filters[1].mid(1, filters[1].size() - 2).split(' ');
+        QCOMPARE(others.size(), 10); // every name the firmware readers claim
+        for (const QString &pattern : others)
+            QVERIFY2(FirmwareImage::formatForPath(pattern.toUpper()) !=
+                         FirmwareImage::Format::Binary,
+                     qPrintable(pattern));
     }
 
     void noControlsOverlap_data()

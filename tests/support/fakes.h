@@ -72,9 +72,10 @@ public:
 class FakeDialogs : public Dialogs
 {
 public:
-    QString getOpenFileName(QWidget *, const QString &) override
+    QString getOpenFileName(QWidget *, const QString &filter) override
     {
         ++fileDialogs;
+        lastFilter = filter;
         return fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue();
     }
     void information(QWidget *, const QString &title, const QString &text) override
@@ -87,6 +88,7 @@ public:
     };
     QQueue<QString> fileAnswers;
     int fileDialogs = 0;
+    QString lastFilter;
     QList<Message> messages;
 };
 
