@@ -1,6 +1,5 @@
 // A download run against an in-memory serial component and window: each transition with its
-// effects in order, the content every step drops, and the events that nest inside a tick's or
-// the failure alarm's event pumping.
+// effects in order, and the events that nest inside a tick's or the alarm's event pumping.
 #include "downloader.h"
 #include "fakerunview.h"
 #include "fakes.h"
@@ -10,11 +9,9 @@
 
 #include <QTest>
 
-// A run of an image of `length` bytes (one of 64 MiB without its bytes), put in a step as
-// earlier events would have left it. apply() plays "click", "tick", "tickN" (N ticks), a
-// reply's letter, "A4" its first four bytes, "0A" a stray byte and those four, "A!" the reply
-// with an event other than data received. "auto", "preview" and "busy" in the events turn on
-// automatic reset, the preview, and a port held by another program.
+// A run put in a step as earlier events would have left it. apply() plays "click", "tick",
+// "tickN" (N ticks), a reply's letter, "A4" its first four bytes, "0A" a stray byte and those
+// four, "A!" the reply with another event; "auto", "preview", "busy" set the options and port.
 struct Rig {
     FakePlatform fp;
     FakeSerial serial;
@@ -27,7 +24,7 @@ struct Rig {
         fp.pump.runQtEvents = false;
         fp.tone.onBeep = [this] { serial.log << "beep"; };
         QObject::connect(&serial, &SerialComponent::OnComm, [this] { d.MSComm1_OnComm(); });
-        image.BIN_DATA = bytes(at[0] < 64 << 20 ? at[0] : 0);
+        image.BIN_DATA = testImage(at[0] < 64 << 20 ? at[0] : 0);
         image.BIN_LEN = at[0];
         view.AUTO_RESET = events.contains("auto");
         view.PREVIEW_BIN = events.contains("preview");
@@ -60,13 +57,6 @@ struct Rig {
         }
     }
 
-    static QByteArray bytes(int length)
-    {
-        QByteArray data(length, '\0');
-        for (int i = 0; i < length; ++i)
-            data[i] = char(i * 7 + i / 1024);
-        return data;
-    }
     static QStringList sent(const QString &hex) { return {"Output=" + hex, "InBufferCount=0"}; }
     static QStringList frame(const QString &field)
     {
@@ -193,7 +183,7 @@ private slots:
         QTEST(int(rig.d.TICK_COUNT), "toTick");
         if (events.size() == 1 && !rig.serial.wire.isEmpty()) // the block that B or C asks for
             QCOMPARE(rig.serial.wire,
-                     Rig::bytes(at[0]).mid(events == "B" ? 0 : (at[3] + 1) * 1024, 1024));
+                     testImage(at[0]).mid(events == "B" ? 0 : (at[3] + 1) * 1024, 1024));
         if (toStep >= 2) // the split belongs to the image being sent
             QCOMPARE(rig.image.BIN_BLOCKS * 1024 + rig.image.BIN_REMAIN, at[0]);
         if (toStep != at[1]) // every end closes the port

@@ -22,9 +22,8 @@
 #include <memory>
 #include <sys/ioctl.h>
 
-// A virtual board on a real pseudo-terminal, linked as COM3 into the ports folder of a fresh
-// config folder, and serviced by the test's own event loop: it answers whenever the program
-// under test runs events (inside a tick's pumping, between ticks, during the failure alarm).
+// A virtual board on a pseudo-terminal linked as COM3 in a fresh config folder, answering
+// whenever the program under test runs events.
 struct BoardRig {
     static constexpr int com = 3;
 
@@ -39,8 +38,7 @@ struct BoardRig {
         plug(options, baud);
     }
 
-    // A new board in place of the old one (no pacing; a download the host leaves is never
-    // given up).
+    // A new board in place of the old one.
     void plug(const VBoard::Options &options = {}, int baud = 0)
     {
         notifier.reset();
@@ -85,8 +83,7 @@ struct BoardRig {
         return f.fileName();
     }
 
-    // Runs events as they come for `ms` milliseconds (QTest::qWait sleeps between its rounds,
-    // too late for a board that answers within a tick).
+    // Runs events as they come for `ms` ms (QTest::qWait sleeps too long between its rounds).
     static void settle(int ms)
     {
         QCoreApplication::processEvents();
@@ -102,9 +99,8 @@ struct BoardRig {
     QTimer wake;
 };
 
-// The whole window against the board: the real serial component and port map, and the fake
-// tone, clock and pump (beeps and the alarm's delays take no time). Ticks are driven by hand
-// unless a test starts the timer.
+// The whole window against the board, with the real serial component and fake tone, clock and
+// pump. Ticks are driven by hand unless a test starts the timer.
 struct E2eRig : BoardRig {
     explicit E2eRig(const VBoard::Options &options = {})
         : BoardRig(options), ports(config), comm(ports)
@@ -114,13 +110,15 @@ struct E2eRig : BoardRig {
         fp.tone.beeps.clear();
     }
 
-    // The program started (again) on the same config folder.
+    // The program started (again) on the same config folder, with the image loaded before.
     void start()
     {
         form.reset();
         form = std::make_unique<Form1>(fp.platform, comm, config);
         form->Timer1->stop();
         form->Form_Load();
+        if (!image.isEmpty())
+            load(image);
     }
 
     void load(const QByteArray &data)
@@ -143,8 +141,7 @@ struct E2eRig : BoardRig {
             tick(0);
         settle(5);
     }
-    // Ticks until the run ends or `limit` ticks have passed. After a tick that asks the board
-    // something, its answer is awaited before the next tick would clear it.
+    // Ticks until the run ends or `limit` ticks have passed, awaiting the answer to a request.
     void runToEnd(int limit)
     {
         for (int i = 0; i < limit && step() != 0; ++i) {
@@ -157,8 +154,7 @@ struct E2eRig : BoardRig {
                 settle(1);
         }
     }
-    // One tick, then the event loop until the board has answered and the program has read
-    // what it answered: ticks counted, not timed, so no reply may miss its tick.
+    // One tick, then events until the board has answered and the program has read it.
     void tickSettled()
     {
         form->Timer1_Timer();
@@ -189,11 +185,3 @@ struct E2eRig : BoardRig {
     std::unique_ptr<Form1> form;
     QByteArray image;
 };
-
-inline QByteArray testImage(int length)
-{
-    QByteArray data(length, '\0');
-    for (int i = 0; i < length; ++i)
-        data[i] = char((i * 31 + i / 1024 * 7) & 0xFF);
-    return data;
-}

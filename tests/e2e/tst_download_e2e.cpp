@@ -1,221 +1,177 @@
-// Whole downloads over pseudo-terminals: the main window, the real serial component and a
-// virtual board, checked byte for byte on the wire and by what the window shows at each end;
-// and the virtual board's own state machine, fed the host's stream in pieces.
+// Whole downloads: the window and the real serial component against a virtual board on a
+// pseudo-terminal, checked byte for byte on the wire; and the board's own state machine.
 #include "e2erig.h"
-
-#include "protocol.h"
 #include "shape.h"
 
-#include <QGroupBox>
 #include <QProcess>
 
 using VBoard::Fault;
 Q_DECLARE_METATYPE(VBoard::Options)
 
-namespace
-{
-
-const QString success = QStringLiteral("       下载成功");
-
-} // namespace
+static const QString success = QStringLiteral("       下载成功");
 
 class TestDownloadE2e : public QObject
 {
     Q_OBJECT
 private slots:
-    void runs_data();
-    void runs();
-    void wrongStepRepliesDropped();
-    void virtualBoardProgram();
-    void boardExchanges_data();
-    void boardExchanges();
-};
+    void runs_data()
+    {
+        QTest::addColumn<VBoard::Options>("board");
+        QTest::addColumn<int>("length"); // of the image; 0: none loaded
+        QTest::addColumn<bool>("autoReset");
+        QTest::addColumn<bool>("preview");
+        QTest::addColumn<int>("ticks"); // at most; a run still going on then is stopped
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QByteArray>("wire"); // everything the board received
+        // clang-format off
+        for (int length : {100, 1500, 2048, 70000})
+            for (bool autoReset : {false, true})
+                QTest::addRow("%d%s", length, autoReset ? ", auto reset" : "") << VBoard::Options{} << length << autoReset << false << 1000 << success
+                    << (autoReset ? resetRequest : QByteArray()) + downloadRequest + lengthFrame(length) + testImage(length);
+        QTest::newRow("answers the 3rd request after a reset") << VBoard::Options{.autoResetOnly = true, .answerRequest = 3} << 1500 << true << false << 1000 << success
+            << resetRequest + downloadRequest.repeated(3) + lengthFrame(1500) + testImage(1500);
+        // 00 B1 B2 B3 2B does not match: the frame goes out again on the 5th tick.
+        QTest::newRow("stray byte before B") << VBoard::Options{.fault = Fault::StrayByte} << 1500 << false << false << 1000 << success
+            << downloadRequest + lengthFrame(1500).repeated(2) + testImage(1500);
+        QTest::newRow("never answers") << VBoard::Options{.fault = Fault::NeverA} << 1500 << false << false << 5 << "连接中……" << downloadRequest.repeated(5);
+        QTest::newRow("A, never B") << VBoard::Options{.fault = Fault::NeverB} << 1500 << false << false << 1000 << "连接失败"
+            << downloadRequest + lengthFrame(1500).repeated(11);
+        // Silent from the first block: the 51st tick of step 3 (the 53rd in all) ends the run.
+        QTest::newRow("silent from the first block, preview on") << VBoard::Options{.fault = Fault::SilentAfter, .silentAfter = 0} << 3000 << false << true << 53 << "下载失败"
+            << downloadRequest + lengthFrame(3000) + testImage(1024);
+        QTest::newRow("never D") << VBoard::Options{.fault = Fault::NeverD} << 1500 << false << false << 30 << "下载进度：99%"
+            << downloadRequest + lengthFrame(1500) + testImage(1500);
+        QTest::newRow("no image") << VBoard::Options{} << 0 << false << false << 1000 << "下载失败" << downloadRequest + lengthFrame(0);
+        // clang-format on
+    }
 
-void TestDownloadE2e::runs_data()
-{
-    QTest::addColumn<VBoard::Options>("board");
-    QTest::addColumn<int>("length"); // of the image; 0: none loaded
-    QTest::addColumn<bool>("autoReset");
-    QTest::addColumn<bool>("preview");
-    QTest::addColumn<int>("ticks"); // at most; a run still going on then is stopped
-    QTest::addColumn<QString>("status");
-    QTest::addColumn<QByteArray>("wire"); // everything the board received
-    const auto image = testImage;
-    // clang-format off
-    for (int length : {100, 1500, 2048, 70000})
-        for (bool autoReset : {false, true})
-            QTest::addRow("%d%s", length, autoReset ? ", auto reset" : "") << VBoard::Options{} << length << autoReset << false << 1000 << success
-                << (autoReset ? resetRequest : QByteArray()) + downloadRequest + lengthFrame(length) + image(length);
-    QTest::newRow("answers the 3rd request after a reset") << VBoard::Options{.autoResetOnly = true, .answerRequest = 3} << 1500 << true << false << 1000 << success
-        << resetRequest + downloadRequest.repeated(3) + lengthFrame(1500) + image(1500);
-    // 00 B1 B2 B3 2B does not match: the frame goes out again on the 5th tick.
-    QTest::newRow("stray byte before B") << VBoard::Options{.fault = Fault::StrayByte} << 1500 << false << false << 1000 << success
-        << downloadRequest + lengthFrame(1500).repeated(2) + image(1500);
-    QTest::newRow("never answers") << VBoard::Options{.fault = Fault::NeverA} << 1500 << false << false << 5 << "连接中……" << downloadRequest.repeated(5);
-    QTest::newRow("A, never B") << VBoard::Options{.fault = Fault::NeverB} << 1500 << false << false << 1000 << "连接失败"
-        << downloadRequest + lengthFrame(1500).repeated(11);
-    QTest::newRow("silent after a block, preview on") << VBoard::Options{.fault = Fault::SilentAfter, .silentAfter = 1} << 3000 << false << true << 1000 << "下载失败"
-        << downloadRequest + lengthFrame(3000) + image(2048);
-    QTest::newRow("never D") << VBoard::Options{.fault = Fault::NeverD} << 1500 << false << false << 30 << "下载进度：99%"
-        << downloadRequest + lengthFrame(1500) + image(1500);
-    QTest::newRow("no image") << VBoard::Options{} << 0 << false << false << 1000 << "下载失败" << downloadRequest + lengthFrame(0);
-    // clang-format on
-}
-
-void TestDownloadE2e::runs()
-{
-    QFETCH(VBoard::Options, board);
-    QFETCH(int, length);
-    QFETCH(bool, autoReset);
-    QFETCH(bool, preview);
-    QFETCH(int, ticks);
-    QFETCH(QString, status);
-    E2eRig rig(board);
-    if (length)
-        rig.load(testImage(length));
-    else
-        rig.form->ALL_KEY(true); // an unlock enables the button before any load
-    rig.setAutoReset(autoReset);
-    rig.form->Check2->setChecked(preview);
-    // During the failure alarm the panel is up, the run is already idle, and bytes that
-    // arrive are read and dropped.
-    int alarm = 0;
-    rig.fp.tone.onBeep = [&] {
-        if (rig.form->Frame4->isHidden())
-            return; // a click's beep
-        QCOMPARE(rig.step(), 0);
-        QCOMPARE(rig.form->Label1->text(), "    " + status + "   ");
-        QCOMPARE(rig.form->Label7->text(), QStringLiteral(" 请检查硬件连接"));
-        QCOMPARE(rig.form->frame4TopTwips(), preview ? 1800 : 300);
-        if (++alarm == 2)
-            rig.board->writeRaw(reply('B') + reply('D'));
-        if (alarm == 4)
-            QCOMPARE(rig.comm.InBufferCount(), 0);
-    };
-    rig.click();
-    QCOMPARE(rig.status(), QStringLiteral("连接中……"));
-    rig.runToEnd(ticks);
-    const bool stopped = rig.step() != 0;
-    if (stopped) // only a stop ends steps 1 and 4
+    void runs()
+    {
+        QFETCH(VBoard::Options, board);
+        QFETCH(int, length);
+        QFETCH(bool, autoReset);
+        QFETCH(bool, preview);
+        QFETCH(int, ticks);
+        QFETCH(QString, status);
+        E2eRig rig(board);
+        if (length)
+            rig.load(testImage(length));
+        else
+            rig.form->ALL_KEY(true); // an unlock enables the button before any load
+        rig.setAutoReset(autoReset);
+        rig.form->Check2->setChecked(preview);
+        // During the failure alarm the panel is up, the run is idle, and arriving bytes are
+        // dropped.
+        int alarm = 0;
+        rig.fp.tone.onBeep = [&] {
+            if (rig.form->Frame4->isHidden())
+                return; // a click's beep
+            QCOMPARE(rig.step(), 0);
+            QCOMPARE(rig.form->Label1->text(), "    " + status + "   ");
+            QCOMPARE(rig.form->Label7->text(), QStringLiteral(" 请检查硬件连接"));
+            QCOMPARE(rig.form->frame4TopTwips(), preview ? 1800 : 300);
+            if (++alarm == 2)
+                rig.board->writeRaw(reply('B') + reply('D'));
+            if (alarm == 4)
+                QCOMPARE(rig.comm.InBufferCount(), 0);
+        };
         rig.click();
+        QCOMPARE(rig.status(), QStringLiteral("连接中……"));
+        rig.runToEnd(ticks);
+        const bool stopped = rig.step() != 0;
+        if (stopped) // only a stop ends steps 1 and 4
+            rig.click();
 
-    QCOMPARE(rig.status(), status);
-    QVERIFY(rig.idle());
-    QVERIFY(rig.form->Frame4->isHidden());
-    QTEST(rig.board->received(), "wire");
-    QCOMPARE(alarm, status.endsWith(QStringLiteral("失败")) ? 5 : 0);
-    QCOMPARE(rig.fp.tone.beeps.size(), 1 + alarm + stopped); // success is silent
-    if (status == success || status.endsWith("99%"))
-        QCOMPARE(rig.form->Shape2->widthTwips(), 8145.0); // the last block's width stays
-}
-
-void TestDownloadE2e::wrongStepRepliesDropped()
-{
-    // A board that says nothing by itself: in each step the test writes the other steps'
-    // replies, which change nothing, then the step's own.
-    E2eRig rig({.fault = Fault::NeverA});
-    rig.load(testImage(1500));
-    rig.click();
-    for (const char *replies : {"BCDA", "ACDB", "ABDC", "ABCD"}) {
-        const int step = rig.step();
-        rig.tick(); // in steps 2 and 3 a count that a wrong reply must not reset
-        const qint16 count = rig.form->download.TICK_COUNT;
-        for (const char *r = replies; *r; ++r) {
-            QCOMPARE(QPair(rig.step(), rig.form->download.TICK_COUNT), QPair(step, count));
-            rig.board->writeRaw(reply(*r));
-            E2eRig::settle(10);
-            QCOMPARE(rig.comm.InBufferCount(), 0); // read, and dropped unless the step's own
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(rig.step() != step, 2000);
+        QCOMPARE(rig.status(), status);
+        QVERIFY(rig.idle());
+        QTEST(rig.board->received(), "wire");
+        QCOMPARE(alarm, status.endsWith(QStringLiteral("失败")) ? 5 : 0);
+        QCOMPARE(rig.fp.tone.beeps.size(), 1 + alarm + stopped); // success is silent
+        if (status == success || status.endsWith("99%"))
+            QCOMPARE(rig.form->Shape2->widthTwips(), 8145.0); // the last block's width stays
     }
-    QCOMPARE(rig.status(), success);
-    QCOMPARE(rig.board->received(), downloadRequest + lengthFrame(1500) + rig.image);
-}
 
-void TestDownloadE2e::virtualBoardProgram()
-{
-    // The board as its own program, against the window's real 10 ms timer.
-    E2eRig rig;
-    rig.load(testImage(70000));
-    rig.setAutoReset(true);
-    const QString expect = rig.home.filePath("expected.bin");
-    QFile f(expect);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(rig.image) == rig.image.size());
-    f.close();
-    QProcess board;
-    board.start(VBOARD_PATH, {"--config", rig.config, "--com", "4", "--once", "--expect", expect});
-    QVERIFY(board.waitForReadyRead(5000));
-    QVERIFY(board.readLine().contains("COM4"));
-    rig.form->ComboComm->setEditText(QStringLiteral("COM4"));
-    rig.form->Timer1->start();
-    rig.click();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.status(), success, 10000);
-    QVERIFY(rig.idle());
-    QVERIFY(board.state() == QProcess::NotRunning || board.waitForFinished(5000));
-    QCOMPARE(board.exitCode(), 0);
-    QVERIFY(board.readAllStandardOutput().endsWith("MATCH\n"));
-    QVERIFY(!QFileInfo::exists(rig.config + "/ports/com4")); // the board took its link away
-}
-
-void TestDownloadE2e::boardExchanges_data()
-{
-    QTest::addColumn<VBoard::Options>("board");
-    QTest::addColumn<QByteArrayList>("pieces"); // an empty piece: the host goes quiet
-    QTest::addColumn<QString>("replies");       // after each piece: "0" a stray byte, "~" a part
-    QTest::addColumn<int>("received");          // image bytes taken
-    const auto download = [](int length) {      // the request, the frame, one piece per block
-        QByteArrayList pieces{downloadRequest, lengthFrame(length)};
-        for (int at = 0; at < length; at += 1024)
-            pieces << testImage(length).mid(at, 1024);
-        return pieces;
-    };
-    const QByteArray &req = downloadRequest, &reset = resetRequest;
-    using O = VBoard::Options;
-    // clang-format off
-    QTest::newRow("1500") << O{} << download(1500) << "A|B|C|D|" << 1500;
-    QTest::newRow("2048") << O{} << download(2048) << "A|B|C|D|" << 2048;
-    QTest::newRow("100") << O{} << download(100) << "A|B|D|" << 100;
-    QTest::newRow("no image") << O{} << QByteArrayList{req, lengthFrame(0), req} << "A|B|A|" << 0;
-    QTest::newRow("noise") << O{} << QByteArrayList{QByteArray::fromHex("00444D"), req, QByteArray::fromHex("FFB1B2B3000000641B2B00")} + download(100).mid(1) << "|A||B|D|" << 100;
-    QTest::newRow("request again before the frame") << O{} << QByteArrayList{req} + download(100) << "A|A|B|D|" << 100;
-    QTest::newRow("frame repeated") << O{} << QByteArrayList{req, lengthFrame(1500)} + download(1500).mid(1) << "A|B|B|C|D|" << 1500;
-    QTest::newRow("request inside a block, then quiet") << O{} << QByteArrayList{req, lengthFrame(3000), testImage(1500), req, {}, req} << "A|B|C|||A|" << 1024;
-    QTest::newRow("reset restarts") << O{} << QByteArrayList{req, reset, req} << "A||A|" << 0;
-    QTest::newRow("3rd request after a reset") << O{.autoResetOnly = true, .answerRequest = 3}
-        << QByteArrayList{req, reset, req, req, req, req, reset, req} << "||||A|A|||" << 0;
-    QTest::newRow("never A") << O{.fault = Fault::NeverA} << download(100) << "|||" << 0;
-    QTest::newRow("never B") << O{.fault = Fault::NeverB} << QByteArrayList{req, lengthFrame(100), lengthFrame(100)} << "A|||" << 0;
-    QTest::newRow("silent after 1") << O{.fault = Fault::SilentAfter, .silentAfter = 1} << download(3000) << "A|B|C|||" << 3000;
-    QTest::newRow("never D") << O{.fault = Fault::NeverD} << download(1500) << "A|B|C||" << 1500;
-    QTest::newRow("stray byte") << O{.fault = Fault::StrayByte} << QByteArrayList{req, lengthFrame(1500)} + download(1500).mid(1) << "A|0B|B|C|D|" << 1500;
-    QTest::newRow("split replies") << O{.fault = Fault::SplitReplies} << download(1500) << "~A|~B|~C|~D|" << 1500;
-    // clang-format on
-}
-
-void TestDownloadE2e::boardExchanges()
-{
-    QFETCH(VBoard::Options, board);
-    QFETCH(QByteArrayList, pieces);
-    QFETCH(int, received);
-    for (bool byteByByte : {false, true}) { // the same answers either way
-        VBoard::Board b(board);
-        QString replies;
-        for (const QByteArray &piece : pieces) {
-            QList<VBoard::Write> writes;
-            for (int at = 0; at < piece.size(); at += byteByByte ? 1 : piece.size())
-                writes += b.feed(piece.mid(at, byteByByte ? 1 : -1));
-            if (piece.isEmpty())
-                b.abandon();
-            for (const VBoard::Write &w : writes)
-                replies += w.bytes.startsWith('\0') ? QString("0") + w.reply
-                           : w.reply                ? QString(w.reply)
-                                                    : QString("~");
-            replies += '|';
-        }
-        QTEST(replies, "replies");
-        QCOMPARE(b.image(), testImage(received));
+    void virtualBoardProgram()
+    {
+        // The board as its own program, against the window's real 10 ms timer.
+        E2eRig rig;
+        rig.load(testImage(70000));
+        rig.setAutoReset(true);
+        const QString expect = rig.home.filePath("expected.bin");
+        QFile f(expect);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(rig.image) == rig.image.size());
+        f.close();
+        QProcess board;
+        board.start(VBOARD_PATH,
+                    {"--config", rig.config, "--com", "4", "--once", "--expect", expect});
+        QVERIFY(board.waitForReadyRead(5000));
+        QVERIFY(board.readLine().contains("COM4"));
+        rig.form->ComboComm->setEditText(QStringLiteral("COM4"));
+        rig.form->Timer1->start();
+        rig.click();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.status(), success, 10000);
+        QVERIFY(rig.idle());
+        QVERIFY(board.state() == QProcess::NotRunning || board.waitForFinished(5000));
+        QCOMPARE(board.exitCode(), 0);
+        QVERIFY(board.readAllStandardOutput().endsWith("MATCH\n"));
+        QVERIFY(!QFileInfo::exists(rig.config + "/ports/com4")); // the board took its link away
     }
-}
+
+    void boardExchanges_data()
+    {
+        QTest::addColumn<VBoard::Options>("board");
+        QTest::addColumn<QByteArrayList>("pieces"); // an empty piece: the host goes quiet
+        QTest::addColumn<QString>("replies");  // after each piece: "0" a stray byte, "~" a part
+        QTest::addColumn<int>("received");     // image bytes taken
+        const auto download = [](int length) { // the request, the frame, one piece per block
+            QByteArrayList pieces{downloadRequest, lengthFrame(length)};
+            for (int at = 0; at < length; at += 1024)
+                pieces << testImage(length).mid(at, 1024);
+            return pieces;
+        };
+        const QByteArray &req = downloadRequest, &reset = resetRequest;
+        using O = VBoard::Options;
+        // clang-format off
+        QTest::newRow("1500") << O{} << download(1500) << "A|B|C|D|" << 1500;
+        QTest::newRow("100") << O{} << download(100) << "A|B|D|" << 100;
+        QTest::newRow("no image") << O{} << QByteArrayList{req, lengthFrame(0), req} << "A|B|A|" << 0;
+        QTest::newRow("noise") << O{} << QByteArrayList{QByteArray::fromHex("00444D"), req, QByteArray::fromHex("FFB1B2B3000000641B2B00")} + download(100).mid(1) << "|A||B|D|" << 100;
+        QTest::newRow("request again before the frame") << O{} << QByteArrayList{req} + download(100) << "A|A|B|D|" << 100;
+        QTest::newRow("frame repeated") << O{} << QByteArrayList{req, lengthFrame(1500)} + download(1500).mid(1) << "A|B|B|C|D|" << 1500;
+        QTest::newRow("request inside a block, then quiet") << O{} << QByteArrayList{req, lengthFrame(3000), testImage(1500), req, {}, req} << "A|B|C|||A|" << 1024;
+        QTest::newRow("reset restarts") << O{} << QByteArrayList{req, reset, req} << "A||A|" << 0;
+        QTest::newRow("3rd request after a reset") << O{.autoResetOnly = true, .answerRequest = 3}
+            << QByteArrayList{req, reset, req, req, req, req, reset, req} << "||||A|A|||" << 0;
+        QTest::newRow("stray byte") << O{.fault = Fault::StrayByte} << QByteArrayList{req, lengthFrame(1500)} + download(1500).mid(1) << "A|0B|B|C|D|" << 1500;
+        QTest::newRow("split replies") << O{.fault = Fault::SplitReplies} << download(1500) << "~A|~B|~C|~D|" << 1500;
+        // clang-format on
+    }
+
+    void boardExchanges()
+    {
+        QFETCH(VBoard::Options, board);
+        QFETCH(QByteArrayList, pieces);
+        QFETCH(int, received);
+        for (bool byteByByte : {false, true}) { // the same answers either way
+            VBoard::Board b(board);
+            QString replies;
+            for (const QByteArray &piece : pieces) {
+                QList<VBoard::Write> writes;
+                for (int at = 0; at < piece.size(); at += byteByByte ? 1 : piece.size())
+                    writes += b.feed(piece.mid(at, byteByByte ? 1 : -1));
+                if (piece.isEmpty())
+                    b.abandon();
+                for (const VBoard::Write &w : writes)
+                    replies += w.bytes.startsWith('\0') ? QString("0") + w.reply
+                               : w.reply                ? QString(w.reply)
+                                                        : QString("~");
+                replies += '|';
+            }
+            QTEST(replies, "replies");
+            QCOMPARE(b.image(), testImage(received));
+        }
+    }
+};
 
 QTEST_MAIN(TestDownloadE2e)
 #include "tst_download_e2e.moc"

@@ -31,3 +31,12 @@ inline QByteArray lengthFrame(int length)
     const char field[4] = {char(n >> 8), char(n & 0xFF), char(r >> 8), char(r & 0xFF)};
     return QByteArray::fromHex("B1B2B3") + QByteArray(field, 4) + QByteArray::fromHex("1B2B3B");
 }
+
+// An image whose every block differs from the others.
+inline QByteArray testImage(int length)
+{
+    QByteArray data(length, '\0');
+    for (int i = 0; i < length; ++i)
+        data[i] = char((i * 31 + i / 1024 * 7) & 0xFF);
+    return data;
+}
