@@ -1,6 +1,5 @@
-// vantrel-cli as a script runs it: the real program against a virtual board on a pseudo-
-// terminal, checked by its exit status, its JSON Lines and what the board received.
-#include "cliargs.h"
+// vantrel-cli as a script runs it against a virtual board: its exit status, its JSON Lines and
+// what the board received.
 #include "configdir.h"
 #include "e2erig.h"
 #include "portlock.h"
@@ -24,7 +23,8 @@ namespace
 
 enum class During { Nothing, Unplug, Interrupt, Terminate, HoldPort };
 
-// The command line as its own process against the rig's board on COM3.
+// The command line as its own process against the rig's board on COM3 (the latest rig's config
+// folder is the environment's).
 struct CliRig : BoardRig {
     using BoardRig::BoardRig;
 
@@ -32,9 +32,6 @@ struct CliRig : BoardRig {
     int run(const QStringList &args, During during = During::Nothing, int atBlock = 0)
     {
         QProcess cli;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", home.path());
-        cli.setProcessEnvironment(env);
         cli.start(CLI_PATH, args);
         if (!cli.waitForStarted())
             qFatal("vantrel-cli did not start");
@@ -46,11 +43,10 @@ struct CliRig : BoardRig {
             cli.waitForFinished(1);
             if (!done && board->board().blocksReceived() >= atBlock) {
                 done = true;
-                if (during == During::Unplug) {
+                if (during == During::Unplug)
                     pullPlug();
-                } else {
+                else
                     ::kill(pid_t(cli.processId()), during == During::Interrupt ? SIGINT : SIGTERM);
-                }
             }
         }
         out = cli.readAllStandardOutput();
@@ -61,292 +57,259 @@ struct CliRig : BoardRig {
     QByteArray out, err;
 };
 
-// Every line one JSON object naming its port; the last one the end. Returns the objects.
-QList<QJsonObject> jsonLines(const QByteArray &out)
-{
-    QList<QJsonObject> events;
-    for (const QByteArray &line : out.split('\n')) {
-        if (line.isEmpty())
-            continue;
-        QJsonParseError error{};
-        const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
-        if (error.error != QJsonParseError::NoError || !doc.isObject()) {
-            qWarning("not a JSON object: %s", line.constData());
-            return {};
-        }
-        events.append(doc.object());
-    }
-    return events;
-}
-
 } // namespace
 
 class TestCli : public QObject
 {
     Q_OBJECT
 private slots:
-    void exitCodes_data();
-    void exitCodes();
-    void sameBytesAsTheWindow_data();
-    void sameBytesAsTheWindow();
-    void traceHoldsEveryByte();
-    void arguments_data();
-    void arguments();
-    void noWidgets();
-    void portsAndDoctor();
-};
-
-void TestCli::exitCodes_data()
-{
-    QTest::addColumn<VBoard::Options>("board");
-    QTest::addColumn<QStringList>("args"); // after "flash IMAGE"
-    QTest::addColumn<int>("during");
-    QTest::addColumn<int>("atBlock");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<int>("received"); // image bytes the board took; -1 all of them
-    const QStringList com3{"--port", "COM3"};
-    // clang-format off
-    QTest::newRow("success") << VBoard::Options{} << com3 << 0 << 0 << 0 << -1;
-    QTest::newRow("success, auto reset, by device path") << VBoard::Options{.autoResetOnly = true, .answerRequest = 3}
-        << QStringList{"--port", "@slave", "--auto-reset"} << 0 << 0 << 0 << -1;
-    QTest::newRow("never A") << VBoard::Options{.fault = Fault::NeverA} << com3 + QStringList{"--connect-timeout", "0.3"} << 0 << 0 << 5 << 0;
-    QTest::newRow("never B") << VBoard::Options{.fault = Fault::NeverB} << com3 << 0 << 0 << 6 << 0;
-    QTest::newRow("silent after block 3") << VBoard::Options{.fault = Fault::SilentAfter, .silentAfter = 3} << com3 << 0 << 0 << 7 << 4 * 1024;
-    QTest::newRow("never D") << VBoard::Options{.fault = Fault::NeverD} << com3 + QStringList{"--done-timeout", "0.3"} << 0 << 0 << 8 << -1;
-    QTest::newRow("tty vanishes") << VBoard::Options{.blockDelayMs = 5} << com3 << int(During::Unplug) << 10 << 9 << -2;
-    QTest::newRow("SIGINT") << VBoard::Options{.blockDelayMs = 5} << com3 << int(During::Interrupt) << 10 << 130 << -2;
-    QTest::newRow("SIGTERM") << VBoard::Options{.blockDelayMs = 5} << com3 << int(During::Terminate) << 10 << 143 << -2;
-    QTest::newRow("busy") << VBoard::Options{} << com3 << int(During::HoldPort) << 0 << 4 << 0;
-    QTest::newRow("missing port") << VBoard::Options{} << QStringList{"--port", "COM9"} << 0 << 0 << 4 << 0;
-    QTest::newRow("refused image") << VBoard::Options{} << com3 + QStringList{"@empty"} << 0 << 0 << 3 << 0;
-    // clang-format on
-}
-
-void TestCli::exitCodes()
-{
-    QFETCH(VBoard::Options, board);
-    QFETCH(QStringList, args);
-    QFETCH(int, during);
-    QFETCH(int, atBlock);
-    QFETCH(int, code);
-    QFETCH(int, received);
-    CliRig rig(board);
-    const QByteArray image = testImage(40000);
-    QString file = rig.writeFile("fw.bin", image);
-    if (args.removeAll("@empty"))
-        file = rig.writeFile("empty.bin", QByteArray());
-    args.replaceInStrings("@slave", rig.board->slavePath());
-    PortLock::Claim held;
-    if (During(during) == During::HoldPort)
-        held = PortLock::claimDevice(rig.board->slavePath());
-
-    const int exit = rig.run(QStringList{"flash", file, "--json"} + args, During(during), atBlock);
-    if (held.fd >= 0)
-        ::close(held.fd);
-    QCOMPARE(exit, code);
-
-    // What the board took: all, nothing, a given prefix, or (-2) a prefix cut short mid-run.
-    const QByteArray took = rig.board->board().image();
-    if (received == -1)
-        QCOMPARE(took, image);
-    else if (received == -2)
-        QVERIFY(took.size() >= atBlock * 1024 && took.size() < image.size() &&
-                image.startsWith(took));
-    else
-        QCOMPARE(took, image.left(received));
-
-    const QList<QJsonObject> events = jsonLines(rig.out);
-    QVERIFY(!events.isEmpty());
-    qint64 lastBlock = -1;
-    for (const QJsonObject &e : events) {
-        QVERIFY2(e.contains("port") && e.contains("event"), qPrintable(rig.out));
-        if (e["event"] == "progress") { // blocks in order, as many bytes as the board took
-            QCOMPARE(e["block"].toInteger(), lastBlock + 1);
-            lastBlock = e["block"].toInteger();
-        }
-    }
-    const QJsonObject end = events.last();
-    QCOMPARE(end["event"].toString(), QStringLiteral("end"));
-    QCOMPARE(end["exit_code"].toInt(), code);
-    QCOMPARE(end["outcome"] == "success", code == 0);
-    QCOMPARE(rig.err.isEmpty(), code == 0); // a failure is always told on stderr
-    if (code == 0)
-        QCOMPARE(events.first()["sha256"].toString(),
-                 QString(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
-    // Whatever the end, the port is free again (a vanished one is gone for good).
-    if (During(during) == During::Unplug)
-        return;
-    const PortLock::Claim after = PortLock::claimDevice(rig.board->slavePath());
-    QCOMPARE(int(after.status), int(PortLock::Status::Claimed));
-    ::close(after.fd);
-}
-
-void TestCli::sameBytesAsTheWindow_data()
-{
-    QTest::addColumn<bool>("autoReset");
-    QTest::addColumn<int>("length");
-    QTest::newRow("1500, no reset") << false << 1500;
-    QTest::newRow("70000, auto reset") << true << 70000;
-}
-
-void TestCli::sameBytesAsTheWindow()
-{
-    QFETCH(bool, autoReset);
-    QFETCH(int, length);
-    const QByteArray image = testImage(length);
-    const VBoard::Options board{.autoResetOnly = autoReset, .answerRequest = 2};
-
-    // The window, with its real timer; its choices go to its settings file.
-    E2eRig window(board);
-    window.form->Comboxzbtv->setCurrentIndex(2); // 38400, chosen as a list click does
-    window.form->Comboxzbtv_Click();
-    window.form->Combo2->setCurrentIndex(5); // 38400
-    window.form->Combo2_Click();
-    window.setAutoReset(autoReset);
-    window.load(image);
-    window.click();
-    window.runToEnd(1000);
-    QCOMPARE(window.status(), QStringLiteral("       下载成功"));
-
-    // The command line, with the window's settings file and no rate options.
-    CliRig cli(board);
-    QVERIFY(QFile::copy(vantrelSettingsPath(window.config),
-                        vantrelSettingsPath(cli.home.filePath("vantrel"))));
-    QCOMPARE(cli.run({"flash", cli.writeFile("fw.bin", image), "--port", "COM3"}), 0);
-    QCOMPARE(cli.board->received(), window.board->received());
-    QCOMPARE(cli.board->board().image(), image);
-    QVERIFY2(
-        cli.out.contains(autoReset ? "at 38400 baud, reset request at 38400" : "at 38400 baud\n"),
-        cli.out.constData());
-}
-
-void TestCli::traceHoldsEveryByte()
-{
-    CliRig rig({.fault = Fault::StrayByte});
-    const QByteArray image = testImage(5000);
-    const QString trace = rig.home.filePath("run.trace");
-    QCOMPARE(rig.run({"flash", rig.writeFile("fw.bin", image), "-pCOM3", "--trace", trace, "-q"}),
-             0);
-    QVERIFY(rig.out.isEmpty()); // --quiet: nothing but errors
-    QFile f(trace);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QByteArray sent, steps;
-    QByteArray *into = nullptr;
-    qint64 lastUs = 0;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        const QList<QByteArray> w = line.simplified().split(' ');
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        if (w[0].startsWith('+')) { // a continuation: offset, then bytes
-            if (into)
-                *into += QByteArray::fromHex(w.mid(1).join());
-            continue;
-        }
-        QVERIFY(w[0].toLongLong() >= lastUs); // monotonic
-        lastUs = w[0].toLongLong();
-        into = w[1] == "TX" ? &sent : nullptr;
-        if (w[1] == "STEP")
-            steps += w[2];
-        if (into && !(w.size() > 3 && w[3] == "bytes"))
-            *into += QByteArray::fromHex(w.mid(2).join());
-    }
-    QCOMPARE(sent, rig.board->received());
-    QCOMPARE(steps, QByteArray("12340"));
-}
-
-void TestCli::arguments_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("error"); // "" when the line is good
-    QTest::newRow("help wins") << QStringList{"flash", "--help", "--bogus"} << "";
-    QTest::newRow("no command") << QStringList{} << "no command";
-    QTest::newRow("unknown option") << QStringList{"flash", "x.bin", "--bogus"} << "'--bogus'";
-    QTest::newRow("no port") << QStringList{"flash", "x.bin"} << "no port";
-    QTest::newRow("value missing") << QStringList{"flash", "x.bin", "--port"} << "'--port'";
-    QTest::newRow("bad rate") << QStringList{"flash", "x.bin", "-p", "COM1", "--baud=fast"}
-                              << "'fast'";
-    QTest::newRow("zero timeout") << QStringList{"flash", "x", "-pCOM1", "--done-timeout", "0"}
-                                  << "--done-timeout";
-    QTest::newRow("two images") << QStringList{"flash", "a", "b", "-pCOM1"} << "'b'";
-    QTest::newRow("image after --") << QStringList{"flash", "-pCOM1", "--", "-x.bin"} << "";
-    QTest::newRow("ports takes --json only") << QStringList{"ports", "--baud", "9600"} << "ports";
-}
-
-void TestCli::arguments()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QString, error);
-    const ParseResult r = parseCommandLine(args);
-    if (error.isEmpty())
-        QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
-    else
-        QVERIFY2(r.error.contains(error), qPrintable(r.error));
-    // The program says the same, with status 2 and the help pointer on stderr.
-    QProcess cli;
-    cli.start(CLI_PATH, args);
-    QVERIFY(cli.waitForFinished(5000));
-    if (!error.isEmpty()) {
-        QCOMPARE(cli.exitCode(), 2);
-        QVERIFY(cli.readAllStandardError().contains(error.toUtf8()));
-    }
-}
-
-void TestCli::noWidgets()
-{
-    QProcess ldd;
-    ldd.start("ldd", {CLI_PATH});
-    QVERIFY(ldd.waitForFinished(5000));
-    const QByteArray libs = ldd.readAllStandardOutput();
-    QVERIFY(libs.contains("libQt6Core"));
-    QVERIFY2(!libs.contains("libQt6Widgets") && !libs.contains("libQt6Gui"), libs.constData());
-}
-
-void TestCli::portsAndDoctor()
-{
-    // A system of its own: one FTDI adapter with a slow latency timer, brltty's rule, and
-    // ModemManager running.
-    QTemporaryDir root;
-    const auto mk = [&](const QString &path, const QByteArray &content = {}) {
-        QDir().mkpath(QFileInfo(root.filePath(path)).path());
-        QFile f(root.filePath(path));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(content);
-    };
-    SystemPaths paths{root.filePath("dev"),  root.filePath("sys"), root.filePath("proc"),
-                      root.filePath("lock"), root.filePath("etc"), {root.filePath("lib")}};
-    PtyPeer tty; // stands in for the adapter's device
-    const QString usb = "sys/devices/usb1/1-2";
-    mk(usb + "/idVendor", "0403\n");
-    mk(usb + "/idProduct", "6001\n");
-    mk(usb + "/serial", "A50285BI\n");
-    mk(usb + "/1-2:1.0/ttyUSB0/latency_timer", "16\n");
-    const QString tty0 = QFileInfo(tty.slavePath()).fileName();
-    QDir().mkpath(root.filePath("sys/class/tty/" + tty0));
-    QFile::link(root.filePath(usb + "/1-2:1.0/ttyUSB0"),
-                root.filePath("sys/class/tty/" + tty0 + "/device"));
-    QDir().mkpath(root.filePath("dev/serial/by-id"));
-    QFile::link(tty.slavePath(), root.filePath("dev/serial/by-id/usb-FTDI_FT232R-if00-port0"));
-    mk("lib/85-brltty.rules");
-    mk("proc/4242/comm", "ModemManager\n");
-
-    PortInfo p = describeDevice("COM1", tty.slavePath(), paths);
-    QCOMPARE(p.state, PortInfo::State::Free);
-    QCOMPARE(p.byId, QStringLiteral("usb-FTDI_FT232R-if00-port0"));
-    QCOMPARE(p.usbVendor + ":" + p.usbProduct + " " + p.usbSerial, "0403:6001 A50285BI");
-    QCOMPARE(p.latencyTimer, 16);
+    void exitCodes_data()
     {
-        const PortLock::Claim held = PortLock::claimDevice(tty.slavePath());
-        QCOMPARE(describeDevice("COM1", tty.slavePath(), paths).state, PortInfo::State::Busy);
-        ::close(held.fd);
+        QTest::addColumn<VBoard::Options>("board");
+        QTest::addColumn<QStringList>("args"); // after "flash IMAGE"
+        QTest::addColumn<int>("during");
+        QTest::addColumn<int>("atBlock");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("received"); // image bytes the board took; -1 all of them
+        const QStringList com3{"--port", "COM3"};
+        // clang-format off
+        QTest::newRow("success") << VBoard::Options{} << com3 << 0 << 0 << 0 << -1;
+        QTest::newRow("success, auto reset, by device path") << VBoard::Options{.autoResetOnly = true, .answerRequest = 3}
+            << QStringList{"--port", "@slave", "--auto-reset"} << 0 << 0 << 0 << -1;
+        QTest::newRow("never A") << VBoard::Options{.fault = Fault::NeverA} << com3 + QStringList{"--connect-timeout", "0.3"} << 0 << 0 << 5 << 0;
+        QTest::newRow("never B") << VBoard::Options{.fault = Fault::NeverB} << com3 << 0 << 0 << 6 << 0;
+        QTest::newRow("silent after block 3") << VBoard::Options{.fault = Fault::SilentAfter, .silentAfter = 3} << com3 << 0 << 0 << 7 << 4 * 1024;
+        QTest::newRow("never D") << VBoard::Options{.fault = Fault::NeverD} << com3 + QStringList{"--done-timeout", "0.3"} << 0 << 0 << 8 << -1;
+        QTest::newRow("tty vanishes") << VBoard::Options{.blockDelayMs = 5} << com3 << int(During::Unplug) << 10 << 9 << -2;
+        QTest::newRow("SIGINT") << VBoard::Options{.blockDelayMs = 5} << com3 << int(During::Interrupt) << 10 << 130 << -2;
+        QTest::newRow("SIGTERM") << VBoard::Options{.blockDelayMs = 5} << com3 << int(During::Terminate) << 10 << 143 << -2;
+        QTest::newRow("busy") << VBoard::Options{} << com3 << int(During::HoldPort) << 0 << 4 << 0;
+        QTest::newRow("missing port") << VBoard::Options{} << QStringList{"--port", "COM9"} << 0 << 0 << 4 << 0;
+        QTest::newRow("refused image") << VBoard::Options{} << com3 + QStringList{"@empty"} << 0 << 0 << 3 << 0;
+        // clang-format on
     }
-    p.state = PortInfo::State::NotPermitted; // as for a user outside the device's group
-    QStringList ids;
-    for (const Finding &f : diagnose({p}, paths))
-        ids << f.id;
-    QCOMPARE(ids, QStringList({"group", "modemmanager", "brltty", "latency"}));
-    mk("etc/85-brltty.rules"); // masked locally
-    QVERIFY(!diagnose({}, paths).isEmpty() && diagnose({}, paths).size() == 1);
-}
+
+    void exitCodes()
+    {
+        QFETCH(VBoard::Options, board);
+        QFETCH(QStringList, args);
+        QFETCH(int, during);
+        QFETCH(int, atBlock);
+        QFETCH(int, code);
+        QFETCH(int, received);
+        CliRig rig(board);
+        const QByteArray image = testImage(40000);
+        QString file = rig.writeFile("fw.bin", image);
+        if (args.removeAll("@empty"))
+            file = rig.writeFile("empty.bin", QByteArray());
+        args.replaceInStrings("@slave", rig.board->slavePath());
+        PortLock::Claim held;
+        if (During(during) == During::HoldPort)
+            held = PortLock::claimDevice(rig.board->slavePath());
+
+        const int exit =
+            rig.run(QStringList{"flash", file, "--json"} + args, During(during), atBlock);
+        if (held.fd >= 0)
+            ::close(held.fd);
+        QCOMPARE(exit, code);
+
+        // What the board took: all, nothing, a given prefix, or (-2) a prefix cut short mid-run.
+        const QByteArray took = rig.board->board().image();
+        if (received == -1)
+            QCOMPARE(took, image);
+        else if (received == -2)
+            QVERIFY(took.size() >= atBlock * 1024 && took.size() < image.size() &&
+                    image.startsWith(took));
+        else
+            QCOMPARE(took, image.left(received));
+
+        QList<QJsonObject> events; // every line one JSON object naming its port
+        qint64 lastBlock = -1;
+        for (const QByteArray &line : rig.out.trimmed().split('\n')) {
+            const QJsonObject e = QJsonDocument::fromJson(line).object();
+            events << e;
+            QVERIFY2(e.contains("port") && e.contains("event"), line.constData());
+            if (e["event"] == "progress") { // blocks in order, as many bytes as the board took
+                QCOMPARE(e["block"].toInteger(), lastBlock + 1);
+                lastBlock = e["block"].toInteger();
+            }
+        }
+        const QJsonObject end = events.last();
+        QCOMPARE(end["event"].toString(), QStringLiteral("end"));
+        QCOMPARE(end["exit_code"].toInt(), code);
+        QCOMPARE(end["outcome"] == "success", code == 0);
+        QCOMPARE(rig.err.isEmpty(), code == 0); // a failure is always told on stderr
+        if (code == 0)
+            QCOMPARE(events.first()["sha256"].toString(),
+                     QString(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
+        // Whatever the end, the port is free again (a vanished one is gone for good).
+        if (During(during) == During::Unplug)
+            return;
+        const PortLock::Claim after = PortLock::claimDevice(rig.board->slavePath());
+        QCOMPARE(int(after.status), int(PortLock::Status::Claimed));
+        ::close(after.fd);
+    }
+
+    void sameBytesAsTheWindow_data()
+    {
+        QTest::addColumn<bool>("autoReset");
+        QTest::addColumn<int>("length");
+        QTest::newRow("1500, no reset") << false << 1500;
+        QTest::newRow("70000, auto reset") << true << 70000;
+    }
+
+    void sameBytesAsTheWindow()
+    {
+        QFETCH(bool, autoReset);
+        QFETCH(int, length);
+        const QByteArray image = testImage(length);
+        const VBoard::Options board{.autoResetOnly = autoReset, .answerRequest = 2};
+
+        // The window, with its real timer; its choices go to its settings file.
+        E2eRig window(board);
+        window.form->Comboxzbtv->setCurrentIndex(2); // 38400, chosen as a list click does
+        window.form->Comboxzbtv_Click();
+        window.form->Combo2->setCurrentIndex(5); // 38400
+        window.form->Combo2_Click();
+        window.setAutoReset(autoReset);
+        window.load(image);
+        window.click();
+        window.runToEnd(1000);
+        QCOMPARE(window.status(), QStringLiteral("       下载成功"));
+
+        // The command line, with the window's settings file and no rate options.
+        CliRig cli(board);
+        QVERIFY(QFile::copy(vantrelSettingsPath(window.config),
+                            vantrelSettingsPath(cli.home.filePath("vantrel"))));
+        QCOMPARE(cli.run({"flash", cli.writeFile("fw.bin", image), "--port", "COM3"}), 0);
+        QCOMPARE(cli.board->received(), window.board->received());
+        QCOMPARE(cli.board->board().image(), image);
+        QVERIFY2(cli.out.contains(autoReset ? "at 38400 baud, reset request at 38400"
+                                            : "at 38400 baud\n"),
+                 cli.out.constData());
+    }
+
+    void traceHoldsEveryByte()
+    {
+        CliRig rig({.fault = Fault::StrayByte});
+        const QByteArray image = testImage(5000);
+        const QString trace = rig.home.filePath("run.trace");
+        QCOMPARE(
+            rig.run({"flash", rig.writeFile("fw.bin", image), "-pCOM3", "--trace", trace, "-q"}),
+            0);
+        QVERIFY(rig.out.isEmpty()); // --quiet: nothing but errors
+        QFile f(trace);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QByteArray sent, steps;
+        QByteArray *into = nullptr;
+        qint64 lastUs = 0;
+        for (const QByteArray &line : f.readAll().split('\n')) {
+            const QList<QByteArray> w = line.simplified().split(' ');
+            if (line.isEmpty() || line.startsWith('#'))
+                continue;
+            if (w[0].startsWith('+')) { // a continuation: offset, then bytes
+                if (into)
+                    *into += QByteArray::fromHex(w.mid(1).join());
+                continue;
+            }
+            QVERIFY(w[0].toLongLong() >= lastUs); // monotonic
+            lastUs = w[0].toLongLong();
+            into = w[1] == "TX" ? &sent : nullptr;
+            if (w[1] == "STEP")
+                steps += w[2];
+            if (into && !(w.size() > 3 && w[3] == "bytes"))
+                *into += QByteArray::fromHex(w.mid(2).join());
+        }
+        QCOMPARE(sent, rig.board->received());
+        QCOMPARE(steps, QByteArray("12340"));
+    }
+
+    void arguments_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("error"); // "" when the line is good
+        QTest::newRow("help wins") << QStringList{"flash", "--help", "--bogus"} << "";
+        QTest::newRow("no command") << QStringList{} << "no command";
+        QTest::newRow("unknown option") << QStringList{"flash", "x.bin", "--bogus"} << "'--bogus'";
+        QTest::newRow("no port") << QStringList{"flash", "x.bin"} << "no port";
+        QTest::newRow("value missing") << QStringList{"flash", "x.bin", "--port"} << "'--port'";
+        QTest::newRow("bad rate") << QStringList{"flash", "x.bin", "-p", "COM1", "--baud=fast"}
+                                  << "'fast'";
+        QTest::newRow("zero timeout")
+            << QStringList{"flash", "x", "-pCOM1", "--done-timeout", "0"} << "--done-timeout";
+        QTest::newRow("two images") << QStringList{"flash", "a", "b", "-pCOM1"} << "'b'";
+        QTest::newRow("image after --") << QStringList{"flash", "-pCOM1", "--", "-x.bin"} << "";
+        QTest::newRow("ports takes --json only")
+            << QStringList{"ports", "--baud", "9600"} << "ports";
+    }
+
+    void arguments()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, error);
+        QProcess cli; // a bad line ends with status 2 and the error on stderr
+        cli.start(CLI_PATH, args);
+        QVERIFY(cli.waitForFinished(5000));
+        QCOMPARE(cli.exitCode() == 2, !error.isEmpty());
+        QVERIFY2(cli.readAllStandardError().contains(error.toUtf8()), qPrintable(error));
+    }
+
+    void noWidgets()
+    {
+        QProcess ldd;
+        ldd.start("ldd", {CLI_PATH});
+        QVERIFY(ldd.waitForFinished(5000));
+        const QByteArray libs = ldd.readAllStandardOutput();
+        QVERIFY(libs.contains("libQt6Core"));
+        QVERIFY2(!libs.contains("libQt6Widgets") && !libs.contains("libQt6Gui"), libs.constData());
+    }
+
+    void portsAndDoctor()
+    {
+        // A system of its own: an FTDI adapter with a slow latency timer, brltty, ModemManager.
+        QTemporaryDir root;
+        const auto mk = [&](const QString &path, const QByteArray &content = {}) {
+            QDir().mkpath(QFileInfo(root.filePath(path)).path());
+            QFile f(root.filePath(path));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        };
+        SystemPaths paths{root.filePath("dev"),  root.filePath("sys"), root.filePath("proc"),
+                          root.filePath("lock"), root.filePath("etc"), {root.filePath("lib")}};
+        PtyPeer tty; // stands in for the adapter's device
+        const QString usb = "sys/devices/usb1/1-2";
+        mk(usb + "/idVendor", "0403\n");
+        mk(usb + "/idProduct", "6001\n");
+        mk(usb + "/serial", "A50285BI\n");
+        mk(usb + "/1-2:1.0/ttyUSB0/latency_timer", "16\n");
+        const QString tty0 = QFileInfo(tty.slavePath()).fileName();
+        QDir().mkpath(root.filePath("sys/class/tty/" + tty0));
+        QFile::link(root.filePath(usb + "/1-2:1.0/ttyUSB0"),
+                    root.filePath("sys/class/tty/" + tty0 + "/device"));
+        QDir().mkpath(root.filePath("dev/serial/by-id"));
+        QFile::link(tty.slavePath(), root.filePath("dev/serial/by-id/usb-FTDI_FT232R-if00-port0"));
+        mk("lib/85-brltty.rules");
+        mk("proc/4242/comm", "ModemManager\n");
+
+        PortInfo p = describeDevice("COM1", tty.slavePath(), paths);
+        QCOMPARE(p.state, PortInfo::State::Free);
+        QCOMPARE(p.byId, QStringLiteral("usb-FTDI_FT232R-if00-port0"));
+        QCOMPARE(p.usbVendor + ":" + p.usbProduct + " " + p.usbSerial, "0403:6001 A50285BI");
+        QCOMPARE(p.latencyTimer, 16);
+        {
+            const PortLock::Claim held = PortLock::claimDevice(tty.slavePath());
+            QCOMPARE(describeDevice("COM1", tty.slavePath(), paths).state, PortInfo::State::Busy);
+            ::close(held.fd);
+        }
+        p.state = PortInfo::State::NotPermitted; // as for a user outside the device's group
+        QStringList ids;
+        for (const Finding &f : diagnose({p}, paths))
+            ids << f.id;
+        QCOMPARE(ids, QStringList({"group", "modemmanager", "brltty", "latency"}));
+        mk("etc/85-brltty.rules"); // masked locally
+        QVERIFY(!diagnose({}, paths).isEmpty() && diagnose({}, paths).size() == 1);
+    }
+};
 
 QTEST_MAIN(TestCli)
 #include "tst_cli.moc"

@@ -15,34 +15,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace
-{
-
-// A board on a pty linked as COM1; the component looks for lock files in a folder of its own.
-struct Rig {
-    QTemporaryDir config, locks;
-    PtyPeer peer;
-    PortMap map{config.path()};
-    QtSerialComponent com{map};
-    Rig()
-    {
-        peer.linkAs(config.path() + "/ports", 1);
-        com.setLockDir(locks.path());
-    }
-    speed_t speed() const
-    {
-        termios t{};
-        tcgetattr(peer.slaveFd(), &t);
-        return cfgetospeed(&t);
-    }
-    bool deviceFree() const
-    {
-        return flock(peer.slaveFd(), LOCK_EX | LOCK_NB) == 0 && flock(peer.slaveFd(), LOCK_UN) == 0;
-    }
-};
-
-} // namespace
-
 class TestPlatform : public QObject
 {
     Q_OBJECT
@@ -61,92 +33,57 @@ private slots:
             system << map.pathFor(n);
         QCOMPARE(system, (QStringList{"", "/dev/ttyACM1", "/dev/ttyUSB2", "/dev/ttyUSB10",
                                       "/dev/ttyS2", "/dev/ttyS10", ""}));
-
-        // Once <config>/ports exists only its links count: missing and dangling ones are no port.
-        const QString ports = config.path() + "/ports";
-        QFile target(config.path() + "/device");
-        QVERIFY(QDir().mkpath(ports) && target.open(QIODevice::WriteOnly));
-        QFile::link(target.fileName(), ports + "/com1");
-        QFile::link(config.path() + "/gone", ports + "/com3");
-        const QStringList linked{map.deviceFor(1), map.deviceFor(2), map.deviceFor(3)};
-        QCOMPARE(linked, (QStringList{QFileInfo(target).canonicalFilePath(), "", ""}));
-    }
-
-    void busy_data()
-    {
-        QTest::addColumn<QString>("holder"); // "flock", "excl" or a lock file
-        QTest::addColumn<QByteArray>("lockText");
-        QTest::addColumn<bool>("busy");
-        const QByteArray live = "    " + QByteArray::number(getppid()) + "\n";
-        QTest::newRow("flock by another open file") << "flock" << QByteArray() << true;
-        QTest::newRow("tty in exclusive mode") << "excl" << QByteArray() << true;
-        QTest::newRow("lock file, live process") << "file" << live << true;
-        QTest::newRow("lock file, dead process") << "file" << QByteArray("2147483646\n") << false;
-    }
-    void busy()
-    {
-        QFETCH(QString, holder);
-        QFETCH(QByteArray, lockText);
-        QFETCH(bool, busy);
-        Rig r;
-        const int fd = open(qPrintable(r.peer.slavePath()), O_RDWR | O_NOCTTY);
-        QVERIFY(holder != "flock" || flock(fd, LOCK_EX | LOCK_NB) == 0);
-        QVERIFY(holder != "excl" || ioctl(fd, TIOCEXCL) == 0);
-        QFile lock(r.locks.filePath("LCK.." + QFileInfo(r.peer.slavePath()).fileName()));
-        QVERIFY(lockText.isEmpty() || (lock.open(QIODevice::WriteOnly) && lock.write(lockText)));
-        lock.close();
-        try {
-            r.com.setPortOpen(true);
-            QVERIFY(!busy);
-        } catch (const CommError &e) {
-            QCOMPARE(e.number(), 8005);
-        }
-        QCOMPARE(r.com.PortOpen(), !busy);
-        r.com.setPortOpen(false);
-        close(fd);
-        QVERIFY(r.deviceFree()); // a refused open keeps no hold on the device
     }
 
     void sessionUntilTheDeviceIsGone()
     {
-        Rig r;
+        QTemporaryDir config, locks;
+        PtyPeer peer;
+        PortMap map(config.path());
+        QtSerialComponent com(map);
+        peer.linkAs(config.path() + "/ports", 1);
+        com.setLockDir(locks.path());
+        const auto speed = [&peer] {
+            termios t{};
+            tcgetattr(peer.slaveFd(), &t);
+            return cfgetospeed(&t);
+        };
         QByteArray all;
         for (int i = 0; i < 256; ++i)
             all.append(char(i));
-        r.com.setOutput("closed: skipped");
-        r.peer.write("stale");
-        r.com.setPortOpen(true); // drops what waited before the open
-        r.com.setOutput(all);
-        r.com.setSettings("115200,n,8,1"); // after bytes already written
-        r.com.setOutput("DMF");
-        QCOMPARE(r.peer.read(259), all + "DMF");
-        QCOMPARE(r.speed(), speed_t(B115200));
-        // Refused by the component (the rate is 2^64 + 9600), or by the driver (a pty has no
-        // parity): nothing changes.
+        com.setOutput("closed: skipped");
+        peer.write("stale");
+        com.setPortOpen(true); // drops what waited before the open
+        com.setOutput(all);
+        com.setSettings("115200,n,8,1"); // after bytes already written
+        com.setOutput("DMF");
+        QCOMPARE(peer.read(259), all + "DMF");
+        QCOMPARE(speed(), speed_t(B115200));
+        // Refused by the component (2^64 + 9600) or by the driver (no parity): nothing changes.
         for (const char *refused : {"18446744073709561216,n,8,1", "9600,n,8,1.5", "9600,e,8,1"})
-            QVERIFY_THROWS_EXCEPTION(CommError, r.com.setSettings(refused));
-        QCOMPARE(r.speed(), speed_t(B115200));
-        r.peer.write(all);
-        QTRY_COMPARE(r.com.InBufferCount(), 256);
-        QCOMPARE(r.com.Input(), all);
+            QVERIFY_THROWS_EXCEPTION(CommError, com.setSettings(refused));
+        QCOMPARE(speed(), speed_t(B115200));
+        peer.write(all);
+        QTRY_COMPARE(com.InBufferCount(), 256);
+        QCOMPARE(com.Input(), all);
 
-        r.com.setRThreshold(5);
-        r.com.setInputLen(5);
+        com.setRThreshold(5);
+        com.setInputLen(5);
         QByteArrayList got;
-        connect(&r.com, &SerialComponent::OnComm, this, [&] { got.append(r.com.Input()); });
-        r.peer.write("ABCD");
+        connect(&com, &SerialComponent::OnComm, this, [&] { got.append(com.Input()); });
+        peer.write("ABCD");
         QTest::qWait(30);
         QVERIFY(got.isEmpty());
-        r.peer.write("E0123456789");
+        peer.write("E0123456789");
         QTRY_COMPARE(got, QByteArrayList({"ABCDE", "01234", "56789"}));
 
-        r.peer.closeMaster(); // the adapter is pulled out
-        QTRY_VERIFY(!r.com.PortOpen());
-        r.com.setOutput("DMF");
+        peer.closeMaster(); // the adapter is pulled out
+        QTRY_VERIFY(!com.PortOpen());
+        com.setOutput("DMF");
         const std::clock_t cpu = std::clock();
         QTest::qWait(200);
         QVERIFY2((std::clock() - cpu) * 1000 / CLOCKS_PER_SEC < 50, "the event loop spins");
-        QVERIFY(r.deviceFree());
+        QCOMPARE(flock(peer.slaveFd(), LOCK_EX | LOCK_NB), 0); // no hold on the device left
     }
 
     void beepTakesItsLength_data()
@@ -158,8 +95,7 @@ private slots:
         QTest::newRow("stalled output") << QByteArray(
             "pcm.!default { type file slave.pcm { type null } file \"@\" format raw }");
     }
-    // A beep holds the window for its own length, silently when there is no sound card, and
-    // no longer while the output is stalled, neither the first nor the next ones.
+    // A beep holds the window for its own length, also without a card or with a stalled output.
     void beepTakesItsLength()
     {
         QFETCH(QByteArray, config);

@@ -15,9 +15,7 @@ private slots:
         QTest::addColumn<bool>("pumps");
         QTest::newRow("zero returns at once") << 0.0 << 100u << 0u << false;
         QTest::newRow("negative returns at once") << -5.0 << 100u << 0u << false;
-        QTest::newRow("one") << 1.0 << 100u << 1u << true;
         QTest::newRow("fraction waits for a whole tick of the clock") << 0.5 << 100u << 1u << true;
-        QTest::newRow("alarm gap") << 200.0 << 100u << 200u << true;
         QTest::newRow("across the wrap") << 200.0 << 0xFFFFFFF0u << 200u << true;
     }
 
@@ -28,17 +26,15 @@ private slots:
         QFETCH(quint32, minElapsed);
         QFETCH(bool, pumps);
 
-        // The clock moves only when the pump is asked to wait: the wait must ask for time, not
-        // spin on the clock.
-        FakeClock clock;
+        FakeClock clock; // moves only when the pump is asked to wait: no spinning on the clock
         clock.now = start;
         FakePump pump;
         pump.runQtEvents = false;
         pump.clock = &clock;
         delay_ms(ms, clock, pump);
         const quint32 elapsed = clock.now - start;
-        QVERIFY2(elapsed >= minElapsed, qPrintable(QString::number(elapsed)));
-        QVERIFY(elapsed <= minElapsed + 1);
+        QVERIFY2(elapsed >= minElapsed && elapsed <= minElapsed + 1,
+                 qPrintable(QString::number(elapsed)));
         QCOMPARE(pump.pumps > 0, pumps);
         QVERIFY(pump.pumps <= 2);
     }

@@ -1,5 +1,4 @@
 #include "fakes.h"
-#include "hexsequence.h"
 #include "module1.h"
 #include "portmap.h"
 #include "ptypeer.h"
@@ -9,6 +8,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace
@@ -29,12 +29,12 @@ public:
     void setCurrentIndex(int i) override { current = i; }
 };
 
-// Holds an exclusive lock on a device through its real name, as another program would.
+// Holds a device through its real name, as another program would: by flock() or exclusive mode.
 struct OtherProgram {
-    explicit OtherProgram(const QString &device)
+    explicit OtherProgram(const QString &device, bool exclusive = false)
         : fd(::open(device.toLocal8Bit().constData(), O_RDWR | O_NOCTTY))
     {
-        ::flock(fd, LOCK_EX | LOCK_NB);
+        exclusive ? ::ioctl(fd, TIOCEXCL) : ::flock(fd, LOCK_EX | LOCK_NB);
     }
     ~OtherProgram() { ::close(fd); }
     int fd;
@@ -84,14 +84,19 @@ private slots:
     {
         QTest::addColumn<QString>("portText");
         QTest::addColumn<QString>("baud");
-        QTest::addColumn<QString>("state"); // of COM4: "free", "busy", "open" (by us)
+        QTest::addColumn<QString>("state"); // of COM4: "free", "open" (by us), held by "flock",
+                                            // "excl" (exclusive mode) or a lock file "LCK <pid>"
         QTest::addColumn<bool>("result");
         QTest::addColumn<QString>("message");
 
         // clang-format off
         QTest::newRow("free") << "COM4" << "115200" << "free" << true << "";
         QTest::newRow("typed rate") << "COM4" << "250000" << "free" << true << "";
-        QTest::newRow("busy") << "COM4" << "115200" << "busy" << false << "COM4已被其它程序打开，请选择其它串口！";
+        const QString busy = "COM4已被其它程序打开，请选择其它串口！";
+        QTest::newRow("flock by another open file") << "COM4" << "115200" << "flock" << false << busy;
+        QTest::newRow("tty in exclusive mode") << "COM4" << "115200" << "excl" << false << busy;
+        QTest::newRow("lock file, live process") << "COM4" << "115200" << QString("LCK %1").arg(getppid()) << false << busy;
+        QTest::newRow("lock file, dead process") << "COM4" << "115200" << "LCK 2147483646" << true << "";
         QTest::newRow("already open") << "COM4" << "115200" << "open" << false << "";
         QTest::newRow("missing") << "COM9" << "115200" << "free" << false << "";
         QTest::newRow("COM alone") << "COM" << "115200" << "free" << false << "";
@@ -111,10 +116,15 @@ private slots:
         PtyPeer peer;
         peer.linkAs(ports(), 4);
         QtSerialComponent comm(*m_map);
+        comm.setLockDir(m_home->path());
         FakeDialogs dialogs;
         std::unique_ptr<OtherProgram> other;
-        if (state == "busy")
-            other = std::make_unique<OtherProgram>(peer.slavePath());
+        if (state == "flock" || state == "excl")
+            other = std::make_unique<OtherProgram>(peer.slavePath(), state == "excl");
+        QFile lock(m_home->filePath("LCK.." + QFileInfo(peer.slavePath()).fileName()));
+        if (state.startsWith("LCK"))
+            QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(state.mid(4).toLatin1() + "\n"));
+        lock.close();
         if (state == "open")
             QVERIFY(Module1::OPEN_COM(comm, "COM4", "9600", "8", "1", dialogs));
 
@@ -125,39 +135,12 @@ private slots:
             QCOMPARE(dialogs.messages[0].text, message);
         }
         QCOMPARE(comm.PortOpen(), result || state == "open");
-        if (comm.PortOpen()) {
-            // While we hold the port, another program sees it locked; closing releases it.
-            OtherProgram probe(peer.slavePath());
-            QCOMPARE(::flock(probe.fd, LOCK_EX | LOCK_NB), -1);
-            Module1::CLOSE_COM(comm);
-            Module1::CLOSE_COM(comm); // closing a closed port does nothing
-            QCOMPARE(::flock(probe.fd, LOCK_EX | LOCK_NB), 0);
-        }
-    }
-
-    void sendHex()
-    {
-        PtyPeer peer;
-        peer.linkAs(ports(), 1);
-        QtSerialComponent comm(*m_map);
-        FakeDialogs dialogs;
-        FakePump pump;
-
-        Module1::SEND_HEX(comm, "44 4D 46", pump); // closed port: nothing at all
-        QVERIFY(Module1::OPEN_COM(comm, "COM1", "115200", "8", "1", dialogs));
-        Module1::SEND_HEX(comm, "", pump); // empty text: nothing at all
-        QCOMPARE(pump.pumps, 0);
-
-        peer.write(QByteArray::fromHex("A1A2A3")); // stale bytes before the request
-        QTRY_COMPARE(comm.InBufferCount(), 3);
-        QVERIFY_THROWS_EXCEPTION(HexFormatError, Module1::SEND_HEX(comm, "44 XY", pump));
-        QCOMPARE(comm.InBufferCount(), 3); // a malformed text sends and discards nothing
-
-        Module1::SEND_HEX(comm, "F1 F2 F3 F4 F5 E1 E2 E3 E4 E5 5D 4D 3D 2D 1D 5C 4C 3C 2C 1C",
-                          pump);
-        QCOMPARE(peer.read(), QByteArray::fromHex("F1F2F3F4F5E1E2E3E4E55D4D3D2D1D5C4C3C2C1C"));
-        QCOMPARE(comm.InBufferCount(), 0);
-        QCOMPARE(pump.pumps, 1);
+        if (comm.PortOpen()) // while we hold the port, another program sees it locked
+            QCOMPARE(::flock(peer.slaveFd(), LOCK_EX | LOCK_NB), -1);
+        Module1::CLOSE_COM(comm);
+        Module1::CLOSE_COM(comm); // closing a closed port does nothing
+        other.reset();
+        QCOMPARE(::flock(peer.slaveFd(), LOCK_EX | LOCK_NB), 0); // we keep no hold on the device
     }
 
 private:

@@ -1,8 +1,6 @@
-// A thousand downloads in a row by one program against the virtual board, each with a fault
-// drawn at random (seeded; VANTREL_SOAK_SEED repeats a soak, VANTREL_SOAK_RUNS sets its
-// length). After every run "       下载成功" must show exactly when the board took the whole
-// image and answered it, and the window must be idle with the port released. Open descriptors
-// and resident memory after the last run must be those after the tenth.
+// A thousand downloads by one program, each with a random fault (VANTREL_SOAK_SEED repeats a
+// soak, VANTREL_SOAK_RUNS sets its length): success shown exactly when the board took the whole
+// image and answered, idle after each run, and descriptors and memory as after the tenth run.
 #include "e2erig.h"
 
 #include <QElapsedTimer>
@@ -15,11 +13,12 @@ using VBoard::Fault;
 namespace
 {
 
-const QString success = QStringLiteral("       下载成功");
 const char *const faultNames[] = {"none",           "never A (stopped)", "never B",
                                   "silent after k", "never D (stopped)", "stray byte",
                                   "split replies",  "tty vanishes"};
 constexpr int kinds = 8, vanish = 7;
+const Fault faults[] = {Fault::None,   Fault::NeverA,    Fault::NeverB,       Fault::SilentAfter,
+                        Fault::NeverD, Fault::StrayByte, Fault::SplitReplies, Fault::None};
 
 // Open descriptors, apart from the event descriptors of Qt's worker threads, which end after
 // 30 s without work.
@@ -74,24 +73,18 @@ void TestSoak::runs()
         const int total = (length + 1023) / 1024;
         VBoard::Options options;
         options.silentAfter = rng.bounded(total + (kind == vanish ? 0 : 1)); // all: D comes
-        const Fault faults[] = {Fault::None,        Fault::NeverA, Fault::NeverB,
-                                Fault::SilentAfter, Fault::NeverD, Fault::StrayByte,
-                                Fault::SplitReplies};
-        const Fault vanishing[] = {Fault::NeverA, Fault::NeverB, Fault::SilentAfter, Fault::NeverD};
-        options.fault = kind == vanish ? vanishing[vanishStep - 1] : faults[kind];
+        options.fault = faults[kind == vanish ? vanishStep : kind]; // the fault holds that step
         b.plug(options); // a fresh board each run keeps the test's own memory constant
-        b.form->Check1->setChecked(rng.bounded(2));
+        b.setAutoReset(rng.bounded(2));
         QByteArray image(length, '\0');
         for (int i = 0; i < length; ++i)
             image[i] = char(rng.bounded(256));
-        b.form->image.replaceImage(image);
-        b.form->Command1->setEnabled(true); // as after a load
-
-        b.form->Command1->click();
+        b.load(image);
+        b.click();
         QVERIFY2(b.form->download.DOWN_ACTIVE, "the run did not start");
         const int stopAfter = 1 + rng.bounded(10);
-        for (int t = 0; t < 400 && b.form->download.DOWN_STEP; ++t) {
-            const int step = b.form->download.DOWN_STEP;
+        for (int t = 0; t < 400 && b.step(); ++t) {
+            const int step = b.step();
             if (kind == vanish && step == vanishStep && b.comm.PortOpen()) {
                 b.pullPlug();
                 QTRY_VERIFY_WITH_TIMEOUT(!b.comm.PortOpen(), 2000);
@@ -101,13 +94,13 @@ void TestSoak::runs()
                 options.fault == Fault::NeverD || options.fault == Fault::SilentAfter;
             if (t >= stopAfter &&
                 ((step == 1 && options.fault == Fault::NeverA) || (step == 4 && silentAtEnd))) {
-                b.form->Command1->click();
+                b.click();
                 break;
             }
             b.tickSettled();
         }
 
-        const bool shown = b.form->Label8->text() == success;
+        const bool shown = b.status() == QStringLiteral("       下载成功");
         const bool taken =
             b.board->board().downloadsCompleted() > 0 && b.board->board().image() == image;
         // The board answers every request and block, except that after a stray byte it takes
@@ -116,18 +109,13 @@ void TestSoak::runs()
                               options.fault == Fault::SplitReplies ||
                               (options.fault == Fault::StrayByte && length > 10) ||
                               (options.fault == Fault::SilentAfter && options.silentAfter >= total);
-        const QString what =
-            QStringLiteral("run %1 (%2, %3 bytes, auto reset %4): step %5, active %6, port %7, "
-                           "status %8, board took the image %9")
-                .arg(run)
-                .arg(faultNames[kind])
-                .arg(length)
-                .arg(b.form->AUTO_RESET)
-                .arg(b.form->download.DOWN_STEP)
-                .arg(b.form->download.DOWN_ACTIVE)
-                .arg(b.comm.PortOpen())
-                .arg(b.form->Label8->text())
-                .arg(taken);
+        const QString what = QStringLiteral("run %1 (%2, %3 bytes, auto reset %4): step %5, %6")
+                                 .arg(run)
+                                 .arg(faultNames[kind])
+                                 .arg(length)
+                                 .arg(b.form->AUTO_RESET)
+                                 .arg(b.step())
+                                 .arg(b.status());
         QVERIFY2(shown == (taken && answered && kind != vanish), qPrintable(what));
         QVERIFY2(b.idle(), qPrintable(what));
         successes += shown;
