@@ -127,13 +127,11 @@ private slots:
         row("2 tick 2", {1500, 2, 1, 0}, "tick", 2, 2, none);
         row("2 tick 5: frame", {70000, 2, 4, 0}, "tick", 2, 5, R::frame("00 44 01 70"));
         row("2 tick 10: frame", {2048, 2, 9, 0}, "tick", 2, 10, R::frame("00 02 00 00"));
-        row("2 tick 15: frame", {1024, 2, 14, 0}, "tick", 2, 15, R::frame("00 01 00 00"));
         row("2 tick 50: frame", {100, 2, 49, 0}, "tick", 2, 50, R::frame("00 00 00 64"));
         row("2 tick 53", {1500, 2, 52, 0}, "tick", 2, 53, none);
         row("2 tick 54: connection failure", {1500, 2, 53, 0}, "tick", 0, 0, conn);
         row("2 tick 54, preview on", {1500, 2, 53, 0}, "tick preview", 0, 0, R::failure("连接失败", 1800));
         row("2 B: block 0 of 2", {1500, 2, 17, 9}, "B", 3, 0, R::block(1024, 49, 4072));
-        row("2 B: block 0 of 6", {6144, 2, 17, 9}, "B", 3, 0, R::block(1024, 15, 1358));
         row("2 B: block 0 of 69", {70000, 2, 17, 9}, "B", 3, 0, R::block(1024, 0, 118));
         row("2 B: the only block", {100, 2, 17, 9}, "B", 4, 0, R::block(100, 99, 8145));
         row("2 B: no image", {0, 2, 17, 9}, "B", 3, 0, none);

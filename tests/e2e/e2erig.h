@@ -67,14 +67,6 @@ struct BoardRig {
         board->closeMaster();
     }
 
-    // Bytes on their way between the program and the board.
-    bool busy() const
-    {
-        int unread = 0;
-        ::ioctl(board->masterFd(), FIONREAD, &unread);
-        return unread > 0 || wake.isActive() || board->unreadByHost() > 0;
-    }
-
     QString writeFile(const QString &name, const QByteArray &data)
     {
         QFile f(home.filePath(name));
@@ -158,9 +150,10 @@ struct E2eRig : BoardRig {
     void tickSettled()
     {
         form->Timer1_Timer();
-        for (int quiet = 0, i = 0; quiet < 2 && i < 100; ++i) {
+        for (int quiet = 0, i = 0, unread = 0; quiet < 2 && i < 100; ++i) {
             QTest::qWait(1);
-            quiet = busy() ? 0 : quiet + 1;
+            ::ioctl(board->masterFd(), FIONREAD, &unread); // bytes still on their way
+            quiet = unread > 0 || wake.isActive() || board->unreadByHost() > 0 ? 0 : quiet + 1;
         }
     }
 

@@ -42,14 +42,10 @@ QByteArray contents(const QString &path)
 // Descriptors of this process that refer to `device` (also after the device has gone).
 int descriptorsOn(const QString &device)
 {
+    const QStringList names{device, device + QStringLiteral(" (deleted)")};
     int n = 0;
-    for (const QString &fd : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System)) {
-        char target[256] = {};
-        const QByteArray link = "/proc/self/fd/" + fd.toLatin1();
-        if (::readlink(link.constData(), target, sizeof target - 1) > 0 &&
-            (target == device || target == device + QStringLiteral(" (deleted)")))
-            ++n;
-    }
+    for (const QFileInfo &fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System))
+        n += names.contains(fd.symLinkTarget());
     return n;
 }
 

@@ -155,18 +155,6 @@ private slots:
         QCOMPARE(exclusive, 0);
     }
 
-    // The window lists COM1 to COM16: the board takes no other number.
-    void virtualBoardTakesOnlyListedPorts()
-    {
-        for (const char *com : {"0", "17"}) {
-            QProcess board;
-            board.start(VBOARD_PATH, {"--com", com, "--config", m_home.path()});
-            QVERIFY(board.waitForFinished(5000));
-            QCOMPARE(board.exitCode(), 2);
-        }
-        QVERIFY(!QFileInfo::exists(m_home.path() + "/ports"));
-    }
-
 private:
     QTemporaryDir m_home;
 };
