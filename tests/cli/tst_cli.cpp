@@ -23,8 +23,7 @@ namespace
 
 enum class During { Nothing, Unplug, Interrupt, Terminate, HoldPort };
 
-// The command line as its own process against the rig's board on COM3 (the latest rig's config
-// folder is the environment's).
+// The command line as its own process, on the latest rig's config folder and board (COM3).
 struct CliRig : BoardRig {
     using BoardRig::BoardRig;
 

@@ -8,9 +8,8 @@
 #include <QStringList>
 #include <QVariant>
 
-// The window as a download run sees it, without widgets: every change is noted in `log`
-// ("status=连接中……", "ALL_KEY=false"), normally the serial component's log so that the two
-// interleave in order. Delays run the real delay_ms over the platform's clock and pump.
+// The window as a download run sees it: every change noted in `log` ("status=连接中……"), shared
+// with the serial component's; delays run the real delay_ms over the platform's clock and pump.
 class FakeRunView : public RunView
 {
 public:

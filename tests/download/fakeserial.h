@@ -6,10 +6,8 @@
 
 #include <utility>
 
-// A serial component in memory: what the program changes lands in `log` in order ("PortOpen=1",
-// "Output=44 4D 46", "Output(closed)=..." for a write that goes nowhere), the bytes written to
-// the open port in `wire`. A read takes up to five bytes of `rx`; receive() adds bytes there and
-// raises the receive event. Opening raises `openError` when set.
+// A serial component in memory: changes land in `log` ("PortOpen=1", "Output=44 4D 46"), bytes
+// written to the open port in `wire`; reads take five bytes of `rx`, which receive() fills.
 class FakeSerial : public SerialComponent
 {
     Q_OBJECT

@@ -22,8 +22,7 @@
 #include <memory>
 #include <sys/ioctl.h>
 
-// A virtual board on a pseudo-terminal linked as COM3 in a fresh config folder, answering
-// whenever the program under test runs events.
+// A virtual board linked as COM3 in a fresh config folder, answering whenever events run.
 struct BoardRig {
     static constexpr int com = 3;
 
@@ -91,8 +90,7 @@ struct BoardRig {
     QTimer wake;
 };
 
-// The whole window against the board, with the real serial component and fake tone, clock and
-// pump. Ticks are driven by hand unless a test starts the timer.
+// The window against the board, with fake tone, clock and pump; ticks driven by hand.
 struct E2eRig : BoardRig {
     explicit E2eRig(const VBoard::Options &options = {})
         : BoardRig(options), ports(config), comm(ports)

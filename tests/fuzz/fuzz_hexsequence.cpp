@@ -1,5 +1,4 @@
-// The hex sequence reader and the port number reader on arbitrary text (Latin-1 or any
-// UTF-16, surrogates and non-ASCII digits included).
+// The hex sequence and port number readers on arbitrary Latin-1 or UTF-16 text.
 #include "fuzzcheck.h"
 #include "hexsequence.h"
 

@@ -1,6 +1,5 @@
-// The image loader and the hex dump on arbitrary files: a file is taken whole or not at all
-// (also when it shrinks or grows while it is read), and the dump of whatever was taken has
-// one 80-character row per 16 bytes, each row exactly the bytes it stands for.
+// The image loader and the dump on arbitrary files: a file is taken whole or not at all (also
+// when it changes while read), and each dump row shows exactly the 16 bytes it stands for.
 #include "fuzzcheck.h"
 #include "hexdump.h"
 #include "imagefile.h"

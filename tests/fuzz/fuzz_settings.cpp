@@ -1,5 +1,4 @@
-// The settings reader on arbitrary bytes, from memory and from a file, with the same result as
-// a plain line-by-line reading.
+// The settings reader on arbitrary bytes, from memory and a file, against a plain reading.
 #include "fuzzcheck.h"
 #include "settingsfile.h"
 
@@ -8,8 +7,7 @@
 namespace
 {
 
-// The reading the file format promises, done the plain way: lines split at CR LF, CR or LF; a
-// line starting with a key sets that key's field when its last character is a digit.
+// Lines split at CR LF, CR or LF; one starting with a key sets it when it ends in a digit.
 StoredSettings plainReading(QByteArray text, StoredSettings v)
 {
     const char *keys[] = {"XZBTL", "FWBTL", "RESET", "YULAN"};

@@ -1,5 +1,4 @@
-// The Debian package CPack makes from the install tree, unpacked and checked with the tools a
-// distribution uses, and the program it installs, started on a display of its own.
+// The Debian package, checked with a distribution's tools, and the program it installs.
 #include "xvfb.h"
 
 #include <QtTest>

@@ -1,5 +1,4 @@
-// The window as the system sees it: the title the X server holds for a notice box, and the
-// program's end when a signal asks for it.
+// The window as the system sees it: a notice box's title on X, and the end a signal asks for.
 #include "application.h"
 #include "module1.h"
 #include "qtdialogs.h"

@@ -20,8 +20,7 @@ constexpr int kinds = 8, vanish = 7;
 const Fault faults[] = {Fault::None,   Fault::NeverA,    Fault::NeverB,       Fault::SilentAfter,
                         Fault::NeverD, Fault::StrayByte, Fault::SplitReplies, Fault::None};
 
-// Open descriptors, apart from the event descriptors of Qt's worker threads, which end after
-// 30 s without work.
+// Open descriptors, apart from those of Qt's worker threads (which end after 30 s idle).
 qint64 openDescriptors()
 {
     qint64 n = 0;

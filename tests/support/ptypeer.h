@@ -3,9 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
-// A pseudo-terminal whose master side plays the board. Both sides are put in raw mode before
-// anything else (a fresh pty echoes, translates CR and treats ^Z specially), and the slave
-// stays open here so that the master never reads a hang-up between the program's opens.
+// A raw pseudo-terminal whose master side plays the board; the slave stays open here too, so
+// that the master never reads a hang-up between the program's opens.
 class PtyPeer
 {
 public:

@@ -2,9 +2,8 @@
 
 #include <QByteArray>
 
-// The bytes on the wire, written out here once for every test: the host's requests and length
-// frame, and the board's five-byte replies X1 X2 X3 2X 1X. Kept apart from the program's own
-// definitions, so that a wrong byte there shows up as a difference here.
+// The bytes on the wire, written out apart from the program's own definitions so that a wrong
+// byte there shows: requests, length frame, and the board's replies X1 X2 X3 2X 1X.
 inline const QByteArray downloadRequest = QByteArray::fromHex("444D46");
 inline const QByteArray resetRequest =
     QByteArray::fromHex("F1F2F3F4F5E1E2E3E4E55D4D3D2D1D5C4C3C2C1C");

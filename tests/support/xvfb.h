@@ -3,8 +3,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-// An X server of the test's own at 96 dpi, with no window manager; display() is ":N", or empty
-// when Xvfb is not installed or gave no display.
+// An X server of the test's own at 96 dpi, no window manager; display() is empty without one.
 class Xvfb
 {
 public:
