@@ -4,115 +4,35 @@
 //
 // The board runs in its own thread on a pseudo-terminal linked as COM1; the window runs in
 // this process with the real serial component and timer, the command line as its own process.
-#include "clock.h"
-#include "dialogs.h"
-#include "eventpump.h"
-#include "form1.h"
-#include "platform.h"
-#include "portmap.h"
-#include "ptyboard.h"
-#include "qtserialcomponent.h"
-#include "tone.h"
+#include "windowbench.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QLabel>
 #include <QProcess>
-#include <QPushButton>
-#include <QTemporaryDir>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <memory>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <thread>
-#include <vector>
+
+using namespace WindowBench;
 
 namespace
 {
 
-using Clock = std::chrono::steady_clock;
-
-class SleepingTone : public Tone
+double median(const std::vector<double> &v)
 {
-public:
-    void Beep(int, int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-};
-
-class NoDialogs : public Dialogs
-{
-public:
-    QString getOpenFileName(QWidget *, const QString &) override { return {}; }
-    void information(QWidget *, const QString &, const QString &text) override
-    {
-        std::fprintf(stderr, "notice: %s\n", qPrintable(text));
-    }
-};
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    return percentile(v, 50);
 }
 
-QByteArray benchImage(int length)
-{
-    QByteArray data(length, '\0');
-    for (int i = 0; i < length; ++i)
-        data[i] = char((i * 131 + 17) & 0xFF);
-    return data;
-}
-
-// A board thread on COM1 of a fresh config folder, and both programs pointed at it.
+// The board, and both programs pointed at it.
 struct Bench {
-    explicit Bench(const PtyBoard::Settings &settings) : board(settings)
-    {
-        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-        config = home.path() + QStringLiteral("/vantrel");
-        QDir().mkpath(config + QStringLiteral("/ports"));
-        if (!board.open())
-            qFatal("no pseudo-terminal");
-        QFile::link(board.slavePath(), config + QStringLiteral("/ports/com1"));
-        board.tracing = true;
-        startBoard();
-    }
-    ~Bench()
-    {
-        form.reset();
-        stopBoard();
-    }
-    void startBoard()
-    {
-        thread = std::thread([this] { board.run(false); });
-    }
-    void stopBoard()
-    {
-        board.stop();
-        if (thread.joinable())
-            thread.join();
-    }
-    // The board's trace of the latest run, taken with the board stopped.
-    std::vector<PtyBoard::Event> takeTrace()
-    {
-        stopBoard();
-        std::vector<PtyBoard::Event> t;
-        t.swap(board.trace);
-        startBoard();
-        return t;
-    }
+    explicit Bench(const PtyBoard::Settings &settings) : board(settings) {}
+
+    std::vector<PtyBoard::Event> takeTrace() { return board.takeTrace(); }
 
     QString imageFile(const QByteArray &image)
     {
-        const QString path = home.filePath(QStringLiteral("fw.bin"));
+        const QString path = board.home.filePath(QStringLiteral("fw.bin"));
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly) || f.write(image) != image.size())
             qFatal("cannot write the image");
@@ -125,11 +45,11 @@ struct Bench {
         const QStringList args = QStringList{"flash",   image,    "--port", "COM1",
                                              "--quiet", "--baud", "115200", "--no-auto-reset"} +
                                  extra;
-        const auto start = Clock::now();
+        const auto start = std::chrono::steady_clock::now();
         QProcess p;
         p.start(QStringLiteral(CLI_PATH), args);
         p.waitForFinished(120000);
-        const std::chrono::duration<double> took = Clock::now() - start;
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         if (p.exitCode() != 0)
             std::fprintf(stderr, "vantrel-cli failed (%d): %s\n", p.exitCode(),
                          p.readAllStandardError().constData());
@@ -155,40 +75,16 @@ struct Bench {
             std::fprintf(stderr, "window child failed: %s\n", p.readAllStandardError().constData());
     }
 
-    // Seconds from the click to the success text.
+    // Seconds from the click to the success text, the window in this process.
     double window(const QByteArray &image)
     {
-        if (!form) {
-            ports = std::make_unique<PortMap>(config);
-            comm = std::make_unique<QtSerialComponent>(*ports);
-            form = std::make_unique<Form1>(platform, *comm, config);
-            form->Form_Load();
-            form->Check1->setChecked(false);
-            form->Comboxzbtv->setCurrentIndex(form->Comboxzbtv->findText(QStringLiteral("115200")));
-        }
-        form->image.replaceImage(image);
-        form->Command1->setEnabled(true);
-        const auto start = Clock::now();
-        form->Command1->click();
-        const auto limit = start + std::chrono::seconds(120);
-        while (form->Label8->text() != QStringLiteral("       下载成功") && Clock::now() < limit)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        const std::chrono::duration<double> took = Clock::now() - start;
-        return took.count();
+        if (!m_window)
+            m_window = std::make_unique<Window>(board.config);
+        return m_window->download(image);
     }
 
-    QTemporaryDir home;
-    QString config;
-    PtyBoard board;
-    std::thread thread;
-    SleepingTone tone;
-    SteadyClock clock;
-    QtEventPump pump;
-    NoDialogs dialogs;
-    Platform platform{tone, clock, pump, dialogs};
-    std::unique_ptr<PortMap> ports;
-    std::unique_ptr<QtSerialComponent> comm;
-    std::unique_ptr<Form1> form;
+    BoardOnCom1 board;
+    std::unique_ptr<Window> m_window;
     double m_childCpu = 0;
 };
 
@@ -244,15 +140,6 @@ void start()
                 ms.size(), median(ms), ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end()));
 }
 
-std::vector<double> turnarounds(const std::vector<PtyBoard::Event> &trace)
-{
-    std::vector<double> us;
-    for (size_t i = 0; i + 1 < trace.size(); ++i)
-        if (trace[i].what == 'C' && trace[i + 1].what == 'b')
-            us.push_back(double(trace[i + 1].ns - trace[i].ns) / 1000.0);
-    return us;
-}
-
 void turnaround()
 {
     PtyBoard::Settings settings;
@@ -286,7 +173,7 @@ void traceCost()
     settings.board.replyDelayMs = 0;
     Bench b(settings);
     const QString file = b.imageFile(benchImage(64 * 1024));
-    const QString trace = b.home.filePath(QStringLiteral("run.trace"));
+    const QString trace = b.board.home.filePath(QStringLiteral("run.trace"));
     std::vector<double> plain, traced, plainCpu, tracedCpu;
     double cpu = 0;
     b.cli(file, {}, &cpu); // settles the children's CPU count
@@ -310,26 +197,8 @@ int windowChild(const QString &imagePath)
     QFile f(imagePath);
     if (!f.open(QIODevice::ReadOnly))
         return 1;
-    const QByteArray image = f.readAll();
-    SleepingTone tone;
-    SteadyClock clock;
-    QtEventPump pump;
-    NoDialogs dialogs;
-    Platform platform{tone, clock, pump, dialogs};
-    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/vantrel");
-    PortMap ports(config);
-    QtSerialComponent comm(ports);
-    Form1 form(platform, comm, config);
-    form.Form_Load();
-    form.Check1->setChecked(false);
-    form.Comboxzbtv->setCurrentIndex(form.Comboxzbtv->findText(QStringLiteral("115200")));
-    form.image.replaceImage(image);
-    form.Command1->setEnabled(true);
-    form.Command1->click();
-    const auto limit = Clock::now() + std::chrono::seconds(120);
-    while (form.Label8->text() != QStringLiteral("       下载成功") && Clock::now() < limit)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    return form.Label8->text() == QStringLiteral("       下载成功") ? 0 : 1;
+    Window window(qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/vantrel"));
+    return window.download(f.readAll()) > 0 ? 0 : 1;
 }
 
 } // namespace
