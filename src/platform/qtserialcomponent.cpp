@@ -310,8 +310,8 @@ void QtSerialComponent::setPortOpen(bool open)
         return;
     }
 
-    const QString com = d->devicePath.isEmpty() ? QStringLiteral("COM%1").arg(d->commPort)
-                                                : d->devicePath;
+    const QString com =
+        d->devicePath.isEmpty() ? QStringLiteral("COM%1").arg(d->commPort) : d->devicePath;
     const QString path = d->devicePath.isEmpty() ? d->ports.pathFor(d->commPort) : d->devicePath;
     const QString device = path.isEmpty() ? QString() : QFileInfo(path).canonicalFilePath();
     if (device.isEmpty())

@@ -3,12 +3,12 @@
 // It starts the window with a throw-away config folder and no sound, shows it as it looks
 // after start-up, then with a small image loaded and the preview on.
 #include "clock.h"
-#include "qtdialogs.h"
 #include "eventpump.h"
 #include "fonts.h"
 #include "form1.h"
 #include "platform.h"
 #include "portmap.h"
+#include "qtdialogs.h"
 #include "qtserialcomponent.h"
 #include "tone.h"
 
