@@ -2,7 +2,6 @@
 #include "hexpreview.h"
 #include "imagefacts.h"
 #include "imagefile.h"
-#include "qtdialogs.h"
 #include "windowrig.h"
 
 #include <QtTest>
@@ -220,19 +219,6 @@ private slots:
                 QCOMPARE(QAccessible::queryAccessibleInterface(c)->text(QAccessible::Name),
                          caption);
         }
-    }
-
-    void fileDialogIsQtsOwn() // (GTK's minds case in "*.BIN"; the window test lists the files)
-    {
-        bool own = false;
-        QTimer::singleShot(0, this, [&] {
-            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-            own = dialog && dialog->testOption(QFileDialog::DontUseNativeDialog);
-            if (dialog)
-                dialog->reject();
-        });
-        QtDialogs().getOpenFileName(nullptr, "(*.BIN)|*.BIN");
-        QVERIFY(own);
     }
 
 private:

@@ -1,4 +1,3 @@
-#include "firmwareimage.h"
 #include "fonts.h"
 #include "hexdump.h"
 #include "hexpreview.h"
@@ -358,6 +357,8 @@ private slots:
         QTimer::singleShot(0, this, [&] {
             auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
             const auto close = qScopeGuard([dialog] { dialog->reject(); });
+            // Qt's own dialog: a desktop's native one (GTK's) minds case in "*.BIN".
+            QVERIFY(dialog->testOption(QFileDialog::DontUseNativeDialog));
             dialog->setDirectory(dir.path());
             auto *model = dialog->findChild<QFileSystemModel *>();
             const QModelIndex root = model->index(dir.path());
@@ -377,8 +378,6 @@ private slots:
         });
         QCOMPARE(QtDialogs().getOpenFileName(nullptr, h.fakes.dialogs.lastFilter), QString());
         QCOMPARE(listed, expected);
-        for (const QString &n : firmware)
-            QVERIFY(FirmwareImage::formatForPath(n) != FirmwareImage::Format::Binary);
     }
 
     void noControlsOverlap_data()
