@@ -173,7 +173,7 @@ std::vector<Range> rangesOf(const std::vector<Run> &sorted)
 
 // Lays the runs out from their lowest address (or `base`) to their highest, 0xFF between.
 Result flatten(Format format, QByteArrayView content, std::vector<Run> &runs,
-               std::optional<quint64> base)
+               std::optional<quint64> base, qint64 limit)
 {
     if (runs.empty())
         return refused(refusal(Kind::NoData, format));
@@ -190,7 +190,7 @@ Result flatten(Format format, QByteArrayView content, std::vector<Run> &runs,
         r.base = base;
         return refused(r);
     }
-    if (highest - start >= quint64(maxSpan)) {
+    if (highest - start >= quint64(limit)) {
         const std::vector<Range> ranges = rangesOf(runs);
         Refusal r = refusal(Kind::SpanTooLarge, format);
         r.low = ranges.front();
@@ -335,6 +335,12 @@ Format formatForPath(const QString &path)
 
 Result convert(Format format, QByteArrayView content, std::optional<quint64> base)
 {
+    return Records::convertWithin(format, content, base, maxSpan);
+}
+
+Result Records::convertWithin(Format format, QByteArrayView content, std::optional<quint64> base,
+                              qint64 limit)
+{
     if (format == Format::Binary) {
         Result r;
         if (content.isEmpty())
@@ -356,7 +362,7 @@ Result convert(Format format, QByteArrayView content, std::optional<quint64> bas
         const Refusal fault = readRecords(format, content, collector);
         if (fault.kind != Kind::None)
             return refused(fault);
-        return flatten(format, content, collector.runs(), base);
+        return flatten(format, content, collector.runs(), base, limit);
     } catch (const std::bad_alloc &) { // the decoded bytes, or a list of many scattered records
         return refused(refusal(Kind::OutOfMemory, format));
     }

@@ -25,4 +25,9 @@ Refusal readIntelHex(QByteArrayView text, Sink &sink);
 Refusal readSRecord(QByteArrayView text, Sink &sink);
 Refusal readElf(QByteArrayView file, Sink &sink);
 
+// convert() with a lower limit on the span of the text and ELF formats: a fuzzer that builds
+// 64 MiB images from scattered addresses spends its time filling them instead of searching.
+Result convertWithin(Format format, QByteArrayView content, std::optional<quint64> base,
+                     qint64 limit);
+
 } // namespace FirmwareImage::Records
