@@ -1,5 +1,7 @@
 #include "cliargs.h"
 
+#include <QRegularExpression>
+
 #include <cmath>
 
 namespace
@@ -21,6 +23,35 @@ std::optional<double> parseSeconds(const QString &text)
     if (!ok || !std::isfinite(v) || v <= 0 || v > 86'400)
         return std::nullopt;
     return v;
+}
+
+// "0x08004000" or decimal, at most 64 bits.
+std::optional<quint64> parseAddress(const QString &text)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^(?:0[xX][0-9a-fA-F]{1,16}|[0-9]{1,20})$"));
+    bool ok = false;
+    const quint64 v = form.match(text).hasMatch() ? text.toULongLong(&ok, 0) : 0;
+    if (!ok || (text.size() > 1 && text[0] == u'0' && text[1].isDigit())) // no octal
+        return std::nullopt;
+    return v;
+}
+
+// "COM1-COM8" (any case; "COM1-8" too): the ports in between, both ends included.
+std::optional<QStringList> parseRange(const QString &text)
+{
+    static const QRegularExpression range(
+        QStringLiteral("^[Cc][Oo][Mm]([0-9]{1,3})-(?:[Cc][Oo][Mm])?([0-9]{1,3})$"));
+    const auto m = range.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    const int first = m.captured(1).toInt(), last = m.captured(2).toInt();
+    if (first < 1 || last > 255 || first > last)
+        return QStringList();
+    QStringList ports;
+    for (int n = first; n <= last; ++n)
+        ports << QStringLiteral("COM%1").arg(n);
+    return ports;
 }
 
 } // namespace
@@ -66,7 +97,7 @@ ParseResult parseCommandLine(const QStringList &arguments)
 
         const bool takesValue = name == u"--port" || name == u"--baud" || name == u"--reset-baud" ||
                                 name == u"--connect-timeout" || name == u"--done-timeout" ||
-                                name == u"--trace";
+                                name == u"--trace" || name == u"--base" || name == u"--report";
         QString value;
         if (takesValue) {
             if (inlineValue) {
@@ -89,7 +120,28 @@ ParseResult parseCommandLine(const QStringList &arguments)
         } else if (name == u"--port") {
             if (value.isEmpty())
                 return fail(QStringLiteral("--port: the port is empty"));
-            a.port = value;
+            if (const auto range = parseRange(value)) {
+                if (range->isEmpty())
+                    return fail(
+                        QStringLiteral("--port: '%1' is not a range of COM1 to COM255").arg(value));
+                a.ports << *range;
+                a.rangeGiven = true;
+            } else {
+                a.ports << value;
+            }
+        } else if (name == u"--all") {
+            a.allPorts = true;
+        } else if (name == u"--base") {
+            const auto address = parseAddress(value);
+            if (!address)
+                return fail(QStringLiteral("--base: '%1' is not an address (0x08004000 or "
+                                           "decimal)")
+                                .arg(value));
+            a.base = address;
+        } else if (name == u"--report") {
+            if (value.isEmpty())
+                return fail(QStringLiteral("--report: the file name is empty"));
+            a.reportPath = value;
         } else if (name == u"--baud" || name == u"--reset-baud") {
             const auto rate = parseRate(value);
             if (!rate)
@@ -120,22 +172,45 @@ ParseResult parseCommandLine(const QStringList &arguments)
     }
 
     if (positional.isEmpty())
-        return fail(QStringLiteral("no command given (flash or ports)"));
+        return fail(QStringLiteral("no command given (flash, station, convert or ports)"));
     const QString command = positional.takeFirst();
-    if (command == u"flash") {
-        a.command = CliArgs::Command::Flash;
+    const bool flash = command == u"flash", station = command == u"station";
+    if (flash || station) {
+        a.command = flash ? CliArgs::Command::Flash : CliArgs::Command::Station;
         if (positional.isEmpty())
-            return fail(QStringLiteral("flash: no image file given"));
-        if (positional.size() > 1)
-            return fail(QStringLiteral("flash: unexpected argument '%1'").arg(positional[1]));
+            return fail(QStringLiteral("%1: no image file given").arg(command));
+        a.image = positional.takeFirst();
+        // Ranges may also follow the image: "station app.hex COM1-COM8".
+        for (const QString &extra : std::as_const(positional)) {
+            const auto range = parseRange(extra);
+            if (!range || range->isEmpty())
+                return fail(QStringLiteral("%1: unexpected argument '%2'").arg(command, extra));
+            a.ports << *range;
+            a.rangeGiven = true;
+        }
+        if (a.allPorts && !a.ports.isEmpty())
+            return fail(QStringLiteral("%1: --all and --port exclude each other").arg(command));
+        if (a.ports.isEmpty() && !a.allPorts)
+            return fail(QStringLiteral("%1: no port given (--port COMn or a device)").arg(command));
+        if (a.ports.removeDuplicates() > 0 && !a.rangeGiven)
+            return fail(QStringLiteral("%1: a port is given twice").arg(command));
+        if (flash && !a.reportPath.isEmpty())
+            return fail(QStringLiteral("flash: --report applies to station only"));
+    } else if (command == u"convert") {
+        a.command = CliArgs::Command::Convert;
+        if (positional.size() != 2)
+            return fail(QStringLiteral("convert: give the firmware file and the .bin to write"));
         a.image = positional[0];
-        if (a.port.isEmpty())
-            return fail(QStringLiteral("flash: no port given (--port COMn or a device)"));
+        a.output = positional[1];
+        if (!a.ports.isEmpty() || a.allPorts || a.baud || a.resetBaud || a.autoReset ||
+            !a.tracePath.isEmpty() || !a.reportPath.isEmpty())
+            return fail(QStringLiteral("convert: only --base, --json and --quiet apply"));
     } else if (command == u"ports") {
         a.command = CliArgs::Command::Ports;
         if (!positional.isEmpty())
             return fail(QStringLiteral("ports: unexpected argument '%1'").arg(positional[0]));
-        if (!a.port.isEmpty() || a.baud || a.resetBaud || a.autoReset || !a.tracePath.isEmpty())
+        if (!a.ports.isEmpty() || a.allPorts || a.baud || a.resetBaud || a.autoReset ||
+            !a.tracePath.isEmpty() || a.base || !a.reportPath.isEmpty())
             return fail(QStringLiteral("ports: only --json applies"));
     } else if (command == u"help") {
         a.command = CliArgs::Command::Help;

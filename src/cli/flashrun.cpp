@@ -7,6 +7,7 @@
 #include "downloader.h"
 #include "eventpump.h"
 #include "exitcodes.h"
+#include "firmwareimage.h"
 #include "imagebuffer.h"
 #include "imagefile.h"
 #include "module1.h"
@@ -48,7 +49,23 @@ public:
     void information(QWidget *, const QString &, const QString &) override {}
 };
 
-QString imageRefusal(const ImageFile::Result &r)
+// The image file's format as the JSON start event names it.
+QString formatToken(FirmwareImage::Format format)
+{
+    switch (format) {
+    case FirmwareImage::Format::Binary:
+        break;
+    case FirmwareImage::Format::IntelHex:
+        return QStringLiteral("intel_hex");
+    case FirmwareImage::Format::SRecord:
+        return QStringLiteral("srecord");
+    case FirmwareImage::Format::Elf:
+        return QStringLiteral("elf");
+    }
+    return QStringLiteral("binary");
+}
+
+QString fileRefusal(const ImageFile::Result &r)
 {
     using O = ImageFile::Outcome;
     switch (r.outcome) {
@@ -141,18 +158,19 @@ QString portOpenMessage(const Module1::PortOpening &o, const PortTarget &target,
     }
 }
 
-class FlashRun
-{
-public:
-    FlashRun(const CliArgs &args, Reporter &reporter, const QElapsedTimer &sinceStart)
-        : args(args), reporter(reporter), clock(sinceStart), ports(vantrelConfigDir()), comm(ports),
-          download(comm, image, platform, view)
+} // namespace
+
+struct BoardRun::Impl {
+    Impl(const CliArgs &args, const FlashPlan &plan, const PortTarget &target, RunEvents &reporter,
+         const QElapsedTimer &clock, const std::atomic<int> &stopRequest, const QString &tracePath)
+        : args(args), plan(plan), reporter(reporter), clock(clock), stopRequest(stopRequest),
+          tracePath(tracePath), ports(vantrelConfigDir()), comm(ports),
+          download(comm, image, platform, view), target(target)
     {
     }
 
     int run();
 
-private:
     struct Ending {
         int code;
         QString outcome;
@@ -163,12 +181,16 @@ private:
     void tick();
     void blockSent();
     void stop(const Ending &ending);
+    void stopBySignal(int number);
     void finish(const Ending &ending);
     qint64 elapsedMs() const { return clock.elapsed(); }
 
     const CliArgs &args;
-    Reporter &reporter;
+    const FlashPlan &plan;
+    RunEvents &reporter;
     const QElapsedTimer &clock;
+    const std::atomic<int> &stopRequest;
+    const QString tracePath;
 
     SilentTone tone;
     SteadyClock steadyClock;
@@ -194,7 +216,7 @@ private:
     Ending result{ExitCode::Failure, QStringLiteral("failure"), QString()};
 };
 
-void FlashRun::observe()
+void BoardRun::Impl::observe()
 {
     const int now = download.DOWN_STEP;
     if (now == step || ending)
@@ -229,7 +251,7 @@ void FlashRun::observe()
     inStep.start();
 }
 
-void FlashRun::blockSent()
+void BoardRun::Impl::blockSent()
 {
     // The start of a run empties the bar too; only blocks come in steps 3 and 4.
     if (download.DOWN_STEP < 3)
@@ -240,10 +262,14 @@ void FlashRun::blockSent()
     reporter.progress(n, totalBlocks, sent, elapsedMs());
 }
 
-void FlashRun::tick()
+void BoardRun::Impl::tick()
 {
     if (ending)
         return;
+    if (const int number = stopRequest.load(std::memory_order_relaxed)) {
+        stopBySignal(number);
+        return;
+    }
     if (download.DOWN_ACTIVE && !comm.PortOpen()) {
         stop({ExitCode::PortVanished, QStringLiteral("port_vanished"),
               QStringLiteral("the port went away during the download (adapter unplugged?)")});
@@ -267,7 +293,7 @@ void FlashRun::tick()
     observe();
 }
 
-void FlashRun::stop(const Ending &e)
+void BoardRun::Impl::stop(const Ending &e)
 {
     if (ending)
         return;
@@ -277,7 +303,7 @@ void FlashRun::stop(const Ending &e)
     finish(e);
 }
 
-void FlashRun::finish(const Ending &e)
+void BoardRun::Impl::finish(const Ending &e)
 {
     ending = true;
     result = e;
@@ -287,50 +313,35 @@ void FlashRun::finish(const Ending &e)
     loop.exit(0);
 }
 
-int FlashRun::run()
+void BoardRun::Impl::stopBySignal(int number)
 {
-    // From here on a signal ends the run as the stop button would.
-    StopSignals stopSignals;
-    QObject::connect(&stopSignals, &StopSignals::received, &loop, [this](int number) {
-        const bool interrupt = number == SIGINT;
-        stop({StopSignals::exitCodeFor(number),
-              interrupt ? QStringLiteral("interrupted") : QStringLiteral("terminated"),
-              interrupt ? QStringLiteral("interrupted: the download was stopped")
-                        : QStringLiteral("terminated by signal %1: the download was stopped")
-                              .arg(number)});
-    });
+    const bool interrupt = number == SIGINT;
+    stop({StopSignals::exitCodeFor(number),
+          interrupt ? QStringLiteral("interrupted") : QStringLiteral("terminated"),
+          interrupt
+              ? QStringLiteral("interrupted: the download was stopped")
+              : QStringLiteral("terminated by signal %1: the download was stopped").arg(number)});
+}
 
-    target = resolvePort(args.port);
+int BoardRun::Impl::run()
+{
     const auto endEarly = [&](int code, const QString &outcome, const QString &message) {
         reporter.end(target.name, outcome, code, elapsedMs(), message);
         return code;
     };
-
-    // The rates and the automatic reset the window would use.
-    StoredSettings stored = StoredSettings::defaults();
-    readSettingsFile(vantrelSettingsPath(vantrelConfigDir()), stored);
-    stored = applicableSettings(stored);
-    view.downloadBaud =
-        args.baud ? QString::number(*args.baud) : downloadRates().value(stored.DOWN_BAUD_INDEX);
-    view.resetBaud = args.resetBaud ? QString::number(*args.resetBaud)
-                                    : resetRates().value(stored.RESET_BAUD_INDEX);
-    view.autoResetValue = args.autoReset ? (*args.autoReset ? 1 : 0) : stored.AUTO_RESET;
-
-    const ImageFile::Result loaded = ImageFile::read(args.image);
-    if (loaded.outcome != ImageFile::Outcome::Loaded)
-        return endEarly(ExitCode::ImageRefused, QStringLiteral("image_refused"),
-                        args.image + QStringLiteral(": ") + imageRefusal(loaded));
-    image.replaceImage(loaded.data);
-    image.BIN_PATH = args.image;
+    view.downloadBaud = plan.downloadBaud;
+    view.resetBaud = plan.resetBaud;
+    view.autoResetValue = plan.autoReset;
+    image.replaceImage(plan.image.data); // shared with the other boards, never copied
+    image.BIN_PATH = plan.imagePath;
     image.LOAD_BIN();
     totalBlocks = Protocol::totalBlocks(image.BIN_BLOCKS, image.BIN_NO_REMAIN != 0);
 
-    if (!args.tracePath.isEmpty()) {
+    if (!tracePath.isEmpty()) {
         QString why;
-        if (!trace.open(args.tracePath, clock, &why))
-            return endEarly(
-                ExitCode::Usage, QStringLiteral("usage"),
-                QStringLiteral("--trace: cannot write %1: %2").arg(args.tracePath, why));
+        if (!trace.open(tracePath, clock, &why))
+            return endEarly(ExitCode::Usage, QStringLiteral("usage"),
+                            QStringLiteral("--trace: cannot write %1: %2").arg(tracePath, why));
         comm.setTap([this](QtSerialComponent::TapKind kind, const QByteArray &bytes) {
             switch (kind) {
             case QtSerialComponent::TapKind::Sent:
@@ -374,12 +385,13 @@ int FlashRun::run()
         return endEarly(ExitCode::PortUnavailable, QStringLiteral("port_unavailable"),
                         portOpenMessage(opening, target, device));
 
-    QByteArray sha = QCryptographicHash::hash(image.BIN_DATA, QCryptographicHash::Sha256);
     RunStart start;
     start.port = target.name;
     start.device = device;
-    start.image = args.image;
-    start.sha256 = QString::fromLatin1(sha.toHex());
+    start.image = plan.imagePath;
+    start.format = formatToken(FirmwareImage::formatForPath(plan.imagePath));
+    start.startAddress = plan.image.start;
+    start.sha256 = plan.sha256;
     start.bytes = image.BIN_LEN;
     start.blocks = totalBlocks;
     start.baud = view.downloadBaud.toInt();
@@ -403,8 +415,6 @@ int FlashRun::run()
     return result.code;
 }
 
-} // namespace
-
 PortTarget resolvePort(const QString &text)
 {
     static const QRegularExpression com(QStringLiteral("^[Cc][Oo][Mm]([0-9]{1,3})$"));
@@ -418,8 +428,76 @@ PortTarget resolvePort(const QString &text)
     return {text, 0, QFileInfo(text).absoluteFilePath()};
 }
 
+QString imageRefusal(const FirmwareImage::Result &image, const QString &path)
+{
+    const FirmwareImage::Refusal &r = image.refusal;
+    if (r.kind == FirmwareImage::Refusal::Kind::FileUnreadable) {
+        ImageFile::Result file;
+        file.outcome = r.fileOutcome;
+        file.size = r.fileSize;
+        return path + QStringLiteral(": ") + fileRefusal(file);
+    }
+    return FirmwareImage::refusalLine(r, path);
+}
+
+std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal)
+{
+    FlashPlan plan;
+    // The rates and the automatic reset the window would use.
+    StoredSettings stored = StoredSettings::defaults();
+    readSettingsFile(vantrelSettingsPath(vantrelConfigDir()), stored);
+    stored = applicableSettings(stored);
+    plan.downloadBaud =
+        args.baud ? QString::number(*args.baud) : downloadRates().value(stored.DOWN_BAUD_INDEX);
+    plan.resetBaud = args.resetBaud ? QString::number(*args.resetBaud)
+                                    : resetRates().value(stored.RESET_BAUD_INDEX);
+    plan.autoReset = args.autoReset ? (*args.autoReset ? 1 : 0) : stored.AUTO_RESET;
+
+    plan.imagePath = args.image;
+    plan.image = FirmwareImage::read(args.image, args.base);
+    if (!plan.image.ok()) {
+        *refusal = imageRefusal(plan.image, args.image);
+        return std::nullopt;
+    }
+    plan.sha256 = QString::fromLatin1(
+        QCryptographicHash::hash(plan.image.data, QCryptographicHash::Sha256).toHex());
+    return plan;
+}
+
+BoardRun::BoardRun(const CliArgs &args, const FlashPlan &plan, const PortTarget &target,
+                   RunEvents &events, const QElapsedTimer &clock, const std::atomic<int> &stop,
+                   const QString &tracePath)
+    : d(std::make_unique<Impl>(args, plan, target, events, clock, stop, tracePath))
+{
+}
+
+BoardRun::~BoardRun() = default;
+
+int BoardRun::run()
+{
+    return d->run();
+}
+
+QString BoardRun::device() const
+{
+    return d->device;
+}
+
 int runFlash(const CliArgs &args, Reporter &reporter, const QElapsedTimer &sinceStart)
 {
-    FlashRun run(args, reporter, sinceStart);
+    const PortTarget target = resolvePort(args.ports.value(0));
+    QString refusal;
+    const std::optional<FlashPlan> plan = makePlan(args, &refusal);
+    if (!plan) {
+        reporter.end(target.name, QStringLiteral("image_refused"), ExitCode::ImageRefused,
+                     sinceStart.elapsed(), refusal);
+        return ExitCode::ImageRefused;
+    }
+    // From here on a signal ends the run as the stop button would.
+    std::atomic<int> stop{0};
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::received, &stopSignals,
+                     [&stop](int number) { stop.store(number); });
+    BoardRun run(args, *plan, target, reporter, sinceStart, stop, args.tracePath);
     return run.run();
 }

@@ -1,12 +1,17 @@
 #pragma once
 
+#include "firmwareimage.h"
+
 #include <QElapsedTimer>
 #include <QString>
 
+#include <atomic>
+#include <memory>
 #include <optional>
 
 struct CliArgs;
 class Reporter;
+class RunEvents;
 
 // Where --port points: COMn through the window's port map, or a device by its path.
 struct PortTarget {
@@ -19,7 +24,47 @@ struct PortTarget {
 // such as "ttyUSB0" means /dev/ttyUSB0 when that exists.
 PortTarget resolvePort(const QString &text);
 
-// One download from the command line: reads the settings the window would use, loads the
-// image, opens the port and runs the window's download engine against the board until the
-// completion reply, a failure, a time limit or a stop signal. Returns the exit status.
+// What every board of one command shares: the flat image and the line settings the window
+// would use (its settings file), overridden by the command line.
+struct FlashPlan {
+    QString imagePath;
+    FirmwareImage::Result image;
+    QString sha256;
+    QString downloadBaud, resetBaud;
+    qint16 autoReset = 0;
+};
+
+// Reads the settings and the image. Empty, with the reason in `refusal`, when the image cannot
+// be downloaded.
+std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal);
+
+// The English sentence for an image that cannot be downloaded: "PATH: reason".
+QString imageRefusal(const FirmwareImage::Result &image, const QString &path);
+
+// One board's download on the calling thread: opens the port and runs the window's download
+// engine against the board until the completion reply, a failure, a time limit or a stop
+// request. Everything it makes lives on that thread, so several boards run side by side, each
+// on a thread of its own, and a blocking wait on one port never holds up another.
+class BoardRun
+{
+public:
+    // `stop` is read at each tick: a signal number (not 0) ends the run as the stop button
+    // would, with that signal's exit status. `tracePath` may be empty.
+    BoardRun(const CliArgs &args, const FlashPlan &plan, const PortTarget &target,
+             RunEvents &events, const QElapsedTimer &clock, const std::atomic<int> &stop,
+             const QString &tracePath);
+    ~BoardRun();
+    BoardRun(const BoardRun &) = delete;
+    BoardRun &operator=(const BoardRun &) = delete;
+
+    int run(); // the exit status
+    // The device the port stood for when the run began ("" when it stood for none).
+    QString device() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+// One board from the command line: the plan, the run, signals. Returns the exit status.
 int runFlash(const CliArgs &args, Reporter &reporter, const QElapsedTimer &sinceStart);

@@ -1,5 +1,7 @@
 // vantrel-cli: the Vantrel download engine from a script, a Makefile or CI.
+#include "boards.h"
 #include "cliargs.h"
+#include "convert.h"
 #include "exitcodes.h"
 #include "flashrun.h"
 #include "portscan.h"
@@ -43,9 +45,15 @@ int main(int argc, char *argv[])
     case CliArgs::Command::Ports:
         return runPorts(args.json);
     case CliArgs::Command::Flash: {
+        if (args.manyBoards())
+            return runBoards(args, sinceStart);
         Reporter reporter(Reporter::styleFor(args.json, args.quiet));
         return runFlash(args, reporter, sinceStart);
     }
+    case CliArgs::Command::Convert:
+        return runConvert(args);
+    case CliArgs::Command::Station:
+        return ExitCode::Failure; // not yet
     case CliArgs::Command::None:
         break;
     }

@@ -1,5 +1,7 @@
 #include "reporter.h"
 
+#include "firmwareimage.h"
+
 #include <QStringList>
 
 #include <unistd.h>
@@ -126,6 +128,9 @@ void Reporter::start(const RunStart &s)
                      .add("port", s.port)
                      .add("device", s.device)
                      .add("image", s.image)
+                     .add("format", s.format)
+                     .add("start_address", FirmwareImage::hexAddress(s.startAddress))
+                     .add("span", s.bytes)
                      .add("bytes", s.bytes)
                      .add("blocks", s.blocks)
                      .add("sha256", s.sha256)
@@ -137,10 +142,13 @@ void Reporter::start(const RunStart &s)
     case Style::Terminal: {
         const QString reset =
             s.autoReset ? QStringLiteral(", reset request at %1 baud").arg(s.resetBaud) : QString();
+        const QString from = s.format == u"binary" ? QString()
+                                                   : QStringLiteral(" from ") +
+                                                         FirmwareImage::hexAddress(s.startAddress);
         const QString line =
-            QStringLiteral("%1: %2 (%3 bytes, %4 blocks, sha256 %5) to %6 at %7 baud%8\n")
+            QStringLiteral("%1: %2 (%3 bytes%9, %4 blocks, sha256 %5) to %6 at %7 baud%8\n")
                 .arg(s.port, s.image, QString::number(s.bytes), QString::number(s.blocks),
-                     s.sha256.left(16), s.device, QString::number(s.baud), reset);
+                     s.sha256.left(16), s.device, QString::number(s.baud), reset, from);
         std::fputs(line.toUtf8().constData(), m_out);
         std::fflush(m_out);
         break;
@@ -277,7 +285,7 @@ void Reporter::end(const QString &port, const QString &outcome, int exitCode, qi
         break;
     }
     // Every failure is a message for the person, also with --json and --quiet.
-    if (exitCode != 0) {
+    if (exitCode != 0 && m_err) {
         std::fprintf(m_err, "vantrel-cli: %s: %s\n", name.toUtf8().constData(),
                      message.toUtf8().constData());
         std::fflush(m_err);

@@ -28,30 +28,46 @@ private:
 // Everything a download run tells the person or the script that started it.
 struct RunStart {
     QString port, device, image, sha256;
-    qint64 bytes = 0;
+    QString format;           // "binary", "intel_hex", "srecord" or "elf"
+    quint64 startAddress = 0; // the address of the image's first byte (0 for a .bin)
+    qint64 bytes = 0;         // also the span: every byte from the start address on
+
     qint32 blocks = 0;
     qint32 baud = 0, resetBaud = 0;
     bool autoReset = false;
 };
 
+// What a download run tells as it goes.
+class RunEvents
+{
+public:
+    virtual ~RunEvents() = default;
+    virtual void start(const RunStart &s) = 0;
+    virtual void state(int step, qint64 elapsedMs) = 0;
+    virtual void progress(qint32 block, qint32 blocks, qint64 bytesSent, qint64 elapsedMs) = 0;
+    // The last event of every run, whatever its end. `port` is used when start() never ran.
+    virtual void end(const QString &port, const QString &outcome, int exitCode, qint64 elapsedMs,
+                     const QString &message) = 0;
+};
+
 // Where a run's progress goes: a line redrawn in place on a terminal, plain lines elsewhere,
 // JSON Lines with --json, nothing but errors with --quiet. Data go to standard output, messages
 // to standard error.
-class Reporter
+class Reporter : public RunEvents
 {
 public:
     enum class Style { Terminal, Plain, Json, Quiet };
+    // Without `err`, failures are left to the caller to tell.
     Reporter(Style style, FILE *out = stdout, FILE *err = stderr);
 
     // The style for this process: --json and --quiet first, then whether stdout is a terminal.
     static Style styleFor(bool json, bool quiet);
 
-    void start(const RunStart &s);
-    void state(int step, qint64 elapsedMs);
-    void progress(qint32 block, qint32 blocks, qint64 bytesSent, qint64 elapsedMs);
-    // The last event of every run, whatever its end. `port` is used when start() never ran.
+    void start(const RunStart &s) override;
+    void state(int step, qint64 elapsedMs) override;
+    void progress(qint32 block, qint32 blocks, qint64 bytesSent, qint64 elapsedMs) override;
     void end(const QString &port, const QString &outcome, int exitCode, qint64 elapsedMs,
-             const QString &message);
+             const QString &message) override;
 
     static QString stepName(int step);
 

@@ -1,0 +1,319 @@
+#include "boards.h"
+
+#include "cliargs.h"
+#include "configdir.h"
+#include "exitcodes.h"
+#include "portmap.h"
+#include "signals.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+
+#include <csignal>
+
+// A run's events, carried from its thread to the BoardRuns' thread in the order they happen.
+class QueuedEvents : public RunEvents
+{
+public:
+    QueuedEvents(BoardRuns &to, int index) : m_to(to), m_index(index) {}
+    void start(const RunStart &s) override
+    {
+        post([=, this] { m_to.onStart(m_index, s); });
+    }
+    void state(int step, qint64 ms) override
+    {
+        post([=, this] { m_to.onState(m_index, step, ms); });
+    }
+    void progress(qint32 block, qint32 blocks, qint64 sent, qint64 ms) override
+    {
+        post([=, this] { m_to.onProgress(m_index, block, blocks, sent, ms); });
+    }
+    void end(const QString &port, const QString &outcome, int code, qint64 ms,
+             const QString &message) override
+    {
+        post([=, this] { m_to.onEnd(m_index, port, outcome, code, ms, message); });
+    }
+
+private:
+    template <typename F> void post(F &&f)
+    {
+        QMetaObject::invokeMethod(&m_to, std::forward<F>(f), Qt::QueuedConnection);
+    }
+    BoardRuns &m_to;
+    const int m_index;
+};
+
+BoardRuns::BoardRuns(const CliArgs &args, const FlashPlan &plan, Reporter::Style style,
+                     const QElapsedTimer &clock, QObject *parent)
+    : QObject(parent), m_args(args), m_plan(plan), m_style(style), m_clock(clock)
+{
+    // On a terminal the lines are redrawn together, at most ten times a second.
+    m_drawTimer.setInterval(100);
+    connect(&m_drawTimer, &QTimer::timeout, this, [this] {
+        if (m_dirty)
+            redraw();
+    });
+    if (m_style == Reporter::Style::Terminal)
+        m_drawTimer.start();
+}
+
+BoardRuns::~BoardRuns()
+{
+    m_stop.store(SIGTERM);
+    for (QThread *t : m_threads) {
+        if (t)
+            t->wait();
+        delete t;
+    }
+}
+
+int BoardRuns::launch(const PortTarget &target, const QString &device, const QString &tracePath)
+{
+    const int index = int(m_rows.size());
+    BoardRow row;
+    row.port = target.name;
+    row.device = device;
+    row.bytes = m_plan.image.span;
+    row.beganMs = m_clock.elapsed();
+    m_rows.push_back(row);
+    // Every event of a board goes through its own reporter: JSON and plain lines carry its port.
+    m_reporters.push_back(
+        m_style == Reporter::Style::Terminal ? nullptr : std::make_unique<Reporter>(m_style));
+    ++m_running;
+    QThread *thread = QThread::create([this, index, target, tracePath] {
+        QueuedEvents events(*this, index);
+        QString device;
+        {
+            BoardRun run(m_args, m_plan, target, events, m_clock, m_stop, tracePath);
+            run.run();
+            device = run.device();
+        }
+        QMetaObject::invokeMethod(
+            this, [this, index, device] { onThreadDone(index, device); }, Qt::QueuedConnection);
+    });
+    thread->setObjectName(target.name);
+    m_threads.push_back(thread);
+    thread->start();
+    m_dirty = true;
+    return index;
+}
+
+void BoardRuns::onStart(int index, const RunStart &s)
+{
+    m_rows[size_t(index)].device = s.device;
+    if (auto &r = m_reporters[size_t(index)])
+        r->start(s);
+    m_dirty = true;
+}
+
+void BoardRuns::onState(int index, int step, qint64 ms)
+{
+    BoardRow &row = m_rows[size_t(index)];
+    row.step = step;
+    if (step == 3 && row.blocksStartMs < 0)
+        row.blocksStartMs = ms;
+    if (auto &r = m_reporters[size_t(index)])
+        r->state(step, ms);
+    m_dirty = true;
+}
+
+void BoardRuns::onProgress(int index, qint32 block, qint32 blocks, qint64 sent, qint64 ms)
+{
+    BoardRow &row = m_rows[size_t(index)];
+    row.bytesSent = sent;
+    if (row.blocksStartMs < 0)
+        row.blocksStartMs = ms;
+    if (auto &r = m_reporters[size_t(index)])
+        r->progress(block, blocks, sent, ms);
+    m_dirty = true;
+}
+
+void BoardRuns::onEnd(int index, const QString &port, const QString &outcome, int code, qint64 ms,
+                      const QString &message)
+{
+    BoardRow &row = m_rows[size_t(index)];
+    row.outcome = outcome;
+    row.exitCode = code;
+    row.endedMs = ms;
+    row.message = message;
+    if (auto &r = m_reporters[size_t(index)])
+        r->end(port, outcome, code, ms, message);
+    m_dirty = true;
+}
+
+void BoardRuns::onThreadDone(int index, const QString &device)
+{
+    BoardRow &row = m_rows[size_t(index)];
+    if (row.device.isEmpty())
+        row.device = device;
+    QThread *&thread = m_threads[size_t(index)]; // one per row, in step
+    thread->wait();
+    delete thread;
+    thread = nullptr;
+    --m_running;
+    if (m_style == Reporter::Style::Terminal)
+        redraw();
+    emit finished(index);
+}
+
+void BoardRuns::redraw()
+{
+    m_dirty = false;
+    QByteArray text;
+    if (m_linesDrawn > 0)
+        text += "\033[" + QByteArray::number(m_linesDrawn) + "A"; // back to the first line
+    const qint64 now = m_clock.elapsed();
+    for (const BoardRow &row : m_rows) {
+        const int percent = row.bytes > 0 ? int(row.bytesSent * 100 / row.bytes) : 0;
+        constexpr int width = 20;
+        const int filled = percent * width / 100;
+        const qint64 to = row.running() ? now : row.endedMs;
+        const double seconds = row.blocksStartMs >= 0 ? double(to - row.blocksStartMs) / 1000.0 : 0;
+        const double rate = seconds > 0 ? double(row.bytesSent) / 1024.0 / seconds : 0;
+        static const char *const steps[] = {"opening", "connecting", "length", "blocks",
+                                            "completion"};
+        const QString what =
+            row.running() ? QString::fromLatin1(steps[qBound(0, row.step, 4)]) : row.outcome;
+        const QString line = QStringLiteral("%1 %2 %3% [%4%5] %6 kB/s  %7")
+                                 .arg(row.port, -8)
+                                 .arg(row.device, -14)
+                                 .arg(percent, 3)
+                                 .arg(QString(filled, u'#'), QString(width - filled, u'.'))
+                                 .arg(rate, 6, 'f', 1)
+                                 .arg(what);
+        text += '\r' + line.toUtf8() + "\033[K\n";
+    }
+    m_linesDrawn = int(m_rows.size());
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    std::fflush(stdout);
+}
+
+void BoardRuns::printTable() const
+{
+    if (m_style == Reporter::Style::Json || m_style == Reporter::Style::Quiet)
+        return;
+    int portWidth = 4, deviceWidth = 6;
+    for (const BoardRow &row : m_rows) {
+        portWidth = qMax(portWidth, int(row.port.size()));
+        deviceWidth = qMax(deviceWidth, int(row.device.size()));
+    }
+    QString table = QStringLiteral("\n%1  %2  %3  %4  %5\n")
+                        .arg(QStringLiteral("PORT"), -portWidth)
+                        .arg(QStringLiteral("DEVICE"), -deviceWidth)
+                        .arg(QStringLiteral("OUTCOME"), -17)
+                        .arg(QStringLiteral("SECONDS"), 8)
+                        .arg(QStringLiteral("EXIT"), 4);
+    for (const BoardRow &row : m_rows)
+        table += QStringLiteral("%1  %2  %3  %4  %5\n")
+                     .arg(row.port, -portWidth)
+                     .arg(row.device.isEmpty() ? QStringLiteral("-") : row.device, -deviceWidth)
+                     .arg(row.outcome, -17)
+                     .arg(row.seconds(), 8, 'f', 3)
+                     .arg(row.exitCode, 4);
+    std::fputs(table.toUtf8().constData(), stdout);
+    std::fflush(stdout);
+    // On a terminal the lines above were redrawn in place: the reasons come after them.
+    if (m_style == Reporter::Style::Terminal)
+        for (const BoardRow &row : m_rows)
+            if (row.exitCode != 0)
+                std::fprintf(stderr, "vantrel-cli: %s: %s\n", row.port.toUtf8().constData(),
+                             row.message.toUtf8().constData());
+}
+
+void BoardRuns::printSummary(Reporter::Style style, int passed, int failed, qint64 elapsedMs,
+                             const std::function<void(JsonLine &)> &more)
+{
+    if (style == Reporter::Style::Json) {
+        JsonLine line;
+        line.add("event", "summary").add("passed", passed).add("failed", failed);
+        line.add("elapsed_ms", elapsedMs);
+        if (more)
+            more(line);
+        std::printf("%s\n", line.finish().constData());
+    } else if (style != Reporter::Style::Quiet) {
+        std::printf("%d passed, %d failed in %.1f s\n", passed, failed, double(elapsedMs) / 1000.0);
+    }
+    std::fflush(stdout);
+}
+
+QList<PortTarget> allMappedPorts()
+{
+    const PortMap map(vantrelConfigDir());
+    QList<PortTarget> targets;
+    for (int n = 1; n <= 16; ++n)
+        if (!map.pathFor(n).isEmpty())
+            targets << PortTarget{QStringLiteral("COM%1").arg(n), n, QString()};
+    return targets;
+}
+
+namespace
+{
+
+// One trace file per board: FILE.PORT ("trace.txt.COM3"; a path's slashes become '_').
+QString tracePathFor(const QString &trace, const QString &port)
+{
+    if (trace.isEmpty())
+        return trace;
+    QString suffix = port;
+    suffix.replace(u'/', u'_');
+    return trace + u'.' + suffix;
+}
+
+} // namespace
+
+int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart)
+{
+    QList<PortTarget> targets;
+    if (args.allPorts)
+        targets = allMappedPorts();
+    else
+        for (const QString &port : args.ports)
+            targets << resolvePort(port);
+    const Reporter::Style style = Reporter::styleFor(args.json, args.quiet);
+    if (targets.isEmpty()) {
+        std::fprintf(stderr, "vantrel-cli: --all: no port stands for a device; "
+                             "`vantrel-cli ports` lists them\n");
+        BoardRuns::printSummary(style, 0, 0, sinceStart.elapsed());
+        return ExitCode::SomeBoardsFailed;
+    }
+
+    QString refusal;
+    const std::optional<FlashPlan> plan = makePlan(args, &refusal);
+    if (!plan) {
+        // The same image for every board: each is told, and none is flashed.
+        for (const PortTarget &t : targets)
+            Reporter(style, stdout, nullptr)
+                .end(t.name, QStringLiteral("image_refused"), ExitCode::ImageRefused,
+                     sinceStart.elapsed(), refusal);
+        std::fprintf(stderr, "vantrel-cli: %s\n", refusal.toUtf8().constData());
+        BoardRuns::printSummary(style, 0, int(targets.size()), sinceStart.elapsed());
+        return ExitCode::SomeBoardsFailed;
+    }
+
+    BoardRuns runs(args, *plan, style, sinceStart);
+    int signalled = 0;
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::received, &runs, [&](int number) {
+        signalled = number;
+        runs.stopAll(number);
+    });
+    QEventLoop loop;
+    QObject::connect(&runs, &BoardRuns::finished, &loop, [&] {
+        if (runs.running() == 0)
+            loop.quit();
+    });
+    for (const PortTarget &t : targets)
+        runs.launch(t, QString(), tracePathFor(args.tracePath, t.name));
+    loop.exec();
+
+    int passed = 0;
+    for (const BoardRow &row : runs.rows())
+        passed += row.exitCode == ExitCode::Success;
+    const int failed = int(runs.rows().size()) - passed;
+    runs.printTable();
+    BoardRuns::printSummary(style, passed, failed, sinceStart.elapsed());
+    if (failed == 0)
+        return ExitCode::Success;
+    return signalled ? StopSignals::exitCodeFor(signalled) : ExitCode::SomeBoardsFailed;
+}
