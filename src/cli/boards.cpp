@@ -8,31 +8,37 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QHash>
 #include <QThread>
 
 #include <csignal>
 
 // A run's events, carried from its thread to the BoardRuns' thread in the order they happen.
+// Each carries copies only: the run and this object are gone by the time the last one is read.
 class QueuedEvents : public RunEvents
 {
 public:
     QueuedEvents(BoardRuns &to, int index) : m_to(to), m_index(index) {}
     void start(const RunStart &s) override
     {
-        post([=, this] { m_to.onStart(m_index, s); });
+        post([to = &m_to, i = m_index, s] { to->onStart(i, s); });
     }
     void state(int step, qint64 ms) override
     {
-        post([=, this] { m_to.onState(m_index, step, ms); });
+        post([to = &m_to, i = m_index, step, ms] { to->onState(i, step, ms); });
     }
     void progress(qint32 block, qint32 blocks, qint64 sent, qint64 ms) override
     {
-        post([=, this] { m_to.onProgress(m_index, block, blocks, sent, ms); });
+        post([to = &m_to, i = m_index, block, blocks, sent, ms] {
+            to->onProgress(i, block, blocks, sent, ms);
+        });
     }
     void end(const QString &port, const QString &outcome, int code, qint64 ms,
              const QString &message) override
     {
-        post([=, this] { m_to.onEnd(m_index, port, outcome, code, ms, message); });
+        post([to = &m_to, i = m_index, port, outcome, code, ms, message] {
+            to->onEnd(i, port, outcome, code, ms, message);
+        });
     }
 
 private:
@@ -164,7 +170,16 @@ void BoardRuns::redraw()
     if (m_linesDrawn > 0)
         text += "\033[" + QByteArray::number(m_linesDrawn) + "A"; // back to the first line
     const qint64 now = m_clock.elapsed();
-    for (const BoardRow &row : m_rows) {
+    // One line per port, its latest run (a station flashes a port again and again).
+    QStringList ports;
+    QHash<QString, size_t> latest;
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        if (!latest.contains(m_rows[i].port))
+            ports << m_rows[i].port;
+        latest[m_rows[i].port] = i;
+    }
+    for (const QString &port : std::as_const(ports)) {
+        const BoardRow &row = m_rows[latest[port]];
         const int percent = row.bytes > 0 ? int(row.bytesSent * 100 / row.bytes) : 0;
         constexpr int width = 20;
         const int filled = percent * width / 100;
@@ -184,7 +199,7 @@ void BoardRuns::redraw()
                                  .arg(what);
         text += '\r' + line.toUtf8() + "\033[K\n";
     }
-    m_linesDrawn = int(m_rows.size());
+    m_linesDrawn = int(ports.size());
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
     std::fflush(stdout);
 }

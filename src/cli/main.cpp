@@ -6,6 +6,7 @@
 #include "flashrun.h"
 #include "portscan.h"
 #include "reporter.h"
+#include "station.h"
 #include "usage.h"
 
 #include <QCoreApplication>
@@ -53,7 +54,7 @@ int main(int argc, char *argv[])
     case CliArgs::Command::Convert:
         return runConvert(args);
     case CliArgs::Command::Station:
-        return ExitCode::Failure; // not yet
+        return runStation(args, sinceStart);
     case CliArgs::Command::None:
         break;
     }

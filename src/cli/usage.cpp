@@ -23,15 +23,30 @@ QString summary()
 QList<Command> commands()
 {
     return {
-        {QStringLiteral("flash IMAGE --port PORT [options]"),
+        {QStringLiteral("flash IMAGE --port PORT [--port PORT ...] [options]"),
          QStringLiteral(
-             "Downloads IMAGE, a raw .bin file taken byte for byte, into the board on PORT, as\n"
-             "the Vantrel window does: the same requests, length frame, 1024-byte blocks and\n"
-             "time limits. Rates and the automatic reset default to the window's settings."),
+             "Downloads IMAGE into the board on PORT, as the Vantrel window does: the same\n"
+             "requests, length frame, 1024-byte blocks and time limits. IMAGE is a raw .bin\n"
+             "file, taken byte for byte, or a firmware file by its extension: Intel HEX (.hex,\n"
+             ".ihx), S-record (.s19, .s28, .s37, .srec, .mot) or ELF (.elf, .axf, .out),\n"
+             "sent as the flat image from its lowest address to its highest, gaps filled with\n"
+             "0xFF. Rates and the automatic reset default to the window's settings.\n"
+             "With several ports (--port more than once, a range COM1-COM8 or --all) every\n"
+             "board is flashed at once, each on its own; the end is a table and a summary,\n"
+             "and the exit status is 0 only when every board confirmed its download, else\n"
+             "10."),
          {
              {QStringLiteral("-p, --port PORT"),
               QStringLiteral("the board's port: COMn as the window numbers it, a device\n"
-                             "(/dev/ttyUSB0) or a stable link (/dev/serial/by-id/...)")},
+                             "(/dev/ttyUSB0), a stable link (/dev/serial/by-id/...) or a\n"
+                             "range COMa-COMb; repeat it for several boards")},
+             {QStringLiteral("--all"),
+              QStringLiteral("every port the window lists (COM1 to COM16) that stands for a\n"
+                             "device")},
+             {QStringLiteral("--base ADDR"),
+              QStringLiteral("the image must start at ADDR (0x08004000 or decimal): data\n"
+                             "below it is refused, and a gap from ADDR to the lowest data\n"
+                             "is sent as 0xFF")},
              {QStringLiteral("-b, --baud N"),
               QStringLiteral("the download baud rate (default: the window's choice)")},
              {QStringLiteral("--auto-reset"),
@@ -50,8 +65,35 @@ QList<Command> commands()
               QStringLiteral("write the run's events to standard output as JSON Lines")},
              {QStringLiteral("--trace FILE"),
               QStringLiteral("write every byte sent and received, each line-settings change\n"
-                             "and each step to FILE, with microsecond times")},
+                             "and each step to FILE, with microsecond times; with several\n"
+                             "boards, to FILE.PORT for each")},
              {QStringLiteral("-q, --quiet"), QStringLiteral("print nothing but errors")},
+         }},
+        {QStringLiteral("station IMAGE --port PORT ...|--all|COMa-COMb [options]"),
+         QStringLiteral(
+             "A flashing station: runs until Ctrl-C (SIGINT) and flashes each board once when\n"
+             "it appears on one of the ports: an adapter plugged in, a /dev/serial/by-id link\n"
+             "or a link in the ports folder created. A board that goes and comes back is\n"
+             "flashed again. Boards present at the start are flashed at once. At the end it\n"
+             "prints the boards passed and failed and the boards per hour; the exit status is\n"
+             "0 when at least one board was flashed and none failed, else 10. The options of\n"
+             "flash apply too."),
+         {
+             {QStringLiteral("--report FILE"),
+              QStringLiteral("append a CSV row for each board to FILE as it ends: time, port,\n"
+                             "device, by-id name, USB serial number, image SHA-256, bytes,\n"
+                             "outcome, exit code, seconds")},
+         }},
+        {QStringLiteral("convert IMAGE OUT.bin [--base ADDR] [--json]"),
+         QStringLiteral(
+             "Writes the flat image that flash would send for IMAGE to OUT.bin: whole or not\n"
+             "at all, an existing OUT.bin replaced only when the new one is complete. Exit\n"
+             "status 0, 3 when IMAGE is refused, 1 when OUT.bin cannot be written."),
+         {
+             {QStringLiteral("--base ADDR"),
+              QStringLiteral("as for flash: the image starts at ADDR")},
+             {QStringLiteral("--json"),
+              QStringLiteral("print the start address, span and SHA-256 as one JSON object")},
          }},
         {QStringLiteral("ports [--json]"),
          QStringLiteral("Lists COM1 to COM16 as the window sees them: device, stable name, USB\n"
@@ -88,8 +130,13 @@ QList<ExitStatus> exitStatuses()
         {ExitCode::NoCompletion,
          QStringLiteral("every block was taken but no completion reply came")},
         {ExitCode::PortVanished, QStringLiteral("the port went away during the download")},
+        {ExitCode::SomeBoardsFailed,
+         QStringLiteral("several boards: not every one confirmed its download (see each\n"
+                        "board's own status in the table or its JSON end object)")},
         {ExitCode::HungUp, QStringLiteral("its terminal closed (SIGHUP)")},
-        {ExitCode::Interrupted, QStringLiteral("interrupted by SIGINT (Ctrl-C)")},
+        {ExitCode::Interrupted,
+         QStringLiteral("interrupted by SIGINT (Ctrl-C); with several boards, only when some\n"
+                        "board had not succeeded")},
         {ExitCode::Terminated, QStringLiteral("terminated by SIGTERM")},
     };
 }
@@ -149,7 +196,8 @@ QString helpText()
         out += QStringLiteral("  ") + line + u'\n';
     out += QStringLiteral("\nExit status:\n");
     for (const ExitStatus &e : exitStatuses())
-        out += QStringLiteral("  %1  ").arg(e.code, 3) + e.meaning + u'\n';
+        out += QStringLiteral("  %1  ").arg(e.code, 3) +
+               e.meaning.split(u'\n').join(QStringLiteral("\n       ")) + u'\n';
     out += QStringLiteral("\nNothing but 0 means the board confirmed the download.\n");
     return out;
 }

@@ -1,0 +1,204 @@
+#include "station.h"
+
+#include "boards.h"
+#include "cliargs.h"
+#include "configdir.h"
+#include "exitcodes.h"
+#include "portwatch.h"
+#include "signals.h"
+#include "stationreport.h"
+
+#include <QDateTime>
+#include <QEventLoop>
+#include <QHash>
+
+#include <cstdio>
+
+namespace
+{
+
+class Station
+{
+public:
+    Station(const CliArgs &args, const FlashPlan &plan, Reporter::Style style,
+            const QElapsedTimer &clock, StationReport &report)
+        : args(args), plan(plan), style(style), clock(clock), report(report),
+          runs(args, plan, style, clock)
+    {
+    }
+
+    int run();
+
+private:
+    void appeared(const PortPresence &p);
+    void gone(const PortPresence &p);
+    void ended(int index);
+    void launch(const PortPresence &p);
+    void say(const char *event, const PortPresence &p);
+
+    const CliArgs &args;
+    const FlashPlan &plan;
+    const Reporter::Style style;
+    const QElapsedTimer &clock;
+    StationReport &report;
+    BoardRuns runs;
+
+    QHash<QString, int> running;          // port -> the row of its run
+    QHash<QString, PortPresence> waiting; // port -> a board that came while its run went on
+    QHash<int, PortPresence> flashed;     // row -> the board it flashed
+    int passed = 0, failed = 0;
+    bool stopping = false;
+    QEventLoop loop;
+};
+
+void Station::say(const char *event, const PortPresence &p)
+{
+    if (style == Reporter::Style::Json) {
+        JsonLine line;
+        line.add("event", event).add("port", p.port).add("device", p.device);
+        line.add("elapsed_ms", clock.elapsed());
+        std::printf("%s\n", line.finish().constData());
+    } else if (style == Reporter::Style::Plain) {
+        std::printf("%s: %s %s\n", p.port.toUtf8().constData(), event,
+                    p.device.toUtf8().constData());
+    }
+    std::fflush(stdout);
+}
+
+void Station::appeared(const PortPresence &p)
+{
+    if (stopping)
+        return;
+    say("plugged", p);
+    if (running.contains(p.port))
+        waiting.insert(p.port, p); // its run ends first (the old board went away under it)
+    else
+        launch(p);
+}
+
+void Station::gone(const PortPresence &p)
+{
+    if (stopping)
+        return;
+    waiting.remove(p.port);
+    say("unplugged", p);
+}
+
+void Station::launch(const PortPresence &p)
+{
+    // A COM number goes through the port map as the window's does; a device by its path.
+    PortTarget target = resolvePort(p.port);
+    if (target.com == 0)
+        target.path = p.device.isEmpty() ? target.path : p.device;
+    const int row = runs.launch(target, p.device,
+                                args.tracePath.isEmpty()
+                                    ? QString()
+                                    : QStringLiteral("%1.%2.%3")
+                                          .arg(args.tracePath, QString(p.port).replace(u'/', u'_'))
+                                          .arg(clock.elapsed()));
+    running.insert(p.port, row);
+    flashed.insert(row, p);
+}
+
+void Station::ended(int index)
+{
+    const BoardRow &row = runs.rows()[size_t(index)];
+    const PortPresence p = flashed.take(index);
+    running.remove(p.port);
+    (row.exitCode == ExitCode::Success ? passed : failed) += 1;
+    if (report.isOpen()) {
+        StationRow r;
+        r.time = QDateTime::currentDateTimeUtc();
+        r.port = row.port;
+        r.device = row.device.isEmpty() ? p.device : row.device;
+        r.byId = p.byId;
+        r.usbSerial = p.usbSerial;
+        r.imageSha256 = plan.sha256;
+        r.bytes = plan.image.span;
+        r.outcome = row.outcome;
+        r.exitCode = row.exitCode;
+        r.seconds = row.seconds();
+        QString why;
+        if (!report.append(r, &why))
+            std::fprintf(stderr, "vantrel-cli: %s\n", why.toUtf8().constData());
+    }
+    if (stopping) {
+        if (runs.running() == 0)
+            loop.quit();
+        return;
+    }
+    if (waiting.contains(p.port))
+        launch(waiting.take(p.port));
+}
+
+int Station::run()
+{
+    PortWatch::Options options;
+    options.configDir = vantrelConfigDir();
+    std::unique_ptr<PortWatch> watch;
+    if (args.allPorts) {
+        watch = std::make_unique<PortWatch>(options);
+    } else {
+        QList<PortTarget> targets;
+        for (const QString &port : args.ports)
+            targets << resolvePort(port);
+        watch = std::make_unique<PortWatch>(targets, options);
+    }
+    QObject::connect(watch.get(), &PortWatch::appeared, &loop,
+                     [this](const PortPresence &p) { appeared(p); });
+    QObject::connect(watch.get(), &PortWatch::gone, &loop,
+                     [this](const PortPresence &p) { gone(p); });
+    QObject::connect(&runs, &BoardRuns::finished, &loop, [this](int index) { ended(index); });
+
+    int signalled = 0;
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::received, &loop, [&](int number) {
+        signalled = number;
+        stopping = true;
+        watch.reset(); // no new boards from here on
+        runs.stopAll(number);
+        if (runs.running() == 0)
+            loop.quit();
+    });
+
+    if (style != Reporter::Style::Json && style != Reporter::Style::Quiet)
+        std::fprintf(stderr, "vantrel-cli: station: %s (%lld bytes, sha256 %s); Ctrl-C ends it\n",
+                     plan.imagePath.toUtf8().constData(), static_cast<long long>(plan.image.span),
+                     plan.sha256.left(16).toUtf8().constData());
+    watch->start(); // the boards present now appear at once
+    loop.exec();
+
+    const qint64 elapsed = clock.elapsed();
+    const double perHour = elapsed > 0 ? passed * 3'600'000.0 / double(elapsed) : 0;
+    BoardRuns::printSummary(style, passed, failed, elapsed, [&](JsonLine &line) {
+        line.add("boards_per_hour", qint64(perHour + 0.5));
+    });
+    if (style == Reporter::Style::Terminal || style == Reporter::Style::Plain)
+        std::printf("%.0f boards per hour\n", perHour);
+    std::fflush(stdout);
+    (void)signalled;
+    return passed > 0 && failed == 0 ? ExitCode::Success : ExitCode::SomeBoardsFailed;
+}
+
+} // namespace
+
+int runStation(const CliArgs &args, const QElapsedTimer &sinceStart)
+{
+    const Reporter::Style style = Reporter::styleFor(args.json, args.quiet);
+    QString refusal;
+    const std::optional<FlashPlan> plan = makePlan(args, &refusal);
+    if (!plan) {
+        std::fprintf(stderr, "vantrel-cli: %s\n", refusal.toUtf8().constData());
+        return ExitCode::ImageRefused;
+    }
+    StationReport report;
+    if (!args.reportPath.isEmpty()) {
+        QString why;
+        if (!report.open(args.reportPath, &why)) {
+            std::fprintf(stderr, "vantrel-cli: --report: %s\n", why.toUtf8().constData());
+            return ExitCode::Usage;
+        }
+    }
+    Station station(args, *plan, style, sinceStart, report);
+    return station.run();
+}
