@@ -1,0 +1,102 @@
+#pragma once
+
+#include "flashrun.h"
+#include "portmap.h"
+#include "portscan.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class QSocketNotifier;
+struct udev;
+struct udev_monitor;
+
+// A board as the watch sees it on one port.
+struct PortPresence {
+    QString port;   // "COM3", the path as given, or the device itself when watching every port
+    QString device; // the device node the port leads to (canonical path)
+    // What makes this presence this one: the link's inode and change time, the node's device
+    // number and inode (and change time on devpts, where a reused pty keeps its inode), the USB
+    // bus and device number. A link or node removed and made again gives a new identity.
+    QByteArray identity;
+    QString byId;      // the /dev/serial/by-id name, "" when none
+    QString usbSerial; // the USB adapter's serial number, "" when none
+};
+
+// Tells which boards appear on and vanish from a set of ports, on the caller's thread.
+//
+// Each change noticed (udev's monitor for the "tty" subsystem, inotify on the ports folder, on
+// the config folder that holds it, on /dev, /dev/serial/by-id and the folders of ports given
+// as paths) leads to a rescan a short while later, so that a burst of events costs one scan;
+// a slow rescan runs besides, so that nothing is missed when udev or inotify say nothing (no
+// udev in a container, a pty replaced without its link being touched). A rescan compares each
+// port's identity with the last one seen: a change is gone() and then appeared().
+class PortWatch : public QObject
+{
+    Q_OBJECT
+public:
+    struct Options {
+        QString configDir;                                            // holds the ports folder
+        PortMap::Lister systemPorts = PortMap::listSystemSerialPorts; // when there is no folder
+        SystemPaths paths;   // /dev (by-id names) and /sys (USB facts)
+        int settleMs = 30;   // from a notification to its rescan
+        int safetyMs = 1000; // the slow rescan
+        bool useUdev = true; // false: inotify and the slow rescan only
+    };
+
+    // Watches the given ports (COMn through the port map, or device paths), in this order.
+    PortWatch(const QList<PortTarget> &targets, Options options, QObject *parent = nullptr);
+    // Watches every port: COM1..COM16 of the ports folder, or, while there is no such folder,
+    // every serial device of the system in the port map's order (each named by its path).
+    explicit PortWatch(Options options, QObject *parent = nullptr);
+    ~PortWatch() override;
+
+    // Starts watching: the boards present now are appeared() before this returns, in port
+    // order.
+    void start();
+    // Rescans at once (also what every notification leads to).
+    void rescan();
+
+    // The boards present at the last scan, in port order.
+    QList<PortPresence> present() const;
+    // Whether udev's monitor is in use (false in a container without netlink, or when off).
+    bool usesUdev() const { return m_monitor != nullptr; }
+
+signals:
+    void appeared(const PortPresence &presence);
+    void gone(const PortPresence &presence);
+
+private:
+    struct Slot {
+        QString port;
+        QString path; // what to open, "" when the port stands for nothing now
+    };
+
+    QList<Slot> currentSlots() const;
+    PortPresence presenceOf(const Slot &slot) const;
+    void setUpUdev();
+    void watchFolders();
+    void readInotify();
+    void readUdev();
+    void scheduleRescan();
+
+    QList<PortTarget> m_targets;
+    bool m_all = false;
+    Options m_options;
+
+    QList<PortPresence> m_present; // port order
+    QTimer m_settle;
+    QTimer m_safety;
+
+    int m_inotify = -1;
+    QSocketNotifier *m_inotifyNotifier = nullptr;
+    udev *m_udev = nullptr;
+    udev_monitor *m_monitor = nullptr;
+    QSocketNotifier *m_udevNotifier = nullptr;
+};
+
+Q_DECLARE_METATYPE(PortPresence)
