@@ -1,0 +1,258 @@
+// A tray of virtual boards against vantrel-cli as its own process: several boards at once, one
+// of them faulty; station mode with boards plugged, pulled and plugged again; the report after
+// Ctrl-C; and firmware files with a base address.
+#include "ptyboard.h"
+#include "wire.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <map>
+#include <memory>
+
+using VBoard::Fault;
+
+namespace
+{
+
+// Boards linked as COMn in a fresh config folder, each answering whenever events run.
+struct Tray {
+    struct Bay {
+        std::unique_ptr<PtyBoard> board;
+        std::unique_ptr<QSocketNotifier> notifier;
+        std::unique_ptr<QTimer> wake;
+    };
+
+    Tray() : config(home.filePath("vantrel"))
+    {
+        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+        QDir().mkpath(config + "/ports");
+    }
+
+    PtyBoard &plug(int com, const VBoard::Options &options = {})
+    {
+        Bay &s = bays[com];
+        s = Bay{};
+        s.board = std::make_unique<PtyBoard>(PtyBoard::Settings{options, 0, 0});
+        if (!s.board->open())
+            qFatal("no pseudo-terminal");
+        s.wake = std::make_unique<QTimer>();
+        s.wake->setSingleShot(true);
+        PtyBoard *b = s.board.get();
+        QTimer *wake = s.wake.get();
+        const auto service = [b, wake] {
+            const int64_t next = b->service();
+            if (next >= 0)
+                wake->start(
+                    int(qMax<int64_t>(0, (next - PtyBoard::nowNs() + 999'999) / 1'000'000)));
+        };
+        QObject::connect(wake, &QTimer::timeout, service);
+        s.notifier = std::make_unique<QSocketNotifier>(b->masterFd(), QSocketNotifier::Read);
+        QObject::connect(s.notifier.get(), &QSocketNotifier::activated, service);
+        const QString link = config + QStringLiteral("/ports/com%1").arg(com);
+        QFile::remove(link);
+        QFile::link(b->slavePath(), link);
+        return *b;
+    }
+
+    // The adapter pulled out: its link goes, and the host reads a hang-up.
+    void unplug(int com)
+    {
+        QFile::remove(config + QStringLiteral("/ports/com%1").arg(com));
+        bays[com].notifier->setEnabled(false);
+        bays[com].board->closeMaster();
+    }
+
+    PtyBoard &board(int com) { return *bays[com].board; }
+
+    QString writeFile(const QString &name, const QByteArray &data)
+    {
+        QFile f(home.filePath(name));
+        if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size())
+            qFatal("cannot write %s", qPrintable(name));
+        return f.fileName();
+    }
+
+    // Runs events until `done` holds or `ms` have passed.
+    static bool waitFor(const std::function<bool()> &done, int ms = 15000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return done();
+    }
+
+    QTemporaryDir home;
+    QString config;
+    std::map<int, Bay> bays;
+};
+
+struct Cli {
+    QProcess p;
+    explicit Cli(const QStringList &args) { p.start(CLI_PATH, args); }
+    int finish()
+    {
+        Tray::waitFor([this] { return p.state() == QProcess::NotRunning; }, 30000);
+        out += p.readAllStandardOutput();
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    QList<QJsonObject> events()
+    {
+        QList<QJsonObject> list;
+        for (const QByteArray &line : out.trimmed().split('\n'))
+            list << QJsonDocument::fromJson(line).object();
+        return list;
+    }
+    QByteArray out;
+};
+
+} // namespace
+
+class TestStation : public QObject
+{
+    Q_OBJECT
+private slots:
+    // Four boards at once, one silent after three blocks: the others take the whole image,
+    // each end object has its board's own status, and the command's is 10.
+    void severalBoardsOneFaulty()
+    {
+        Tray tray;
+        const QByteArray image = testImage(30000);
+        for (int com = 1; com <= 4; ++com)
+            tray.plug(com, com == 3 ? VBoard::Options{.fault = Fault::SilentAfter, .silentAfter = 3}
+                                    : VBoard::Options{.blockDelayMs = 1});
+        Cli cli({"flash", tray.writeFile("fw.bin", image), "--port", "COM1-COM4", "--json"});
+        QCOMPARE(cli.finish(), 10);
+        std::map<QString, int> codes;
+        const QList<QJsonObject> events = cli.events();
+        for (const QJsonObject &e : events)
+            if (e["event"] == "end")
+                codes[e["port"].toString()] = e["exit_code"].toInt();
+        QCOMPARE(codes,
+                 (std::map<QString, int>{{"COM1", 0}, {"COM2", 0}, {"COM3", 7}, {"COM4", 0}}));
+        QCOMPARE(events.last()["event"].toString(), QStringLiteral("summary"));
+        QCOMPARE(events.last()["passed"].toInt(), 3);
+        QCOMPARE(events.last()["failed"].toInt(), 1);
+        for (int com : {1, 2, 4})
+            QCOMPARE(tray.board(com).board().image(), image);
+        QCOMPARE(tray.board(3).board().image(), image.left(4 * 1024));
+    }
+
+    // Boards present at the start are flashed at once; a board pulled and plugged again (on a
+    // new terminal that may reuse the old one's name) is flashed again; a new port is picked
+    // up; Ctrl-C stops the run in progress and the report holds a row for every run.
+    void stationPlugUnplugReplug()
+    {
+        Tray tray;
+        const QByteArray image = testImage(20000);
+        tray.plug(1);
+        tray.plug(2);
+        const QString report = tray.home.filePath("report.csv");
+        Cli cli(
+            {"station", tray.writeFile("fw.bin", image), "--all", "--json", "--report", report});
+        const auto rows = [&] {
+            QFile f(report);
+            return f.open(QIODevice::ReadOnly) ? f.readAll().count('\n') - 1 : -1;
+        };
+        QVERIFY(tray.waitFor([&] { return rows() == 2; }));
+        tray.unplug(2);
+        QTest::qWait(300); // the station sees the board go before the new one comes
+        tray.plug(2);
+        QVERIFY(tray.waitFor([&] { return rows() == 3; }));
+        QCOMPARE(tray.board(2).board().image(), image);
+        // A slow board is still taking blocks when Ctrl-C comes.
+        PtyBoard &slow = tray.plug(5, {.blockDelayMs = 100});
+        QVERIFY(tray.waitFor([&] { return slow.board().blocksReceived() >= 2; }));
+        ::kill(pid_t(cli.p.processId()), SIGINT);
+        QCOMPARE(cli.finish(), 10);
+
+        QFile f(report);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QList<QByteArray> lines = f.readAll().split('\n');
+        QCOMPARE(lines.takeFirst(), QByteArray("time,port,device,by_id,usb_serial,image_sha256,"
+                                               "bytes,outcome,exit_code,seconds\r"));
+        const QByteArray sha = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
+        QStringList seen;
+        for (const QByteArray &line : lines) {
+            if (line.isEmpty())
+                continue;
+            const QList<QByteArray> c = line.trimmed().split(',');
+            QCOMPARE(c.size(), 10);
+            QCOMPARE(c[5], sha);
+            QCOMPARE(c[6], "20000");
+            seen << QString(c[1] + " " + c[7] + " " + c[8]);
+        }
+        seen.sort();
+        QCOMPARE(seen, QStringList({"COM1 success 0", "COM2 success 0", "COM2 success 0",
+                                    "COM5 interrupted 130"}));
+        const QJsonObject summary = cli.events().last();
+        QCOMPARE(summary["event"].toString(), QStringLiteral("summary"));
+        QCOMPARE(summary["passed"].toInt(), 3);
+        QCOMPARE(summary["failed"].toInt(), 1);
+    }
+
+    // Intel HEX made by objcopy, at 0x08004000: converted, or flashed from a base below it.
+    void firmwareWithBase_data()
+    {
+        QTest::addColumn<QStringList>("args"); // @hex: the HEX file, @out: a .bin to write
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("padding"); // 0xFF bytes before the data; -1: nothing written
+        QTest::newRow("convert") << QStringList{"convert", "@hex", "@out"} << 0 << 0;
+        QTest::newRow("convert, base below")
+            << QStringList{"convert", "@hex", "@out", "--base", "0x08000000"} << 0 << 0x4000;
+        QTest::newRow("convert, base above")
+            << QStringList{"convert", "@hex", "@out", "--base", "0x08004001"} << 3 << -1;
+        QTest::newRow("flash, base below")
+            << QStringList{"flash", "@hex", "-pCOM1", "--base", "134230016", "--json"} << 0
+            << 0x1000;
+        QTest::newRow("flash, base above")
+            << QStringList{"flash", "@hex", "-pCOM1", "--base", "0x08004400", "--json"} << 3 << -1;
+    }
+
+    void firmwareWithBase()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(int, padding);
+        Tray tray;
+        tray.plug(1);
+        const QByteArray data = testImage(5000);
+        const QString bin = tray.writeFile("data.bin", data);
+        const QString hex = tray.home.filePath("app.hex");
+        QCOMPARE(QProcess::execute("objcopy", {"-I", "binary", "-O", "ihex", "--change-addresses",
+                                               "0x08004000", bin, hex}),
+                 0);
+        const QString out = tray.home.filePath("out.bin");
+        args.replaceInStrings("@hex", hex);
+        args.replaceInStrings("@out", out);
+        Cli cli(args);
+        QCOMPARE(cli.finish(), code);
+
+        const QByteArray expected = QByteArray(qMax(padding, 0), char(0xFF)) + data;
+        if (args[0] == "convert") {
+            QFile f(out);
+            QCOMPARE(f.exists(), padding >= 0); // a refused file writes nothing
+            QVERIFY(padding < 0 || (f.open(QIODevice::ReadOnly) && f.readAll() == expected));
+            return;
+        }
+        QCOMPARE(tray.board(1).board().image(), padding < 0 ? QByteArray() : expected);
+        if (padding >= 0) {
+            const QJsonObject start = cli.events().first();
+            QCOMPARE(start["start_address"].toString(), QStringLiteral("0x08003000"));
+            QCOMPARE(start["span"].toInteger(), expected.size());
+            QCOMPARE(start["format"].toString(), QStringLiteral("intel_hex"));
+        }
+    }
+};
+
+QTEST_MAIN(TestStation)
+#include "tst_station.moc"
