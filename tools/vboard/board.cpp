@@ -150,6 +150,10 @@ void Board::blockByte(QList<Write> &out, char byte)
     m_image += m_block;
     m_block.clear();
     ++m_blocksReceived;
+    if (m_options.fault == Fault::VanishAfter && m_blocksReceived > m_options.vanishAfter) {
+        m_vanished = true; // no reply, and the download is never complete
+        return;
+    }
     const bool silent =
         m_options.fault == Fault::SilentAfter && m_blocksReceived > m_options.silentAfter;
     if (!last) {
@@ -199,6 +203,7 @@ void Board::abandon()
 {
     restart();
     m_resetSeen = false;
+    m_vanished = false;
 }
 
 } // namespace VBoard

@@ -22,6 +22,7 @@ enum class Fault {
     NeverD,       // takes every block but never says the download is complete
     StrayByte,    // one stray byte (00) before the first reply B of each download
     SplitReplies, // every reply goes out in two writes, 2 and 3 bytes, 1 ms apart
+    VanishAfter,  // acknowledges `vanishAfter` blocks, then its terminal goes away mid-download
 };
 
 struct Options {
@@ -36,6 +37,7 @@ struct Options {
     // empties its buffer after a block, so C and D need none.
     int replyDelayMs = 2;
     int blockDelayMs = 0; // before each C and D, as a board that writes flash would take
+    int vanishAfter = 0;
 };
 
 enum class State { Connect, Length, Blocks };
@@ -65,6 +67,9 @@ public:
     State state() const { return m_state; }
     bool midDownload() const { return m_state != State::Connect; }
     const Options &options() const { return m_options; }
+    // The board has taken the block after its last acknowledged one with Fault::VanishAfter:
+    // its adapter is to be pulled out now. Cleared by abandon().
+    bool vanished() const { return m_vanished; }
 
     // The download in progress (or the latest one): length announced, blocks taken, bytes.
     qint64 announcedLength() const { return m_length; }
@@ -92,6 +97,7 @@ private:
     bool m_resetSeen = false;
     int m_requestsSinceReset = 0;
     bool m_strayDone = false;
+    bool m_vanished = false;
 
     qint64 m_length = 0;
     int m_totalBlocks = 0;

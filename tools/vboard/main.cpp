@@ -1,17 +1,21 @@
 // vantrel-vboard: a virtual target board for trying Vantrel without hardware.
 #include "configdir.h"
-#include "ptyboard.h"
+#include "tray.h"
 
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
 #include <QString>
 
+#include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <sys/prctl.h>
 
@@ -22,7 +26,9 @@ const char usage[] = R"(Usage: vantrel-vboard [options]
 
 Plays an STM32 board's serial bootloader on a pseudo-terminal, so that Vantrel can download
 an image without hardware: it answers the download request, the length frame and every
-block as a real board does, and can keep, compare or refuse what it receives.
+block as a real board does, and can keep, compare or refuse what it receives. It can also
+play a tray of boards, each on its own COM number and terminal, plugged in and pulled out on
+a schedule.
 
 Options:
   --com N             link <config>/ports/comN to the board's terminal, so that Vantrel lists
@@ -30,6 +36,9 @@ Options:
                       the folder ports/ when missing. NOTE: while <config>/ports/ exists,
                       Vantrel's COM numbers stand only for the links in it, not for the
                       system's serial devices; remove the folder to go back.
+  --boards N          play N boards (1 to 16) on COMN .. COMN+N-1 of --com, all within 1 to
+                      16, each with its own terminal and link; every line printed then starts
+                      with the board's port ("COM3: MATCH")
   --config DIR        Vantrel's config folder (default $XDG_CONFIG_HOME/vantrel, or
                       ~/.config/vantrel)
   --auto-reset-only   answer download requests only after a reset request
@@ -37,28 +46,50 @@ Options:
   --fault F           never-a | never-b | silent-after=K (acknowledge K blocks, then nothing)
                       | never-d | stray-byte (one byte 00 before the first reply B)
                       | split-replies (each reply in two writes, 1 ms apart)
+                      | vanish-after=K (acknowledge K blocks, then the terminal goes away
+                      as an unplugged adapter's does: the board is pulled out), for every board
+  --fault-on K=F      the board on COMK has fault F instead (repeatable)
   --reply-delay MS    wait before answering the request and the length frame (default 2)
   --block-delay MS    wait before answering each block (default 0)
   --baud RATE         pace the line at RATE baud, 10 bits per byte both ways (default: as
                       fast as the terminal goes)
   --idle-reset MS     give up a download the host left this long (default 1000, 0: never)
-  --save FILE         write each image received to FILE
+  --unplug-after MS   pull each board out MS after it was plugged in: its link is removed and
+                      its terminal closed, so that a port open on it hangs up
+  --replug-after MS   plug a board that was pulled out in again MS later, on a new terminal
+                      and link (default: it stays out); with --unplug-after, boards are
+                      plugged in every --unplug-after + --replug-after MS, and a board that
+                      vanished comes back at its next plug time
+  --unplug-when-done MS
+                      pull a board out MS after each complete download's last reply, as an
+                      operator who takes each flashed board away
+  --stagger MS        plug board k (from 0) in k * MS after the start
+  --cycles N          stop each board after N plug cycles (a plug and its unplug; default:
+                      no limit)
+  --save PATH         write each image received to the file PATH; with --boards above 1 PATH
+                      is a folder and the images are comK-1.bin, comK-2.bin ... (created
+                      when missing)
   --expect FILE       compare each image received with FILE and print MATCH or MISMATCH; the
-                      exit status is 0 when the last image matched, 1 otherwise
-  --once              exit after one complete download
+                      exit status is 0 when every board's last image matched, 1 otherwise
+  --once              exit after every board has completed one download
   -h, --help          show this help
 
-Example:
+It runs until SIGINT or SIGTERM, --once is met, or no board is left to plug in; then it
+removes the links it made. Exit status 2: the command line is wrong.
+
+Examples:
   vantrel-vboard --com 1 --expect firmware.bin --once
   then start Vantrel, choose COM1, load firmware.bin and click 单次下载.
+  vantrel-vboard --com 1 --boards 8 --fault-on 3=vanish-after=32 --baud 115200
+  vantrel-vboard --com 1 --boards 4 --stagger 500 --unplug-when-done 200 --replug-after 1000
 )";
 
-PtyBoard *g_board = nullptr;
+std::atomic<Tray *> g_tray = nullptr;
 
 void onSignal(int)
 {
-    if (g_board)
-        g_board->stop();
+    if (Tray *tray = g_tray.load())
+        tray->stop();
 }
 
 [[noreturn]] void fail(const QString &message)
@@ -77,9 +108,45 @@ std::optional<int> number(const char *text)
     return int(v);
 }
 
+// Sets the fault named by `f` ("silent-after=3") on `board`; false when there is none such.
+bool setFault(const QByteArray &f, VBoard::Options &board)
+{
+    using VBoard::Fault;
+    const auto counted = [&](const char *name, Fault fault, int &count) {
+        const QByteArray prefix = QByteArray(name) + '=';
+        if (!f.startsWith(prefix))
+            return false;
+        const auto k = number(f.constData() + prefix.size());
+        if (!k)
+            fail(QStringLiteral("fault %1=K needs a number").arg(name));
+        board.fault = fault;
+        count = *k;
+        return true;
+    };
+    const struct {
+        const char *name;
+        Fault fault;
+    } plain[] = {{"never-a", Fault::NeverA},
+                 {"never-b", Fault::NeverB},
+                 {"never-d", Fault::NeverD},
+                 {"stray-byte", Fault::StrayByte},
+                 {"split-replies", Fault::SplitReplies}};
+    for (const auto &p : plain) {
+        if (f == p.name) {
+            board.fault = p.fault;
+            return true;
+        }
+    }
+    return counted("silent-after", Fault::SilentAfter, board.silentAfter) ||
+           counted("vanish-after", Fault::VanishAfter, board.vanishAfter);
+}
+
 struct Args {
     PtyBoard::Settings settings;
     int com = 0;
+    int boards = 1;
+    QList<QPair<int, QByteArray>> faultOn;
+    PlugSchedule schedule;
     QString config;
     QString save;
     QString expect;
@@ -119,6 +186,10 @@ Args parse(int argc, char **argv)
             if (a.com < 1 || a.com > 16)
                 fail(QStringLiteral("--com: %1 is not a port the window lists (1 to 16)")
                          .arg(a.com));
+        } else if (opt == "--boards") {
+            a.boards = num(1);
+            if (a.boards > 16)
+                fail(QStringLiteral("--boards: at most 16"));
         } else if (opt == "--config")
             a.config = QString::fromLocal8Bit(value);
         else if (opt == "--answer-request")
@@ -131,37 +202,44 @@ Args parse(int argc, char **argv)
             a.settings.baud = num(1);
         else if (opt == "--idle-reset")
             a.settings.idleResetMs = num(0);
+        else if (opt == "--unplug-after")
+            a.schedule.unplugAfterMs = num(0);
+        else if (opt == "--replug-after")
+            a.schedule.replugAfterMs = num(0);
+        else if (opt == "--unplug-when-done")
+            a.schedule.unplugWhenDoneMs = num(0);
+        else if (opt == "--stagger")
+            a.schedule.staggerMs = num(0);
+        else if (opt == "--cycles")
+            a.schedule.cycles = num(1);
         else if (opt == "--save")
             a.save = QString::fromLocal8Bit(value);
         else if (opt == "--expect")
             a.expect = QString::fromLocal8Bit(value);
         else if (opt == "--fault") {
-            const QByteArray f = value;
-            using VBoard::Fault;
-            Fault &fault = a.settings.board.fault;
-            if (f == "never-a")
-                fault = Fault::NeverA;
-            else if (f == "never-b")
-                fault = Fault::NeverB;
-            else if (f == "never-d")
-                fault = Fault::NeverD;
-            else if (f == "stray-byte")
-                fault = Fault::StrayByte;
-            else if (f == "split-replies")
-                fault = Fault::SplitReplies;
-            else if (f.startsWith("silent-after=")) {
-                fault = Fault::SilentAfter;
-                const auto k = number(f.constData() + 13);
-                if (!k)
-                    fail(QStringLiteral("--fault silent-after=K needs a number"));
-                a.settings.board.silentAfter = *k;
-            } else {
+            if (!setFault(value, a.settings.board))
                 fail(QStringLiteral("unknown fault \"%1\" (see --help)").arg(value));
-            }
+        } else if (opt == "--fault-on") {
+            const QByteArray v = value;
+            const qsizetype eq = v.indexOf('=');
+            const auto k = number(v.left(eq).constData());
+            VBoard::Options check;
+            if (eq < 0 || !k || !setFault(v.mid(eq + 1), check))
+                fail(QStringLiteral("--fault-on: \"%1\" is not K=FAULT (see --help)").arg(value));
+            a.faultOn.append({*k, v.mid(eq + 1)});
         } else {
             fail(QStringLiteral("unknown option %1 (see --help)").arg(QString::fromLocal8Bit(opt)));
         }
     }
+    if (a.boards > 1 && a.com == 0)
+        fail(QStringLiteral("--boards needs --com, the first board's COM number"));
+    if (a.com + a.boards - 1 > 16)
+        fail(QStringLiteral("--boards: COM%1 .. COM%2 goes beyond COM16")
+                 .arg(a.com)
+                 .arg(a.com + a.boards - 1));
+    for (const auto &[k, f] : a.faultOn)
+        if (k < a.com || k >= a.com + a.boards)
+            fail(QStringLiteral("--fault-on: no board on COM%1").arg(k));
     return a;
 }
 
@@ -169,7 +247,8 @@ Args parse(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-    Args args = parse(argc, argv);
+    const Args args = parse(argc, argv);
+    const bool tray = args.boards > 1;
 
     std::optional<QByteArray> expected;
     if (!args.expect.isEmpty()) {
@@ -178,56 +257,92 @@ int main(int argc, char **argv)
             fail(QStringLiteral("cannot read %1: %2").arg(args.expect, f.errorString()));
         expected = f.readAll();
     }
+    if (tray && !args.save.isEmpty() && !QDir().mkpath(args.save))
+        fail(QStringLiteral("cannot create %1").arg(args.save));
 
-    // Pacing wakes up once per byte: ask for wake-ups without the default 50 µs slack.
-    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-
-    PtyBoard board(args.settings);
-    QString error;
-    if (!board.open(&error))
-        fail(QStringLiteral("cannot open a pseudo-terminal: %1").arg(error));
-
-    QString link;
+    QList<Tray::Slot> sockets;
+    for (int i = 0; i < args.boards; ++i) {
+        Tray::Slot slot{args.com > 0 ? args.com + i : 0, {}, args.settings};
+        for (const auto &[k, f] : args.faultOn)
+            if (k == slot.com)
+                setFault(f, slot.settings.board);
+        sockets.append(slot);
+    }
     if (args.com > 0) {
         const QString ports =
             (args.config.isEmpty() ? vantrelConfigDir() : args.config) + QStringLiteral("/ports");
         if (!QDir().mkpath(ports))
             fail(QStringLiteral("cannot create %1").arg(ports));
-        link = ports + QStringLiteral("/com%1").arg(args.com);
-        const QFileInfo old(link);
-        if (old.isSymLink() || old.exists()) {
-            if (!old.isSymLink())
-                fail(QStringLiteral("%1 exists and is not a link; not touching it").arg(link));
-            QFile::remove(link);
+        for (Tray::Slot &slot : sockets) {
+            slot.link = ports + QStringLiteral("/com%1").arg(slot.com);
+            const QFileInfo old(slot.link);
+            if (old.exists() && !old.isSymLink())
+                fail(QStringLiteral("%1 exists and is not a link; not touching it").arg(slot.link));
         }
-        if (!QFile::link(board.slavePath(), link))
-            fail(QStringLiteral("cannot link %1 to %2").arg(link, board.slavePath()));
-        std::printf("vantrel-vboard: COM%d is %s (%s)\n", args.com, qPrintable(board.slavePath()),
-                    qPrintable(link));
-    } else {
-        std::printf("vantrel-vboard: board on %s\n", qPrintable(board.slavePath()));
     }
-    std::fflush(stdout);
 
-    int status = expected ? 1 : 0;
-    board.onDownload = [&](const QByteArray &image) {
-        std::printf("vantrel-vboard: received %lld bytes in %d blocks\n",
-                    static_cast<long long>(image.size()), board.board().blocksReceived());
-        if (!args.save.isEmpty()) {
-            QFile out(args.save);
-            if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-                out.write(image) != image.size())
-                std::fprintf(stderr, "vantrel-vboard: cannot write %s\n", qPrintable(args.save));
-        }
-        if (expected) {
-            const bool match = image == *expected;
-            std::printf("%s\n", match ? "MATCH" : "MISMATCH");
-            status = match ? 0 : 1;
-        }
+    // A test or a station reads these lines through a pipe, as they come.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::mutex outputLock;
+    const auto say = [&](int slot, const QString &line) {
+        const std::lock_guard<std::mutex> lock(outputLock);
+        if (tray)
+            std::printf("COM%d: %s\n", sockets[slot].com, qPrintable(line));
+        else
+            std::printf("vantrel-vboard: %s\n", qPrintable(line));
         std::fflush(stdout);
     };
 
-    g_board = &board;
+    // Each board's last image matched the expected one; a board that could not be plugged in.
+    std::vector<char> matched(size_t(args.boards), 0);
+    bool failed = false;
+    Tray::Events events;
+    events.plugged = [&](int slot, const QString &pts) {
+        if (tray)
+            say(slot, QStringLiteral("plugged %1").arg(pts));
+        else if (args.com > 0)
+            say(slot,
+                QStringLiteral("COM%1 is %2 (%3)").arg(args.com).arg(pts, sockets[slot].link));
+        else
+            say(slot, QStringLiteral("board on %1").arg(pts));
+    };
+    events.unplugged = [&](int slot) { say(slot, QStringLiteral("unplugged")); };
+    events.failed = [&](int slot, const QString &error) {
+        const std::lock_guard<std::mutex> lock(outputLock);
+        failed = true;
+        std::fprintf(stderr, "vantrel-vboard: COM%d: %s\n", sockets[slot].com, qPrintable(error));
+    };
+    events.downloaded = [&](int slot, const QByteArray &image, int blocks, int count) {
+        say(slot, QStringLiteral("received %1 bytes in %2 blocks").arg(image.size()).arg(blocks));
+        if (!args.save.isEmpty()) {
+            const QString name = tray ? QStringLiteral("%1/com%2-%3.bin")
+                                            .arg(args.save)
+                                            .arg(sockets[slot].com)
+                                            .arg(count)
+                                      : args.save;
+            QFile out(name);
+            if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+                out.write(image) != image.size())
+                std::fprintf(stderr, "vantrel-vboard: cannot write %s\n", qPrintable(name));
+        }
+        if (expected) {
+            const bool match = image == *expected;
+            matched[size_t(slot)] = match;
+            const std::lock_guard<std::mutex> lock(outputLock);
+            if (tray)
+                std::printf("COM%d: %s\n", sockets[slot].com, match ? "MATCH" : "MISMATCH");
+            else
+                std::printf("%s\n", match ? "MATCH" : "MISMATCH");
+            std::fflush(stdout);
+        }
+    };
+
+    // Pacing wakes up once per byte: ask for wake-ups without the default 50 µs slack. The
+    // board threads inherit it.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+
+    Tray boards(sockets, args.schedule, args.once, events);
+    g_tray = &boards;
     struct sigaction sa {
     };
     sa.sa_handler = onSignal;
@@ -235,11 +350,12 @@ int main(int argc, char **argv)
     sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    board.run(args.once);
-    g_board = nullptr;
+    boards.run();
+    g_tray = nullptr;
 
-    // Leave the port map as it was, unless someone has relinked the name meanwhile.
-    if (!link.isEmpty() && QFileInfo(link).symLinkTarget() == board.slavePath())
-        QFile::remove(link);
-    return status;
+    if (failed)
+        return 1;
+    if (!expected)
+        return 0;
+    return std::all_of(matched.begin(), matched.end(), [](char m) { return m; }) ? 0 : 1;
 }

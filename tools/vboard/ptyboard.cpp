@@ -57,22 +57,24 @@ PtyBoard::PtyBoard(const Settings &settings) : m_settings(settings), m_board(set
     // 8N1: a start bit, eight data bits and a stop bit per byte.
     if (settings.baud > 0)
         m_byteNs = int64_t(10) * 1'000'000'000 / settings.baud;
+    // Made here, so that stop() reaches the board before its first open and while unplugged.
+    if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
+        m_wake[0] = m_wake[1] = -1;
 }
 
 PtyBoard::~PtyBoard()
 {
-    closeMaster();
-    if (m_slave >= 0)
-        ::close(m_slave);
-    for (int fd : {m_wake[0], m_wake[1], m_closes})
+    unplug();
+    for (int fd : m_wake)
         if (fd >= 0)
             ::close(fd);
 }
 
 bool PtyBoard::open(QString *error)
 {
-    if (!openRawPty(m_master, m_slave, m_slavePath) ||
-        ::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    unplug();
+    if ((m_wake[0] < 0 && ::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) ||
+        !openRawPty(m_master, m_slave, m_slavePath)) {
         if (error)
             *error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
@@ -86,7 +88,20 @@ bool PtyBoard::open(QString *error)
         m_closes = -1;
     }
     m_lastActivity = nowNs();
+    m_rxFree = m_txFree = 0;
     return true;
+}
+
+void PtyBoard::unplug()
+{
+    closeMaster();
+    for (int *fd : {&m_slave, &m_closes}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+    m_board.abandon();
+    m_vanished = false;
 }
 
 void PtyBoard::closeMaster()
@@ -122,14 +137,18 @@ void PtyBoard::readInput(int64_t now)
             const int blocksBefore = m_board.blocksReceived();
             const int completed = m_board.downloadsCompleted();
             const QList<VBoard::Write> writes = m_board.feed(buf[i]);
+            for (const VBoard::Write &w : writes)
+                schedule(complete + w.delayMs * msNs, w);
             if (m_board.blocksReceived() != blocksBefore && m_board.blocksReceived() > 0) {
                 if (tracing)
                     trace.push_back({'b', complete});
                 if (onDownload && m_board.downloadsCompleted() != completed)
                     onDownload(m_board.image());
             }
-            for (const VBoard::Write &w : writes)
-                schedule(complete + w.delayMs * msNs, w);
+            if (m_board.vanished()) {
+                m_vanished = true; // what follows is lost with the adapter
+                return;
+            }
         }
     }
 }
@@ -201,6 +220,10 @@ int64_t PtyBoard::service()
     clearExclusiveAfterClose();
     int64_t now = nowNs();
     readInput(now);
+    if (m_vanished) {
+        closeMaster();
+        return -1;
+    }
     now = nowNs();
     writeDue(now);
 
@@ -231,22 +254,49 @@ void PtyBoard::stop()
         ssize_t n = ::write(m_wake[1], &c, 1); // async-signal-safe
 }
 
-void PtyBoard::run(bool once)
+bool PtyBoard::drainWake()
+{
+    char drain[64];
+    bool woken = false;
+    while (::read(m_wake[0], drain, sizeof drain) > 0)
+        woken = true;
+    return woken;
+}
+
+bool PtyBoard::sleepUntil(int64_t ns)
+{
+    for (;;) {
+        const int64_t left = std::max<int64_t>(0, ns - nowNs());
+        const timespec timeout{time_t(left / 1'000'000'000), long(left % 1'000'000'000)};
+        pollfd p{m_wake[0], POLLIN, 0};
+        const int r = ::ppoll(&p, 1, &timeout, nullptr);
+        if (r > 0 && drainWake())
+            return false;
+        if (nowNs() >= ns)
+            return true;
+    }
+}
+
+PtyBoard::RunEnd PtyBoard::run(bool once)
 {
     const int completedBefore = m_board.downloadsCompleted();
     for (;;) {
-        const int64_t next = service();
+        int64_t next = service();
         if (m_master < 0)
-            return;
+            return m_vanished ? RunEnd::Vanished : RunEnd::Stopped;
+        if (unplugAtNs >= 0) {
+            if (nowNs() >= unplugAtNs)
+                return RunEnd::UnplugTime;
+            next = next < 0 ? unplugAtNs : std::min(next, unplugAtNs);
+        }
         if (once && m_board.downloadsCompleted() > completedBefore && m_pending.empty()) {
             // Closing the master throws away what the program has not read yet: let it take
-            // the last reply first.
-            // The terminal hands written bytes over asynchronously: give it a moment first.
-            const timespec pause{0, 10 * msNs};
-            ::nanosleep(&pause, nullptr);
-            for (int i = 0; i < 200 && unreadByHost() > 0; ++i)
-                ::nanosleep(&pause, nullptr);
-            return;
+            // the last reply first. The terminal hands written bytes over asynchronously: give
+            // it a moment first.
+            for (int i = 0; i < 201 && (i == 0 || unreadByHost() > 0); ++i)
+                if (!sleepUntil(nowNs() + 10 * msNs))
+                    return RunEnd::Stopped;
+            return RunEnd::Completed;
         }
         pollfd fds[3] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}, {m_closes, POLLIN, 0}};
         timespec timeout{};
@@ -259,12 +309,10 @@ void PtyBoard::run(bool once)
         }
         const int r = ::ppoll(fds, m_closes >= 0 ? 3 : 2, wait, nullptr);
         if (r < 0 && errno != EINTR)
-            return;
+            return RunEnd::Stopped;
         if (fds[1].revents & POLLIN) {
-            char drain[64];
-            while (::read(m_wake[0], drain, sizeof drain) > 0) {
-            }
-            return;
+            drainWake();
+            return RunEnd::Stopped;
         }
         if (fds[0].revents & (POLLHUP | POLLERR) && !(fds[0].revents & POLLIN)) {
             // Nobody else has the slave open: wait for the program rather than spin.

@@ -37,7 +37,12 @@ public:
 
     // Opens the pseudo-terminal, both sides in raw mode before anything else. The slave stays
     // open here too, so that the master never reads a hang-up between the program's opens.
+    // After unplug() it opens a new one: the board is plugged in again.
     bool open(QString *error = nullptr);
+    // Closes both sides, as when the adapter is pulled out: the program's side reads a hang-up.
+    // The board starts over waiting for a request; stop() still works while unplugged.
+    void unplug();
+    bool plugged() const { return m_master >= 0; }
     QString slavePath() const { return m_slavePath; }
     int masterFd() const { return m_master; }
 
@@ -49,10 +54,16 @@ public:
     // can give it work.
     int64_t service();
 
-    // Runs service() until stop() is called (from any thread or a signal handler), or with
-    // `once` until a download has been completed and its last reply written.
-    void run(bool once);
+    // Runs service() until stop() is called (from any thread or a signal handler), until
+    // `unplugAtNs` (monotonic ns, when >= 0) has come, until the board vanishes
+    // (Fault::VanishAfter), or with `once` until a download has been completed and its last
+    // reply written.
+    enum class RunEnd { Stopped, Completed, UnplugTime, Vanished };
+    RunEnd run(bool once);
     void stop();
+    // Sleeps until `ns` (monotonic), false when stop() woke it first.
+    bool sleepUntil(int64_t ns);
+    int64_t unplugAtNs = -1;
 
     // As when the adapter is pulled out: the program's side reads a hang-up.
     void closeMaster();
@@ -73,8 +84,11 @@ public:
     };
     bool tracing = false;
     std::vector<Event> trace;
-    // Called with the image each time a download has been taken whole.
+    // Called with the image each time a download has been taken whole, its last reply
+    // already scheduled (lastDueNs()).
     std::function<void(const QByteArray &)> onDownload;
+    // When the last byte waiting to be written is due (monotonic ns), or 0 when none is.
+    int64_t lastDueNs() const { return m_pending.empty() ? 0 : m_pending.back().due; }
 
     static int64_t nowNs();
 
@@ -83,6 +97,7 @@ private:
     void schedule(int64_t due, const VBoard::Write &write);
     void writeDue(int64_t now);
     void clearExclusiveAfterClose();
+    bool drainWake();
 
     Settings m_settings;
     VBoard::Board m_board;
@@ -90,6 +105,7 @@ private:
     int m_slave = -1;
     int m_wake[2] = {-1, -1};
     int m_closes = -1; // inotify: someone closed the slave
+    bool m_vanished = false;
     QString m_slavePath;
     int64_t m_byteNs = 0;
     int64_t m_rxFree = 0; // the host-to-board line is busy until then
