@@ -4,7 +4,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    // Images up to 1 MiB: past it the span refusal is what is checked, not a 64 MiB fill.
-    checkReader(FirmwareImage::Format::Elf, data, size, FirmwareImage::Records::readElf, 1 << 20);
+    // Images up to 64 KiB: past it the span refusal is what is checked, not a 64 MiB fill.
+    checkReader(FirmwareImage::Format::Elf, data, size, FirmwareImage::Records::readElf, 1 << 16);
     return 0;
 }
