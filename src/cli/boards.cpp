@@ -67,25 +67,32 @@ BoardRuns::BoardRuns(const CliArgs &args, const FlashPlan &plan, Reporter::Style
 BoardRuns::~BoardRuns()
 {
     m_stop.store(SIGTERM);
-    for (QThread *t : m_threads) {
-        if (t)
-            t->wait();
-        delete t;
+    for (const auto &[index, thread] : m_threads) {
+        thread->wait();
+        delete thread;
     }
 }
 
 int BoardRuns::launch(const PortTarget &target, const QString &device, const QString &tracePath)
 {
-    const int index = int(m_rows.size());
+    for (auto it = m_rows.begin(); it != m_rows.end();) {
+        if (it->second.port == target.name && !it->second.running()) {
+            m_reporters.erase(it->first);
+            it = m_rows.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    const int index = m_next++;
     BoardRow row;
     row.port = target.name;
     row.device = device;
     row.bytes = m_plan.image.span;
     row.beganMs = m_clock.elapsed();
-    m_rows.push_back(row);
+    m_rows[index] = row;
     // Every event of a board goes through its own reporter: JSON and plain lines carry its port.
-    m_reporters.push_back(
-        m_style == Reporter::Style::Terminal ? nullptr : std::make_unique<Reporter>(m_style));
+    m_reporters[index] =
+        (m_style == Reporter::Style::Terminal ? nullptr : std::make_unique<Reporter>(m_style));
     ++m_running;
     QThread *thread = QThread::create([this, index, target, tracePath] {
         QueuedEvents events(*this, index);
@@ -99,7 +106,7 @@ int BoardRuns::launch(const PortTarget &target, const QString &device, const QSt
             this, [this, index, device] { onThreadDone(index, device); }, Qt::QueuedConnection);
     });
     thread->setObjectName(target.name);
-    m_threads.push_back(thread);
+    m_threads[index] = thread;
     thread->start();
     m_dirty = true;
     return index;
@@ -107,30 +114,30 @@ int BoardRuns::launch(const PortTarget &target, const QString &device, const QSt
 
 void BoardRuns::onStart(int index, const RunStart &s)
 {
-    m_rows[size_t(index)].device = s.device;
-    if (auto &r = m_reporters[size_t(index)])
+    m_rows[index].device = s.device;
+    if (auto &r = m_reporters[index])
         r->start(s);
     m_dirty = true;
 }
 
 void BoardRuns::onState(int index, int step, qint64 ms)
 {
-    BoardRow &row = m_rows[size_t(index)];
+    BoardRow &row = m_rows[index];
     row.step = step;
     if (step == 3 && row.blocksStartMs < 0)
         row.blocksStartMs = ms;
-    if (auto &r = m_reporters[size_t(index)])
+    if (auto &r = m_reporters[index])
         r->state(step, ms);
     m_dirty = true;
 }
 
 void BoardRuns::onProgress(int index, qint32 block, qint32 blocks, qint64 sent, qint64 ms)
 {
-    BoardRow &row = m_rows[size_t(index)];
+    BoardRow &row = m_rows[index];
     row.bytesSent = sent;
     if (row.blocksStartMs < 0)
         row.blocksStartMs = ms;
-    if (auto &r = m_reporters[size_t(index)])
+    if (auto &r = m_reporters[index])
         r->progress(block, blocks, sent, ms);
     m_dirty = true;
 }
@@ -138,25 +145,25 @@ void BoardRuns::onProgress(int index, qint32 block, qint32 blocks, qint64 sent, 
 void BoardRuns::onEnd(int index, const QString &port, const QString &outcome, int code, qint64 ms,
                       const QString &message)
 {
-    BoardRow &row = m_rows[size_t(index)];
+    BoardRow &row = m_rows[index];
     row.outcome = outcome;
     row.exitCode = code;
     row.endedMs = ms;
     row.message = message;
-    if (auto &r = m_reporters[size_t(index)])
+    if (auto &r = m_reporters[index])
         r->end(port, outcome, code, ms, message);
     m_dirty = true;
 }
 
 void BoardRuns::onThreadDone(int index, const QString &device)
 {
-    BoardRow &row = m_rows[size_t(index)];
+    BoardRow &row = m_rows[index];
     if (row.device.isEmpty())
         row.device = device;
-    QThread *&thread = m_threads[size_t(index)]; // one per row, in step
+    QThread *thread = m_threads[index];
+    m_threads.erase(index);
     thread->wait();
     delete thread;
-    thread = nullptr;
     --m_running;
     if (m_style == Reporter::Style::Terminal)
         redraw();
@@ -172,11 +179,11 @@ void BoardRuns::redraw()
     const qint64 now = m_clock.elapsed();
     // One line per port, its latest run (a station flashes a port again and again).
     QStringList ports;
-    QHash<QString, size_t> latest;
-    for (size_t i = 0; i < m_rows.size(); ++i) {
-        if (!latest.contains(m_rows[i].port))
-            ports << m_rows[i].port;
-        latest[m_rows[i].port] = i;
+    QHash<QString, int> latest;
+    for (const auto &[index, row] : m_rows) {
+        if (!latest.contains(row.port))
+            ports << row.port;
+        latest[row.port] = index;
     }
     for (const QString &port : std::as_const(ports)) {
         const BoardRow &row = m_rows[latest[port]];
@@ -209,7 +216,7 @@ void BoardRuns::printTable() const
     if (m_style == Reporter::Style::Json || m_style == Reporter::Style::Quiet)
         return;
     int portWidth = 4, deviceWidth = 6;
-    for (const BoardRow &row : m_rows) {
+    for (const auto &[index, row] : m_rows) {
         portWidth = qMax(portWidth, int(row.port.size()));
         deviceWidth = qMax(deviceWidth, int(row.device.size()));
     }
@@ -219,7 +226,7 @@ void BoardRuns::printTable() const
                         .arg(QStringLiteral("OUTCOME"), -17)
                         .arg(QStringLiteral("SECONDS"), 8)
                         .arg(QStringLiteral("EXIT"), 4);
-    for (const BoardRow &row : m_rows)
+    for (const auto &[index, row] : m_rows)
         table += QStringLiteral("%1  %2  %3  %4  %5\n")
                      .arg(row.port, -portWidth)
                      .arg(row.device.isEmpty() ? QStringLiteral("-") : row.device, -deviceWidth)
@@ -230,7 +237,7 @@ void BoardRuns::printTable() const
     std::fflush(stdout);
     // On a terminal the lines above were redrawn in place: the reasons come after them.
     if (m_style == Reporter::Style::Terminal)
-        for (const BoardRow &row : m_rows)
+        for (const auto &[index, row] : m_rows)
             if (row.exitCode != 0)
                 std::fprintf(stderr, "vantrel-cli: %s: %s\n", row.port.toUtf8().constData(),
                              row.message.toUtf8().constData());
@@ -323,7 +330,7 @@ int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart)
     loop.exec();
 
     int passed = 0;
-    for (const BoardRow &row : runs.rows())
+    for (const auto &[index, row] : runs.rows())
         passed += row.exitCode == ExitCode::Success;
     const int failed = int(runs.rows().size()) - passed;
     runs.printTable();

@@ -10,8 +10,8 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
-#include <vector>
 
 class QThread;
 
@@ -46,7 +46,9 @@ public:
     // Asks every run to end as the stop button would (thread-safe, also from a signal's slot).
     void stopAll(int signalNumber) { m_stop.store(signalNumber); }
     int running() const { return m_running; }
-    const std::vector<BoardRow> &rows() const { return m_rows; }
+    // The runs by index, in order. A port's earlier runs are forgotten when it is flashed again
+    // (a station runs for days): only each port's latest run is kept.
+    const std::map<int, BoardRow> &rows() const { return m_rows; }
 
     // Final words. The summary is the last JSON object; the table is for people.
     void printTable() const;
@@ -72,9 +74,10 @@ private:
     const Reporter::Style m_style;
     const QElapsedTimer &m_clock;
     std::atomic<int> m_stop{0};
-    std::vector<BoardRow> m_rows;
-    std::vector<std::unique_ptr<Reporter>> m_reporters; // not on a terminal
-    std::vector<QThread *> m_threads;                   // one per row; null once it has ended
+    int m_next = 0;
+    std::map<int, BoardRow> m_rows;
+    std::map<int, std::unique_ptr<Reporter>> m_reporters; // not on a terminal
+    std::map<int, QThread *> m_threads;                   // the runs going on
     int m_running = 0;
     QTimer m_drawTimer;
     int m_linesDrawn = 0;

@@ -102,7 +102,7 @@ void Station::launch(const PortPresence &p)
 
 void Station::ended(int index)
 {
-    const BoardRow &row = runs.rows()[size_t(index)];
+    const BoardRow row = runs.rows().at(index); // a copy: a new run may forget it
     const PortPresence p = flashed.take(index);
     running.remove(p.port);
     (row.exitCode == ExitCode::Success ? passed : failed) += 1;
