@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -290,9 +291,25 @@ void PortWatch::rescan()
     m_present = now;
     // Every departure before any arrival: a board that moved ports leaves its old one first.
     for (const PortPresence &p : std::as_const(left))
-        emit gone(p);
+        m_pending.append({false, p});
     for (const PortPresence &p : std::as_const(arrived))
-        emit appeared(p);
+        m_pending.append({true, p});
+    // A slot that runs an event loop may lead to another rescan: its changes queue up behind
+    // these, so that the signals keep the order in which the changes were found.
+    if (m_emitting)
+        return;
+    const QPointer<PortWatch> self(this);
+    m_emitting = true;
+    while (!m_pending.isEmpty()) {
+        const auto [arrival, p] = m_pending.takeFirst();
+        if (arrival)
+            emit appeared(p);
+        else
+            emit gone(p);
+        if (!self)
+            return; // deleted by a slot
+    }
+    m_emitting = false;
 }
 
 QList<PortPresence> PortWatch::present() const

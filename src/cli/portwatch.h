@@ -11,6 +11,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <utility>
+
 class QSocketNotifier;
 struct udev;
 struct udev_monitor;
@@ -44,7 +46,7 @@ public:
         PortMap::Lister systemPorts = PortMap::listSystemSerialPorts; // when there is no folder
         SystemPaths paths;   // /dev (by-id names) and /sys (USB facts)
         int settleMs = 30;   // from a notification to its rescan
-        int safetyMs = 1000; // the slow rescan
+        int safetyMs = 800;  // the slow rescan: a change is found within 1 s even so
         bool useUdev = true; // false: inotify and the slow rescan only
     };
 
@@ -67,6 +69,8 @@ public:
     bool usesUdev() const { return m_monitor != nullptr; }
 
 signals:
+    // A slot may delete the watch, or run an event loop (changes found meanwhile are
+    // signalled after this one, in order).
     void appeared(const PortPresence &presence);
     void gone(const PortPresence &presence);
 
@@ -88,7 +92,9 @@ private:
     bool m_all = false;
     Options m_options;
 
-    QList<PortPresence> m_present; // port order
+    QList<PortPresence> m_present;                  // port order
+    QList<std::pair<bool, PortPresence>> m_pending; // (appeared?, presence) not yet signalled
+    bool m_emitting = false;
     QTimer m_settle;
     QTimer m_safety;
 

@@ -68,6 +68,7 @@ bool StationReport::open(const QString &path, QString *error)
 
 bool StationReport::append(const StationRow &row, QString *error)
 {
+    const std::lock_guard<std::mutex> hold(m_lock);
     if (m_fd < 0) {
         if (error)
             *error = QStringLiteral("the report is not open");

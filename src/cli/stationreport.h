@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <mutex>
+
 // One board's run, as a row of the station's report.
 struct StationRow {
     QDateTime time; // when the run ended; the moment of writing when invalid
@@ -21,7 +23,7 @@ struct StationRow {
 // The header goes into a new or empty file; a file that already has rows is appended to.
 // Each row is one write(2) on a descriptor opened with O_APPEND, flushed to the disk before
 // append() returns: a row is never half there, and a row written is not lost when the program
-// is interrupted or dies afterwards. append() may be called from any thread.
+// is interrupted or dies afterwards. Once open, append() may be called from any thread.
 class StationReport
 {
 public:
@@ -45,6 +47,7 @@ public:
 private:
     bool writeLine(const QByteArray &line, QString *error);
 
+    std::mutex m_lock; // the row order and the line-end state below
     int m_fd = -1;
     QString m_path;
     bool m_needsNewline = false; // the file ends in a line without its end
