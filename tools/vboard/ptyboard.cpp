@@ -296,6 +296,13 @@ PtyBoard::RunEnd PtyBoard::run(bool once)
             for (int i = 0; i < 201 && (i == 0 || unreadByHost() > 0); ++i)
                 if (!sleepUntil(nowNs() + 10 * msNs))
                     return RunEnd::Stopped;
+            // A busy program may have read the reply without having handled it yet, and a
+            // hang-up then fails its run: wait (1 s at most) for it to close its port.
+            pollfd closing[2] = {{m_closes, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+            if (m_closes >= 0 && ::poll(closing, 2, 1000) > 0 && (closing[1].revents & POLLIN)) {
+                drainWake();
+                return RunEnd::Stopped;
+            }
             return RunEnd::Completed;
         }
         pollfd fds[3] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}, {m_closes, POLLIN, 0}};
