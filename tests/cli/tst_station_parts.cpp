@@ -11,13 +11,19 @@
 namespace
 {
 
+PortWatch::Options folderOnly(const QString &configDir)
+{
+    PortWatch::Options o;
+    o.configDir = configDir;
+    o.systemPorts = [] { return QStringList(); }; // no system devices: the folder alone counts
+    return o;
+}
+
 // A started watch on `targets` (every port when empty) and what it announced: "+COM1", "-COM1".
 struct Watched {
     Watched(const QString &configDir, const QStringList &targets)
     {
-        PortWatch::Options o;
-        o.configDir = configDir;
-        o.systemPorts = [] { return QStringList(); }; // no system devices: the folder alone counts
+        const PortWatch::Options o = folderOnly(configDir);
         QList<PortTarget> list;
         for (const QString &t : targets)
             list << resolvePort(t);
@@ -82,6 +88,19 @@ private slots:
         const PortPresence &p = rec.seen.first(); // a pty: no by-id name, no USB
         QVERIFY(p.device.startsWith("/dev/pts/") && p.byId.isEmpty() && p.usbSerial.isEmpty());
         QCOMPARE(rec.waitFor(1, 1300), -1); // the slow rescan finds nothing new
+    }
+
+    void slotDeletesWatch()
+    {
+        QTemporaryDir config;
+        PtyPeer a, b;
+        a.linkAs(config.filePath("ports"), 1);
+        b.linkAs(config.filePath("ports"), 2);
+        auto *watch = new PortWatch(folderOnly(config.path()));
+        int seen = 0;
+        connect(watch, &PortWatch::appeared, [&] { ++seen, delete watch; });
+        watch->start();
+        QCOMPARE(seen, 1);
     }
 
     // Plug, unplug, and plug again a new pty on the same /dev/pts path: its link removed and
