@@ -81,14 +81,14 @@ Examples:
   vantrel-vboard --com 1 --expect firmware.bin --once
   then start Vantrel, choose COM1, load firmware.bin and click 单次下载.
   vantrel-vboard --com 1 --boards 8 --fault-on 3=vanish-after=32 --baud 115200
-  vantrel-vboard --com 1 --boards 4 --stagger 500 --unplug-when-done 200 --replug-after 1000
+  vantrel-vboard --com 1 --boards 4 --unplug-when-done 200 --replug-after 1000
 )";
 
-std::atomic<Tray *> g_tray = nullptr;
+std::atomic<VBoard::Tray *> g_tray = nullptr;
 
 void onSignal(int)
 {
-    if (Tray *tray = g_tray.load())
+    if (VBoard::Tray *tray = g_tray.load())
         tray->stop();
 }
 
@@ -146,7 +146,7 @@ struct Args {
     int com = 0;
     int boards = 1;
     QList<QPair<int, QByteArray>> faultOn;
-    PlugSchedule schedule;
+    VBoard::PlugSchedule schedule;
     QString config;
     QString save;
     QString expect;
@@ -260,9 +260,9 @@ int main(int argc, char **argv)
     if (tray && !args.save.isEmpty() && !QDir().mkpath(args.save))
         fail(QStringLiteral("cannot create %1").arg(args.save));
 
-    QList<Tray::Slot> sockets;
+    QList<VBoard::Tray::Slot> sockets;
     for (int i = 0; i < args.boards; ++i) {
-        Tray::Slot slot{args.com > 0 ? args.com + i : 0, {}, args.settings};
+        VBoard::Tray::Slot slot{args.com > 0 ? args.com + i : 0, {}, args.settings};
         for (const auto &[k, f] : args.faultOn)
             if (k == slot.com)
                 setFault(f, slot.settings.board);
@@ -273,7 +273,7 @@ int main(int argc, char **argv)
             (args.config.isEmpty() ? vantrelConfigDir() : args.config) + QStringLiteral("/ports");
         if (!QDir().mkpath(ports))
             fail(QStringLiteral("cannot create %1").arg(ports));
-        for (Tray::Slot &slot : sockets) {
+        for (VBoard::Tray::Slot &slot : sockets) {
             slot.link = ports + QStringLiteral("/com%1").arg(slot.com);
             const QFileInfo old(slot.link);
             if (old.exists() && !old.isSymLink())
@@ -296,7 +296,7 @@ int main(int argc, char **argv)
     // Each board's last image matched the expected one; a board that could not be plugged in.
     std::vector<char> matched(size_t(args.boards), 0);
     bool failed = false;
-    Tray::Events events;
+    VBoard::Tray::Events events;
     events.plugged = [&](int slot, const QString &pts) {
         if (tray)
             say(slot, QStringLiteral("plugged %1").arg(pts));
@@ -341,7 +341,7 @@ int main(int argc, char **argv)
     // board threads inherit it.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 
-    Tray boards(sockets, args.schedule, args.once, events);
+    VBoard::Tray boards(sockets, args.schedule, args.once, events);
     g_tray = &boards;
     struct sigaction sa {
     };

@@ -14,6 +14,9 @@ constexpr int64_t never = INT64_MAX;
 
 } // namespace
 
+namespace VBoard
+{
+
 Tray::Tray(const QList<Slot> &sockets, const PlugSchedule &schedule, bool once,
            const Events &events)
     : m_sockets(sockets), m_schedule(schedule), m_once(once), m_events(events)
@@ -119,3 +122,5 @@ void Tray::play(int slot, int64_t firstPlugNs)
     if (board.plugged())
         pullOut(slot);
 }
+
+} // namespace VBoard

@@ -11,6 +11,9 @@
 #include <memory>
 #include <vector>
 
+namespace VBoard
+{
+
 // When the boards of a tray are plugged in and pulled out. Times in ms; -1: not set.
 struct PlugSchedule {
     int unplugAfterMs = -1;    // a board stays plugged this long from each plug
@@ -68,3 +71,5 @@ private:
     std::vector<std::unique_ptr<PtyBoard>> m_boards;
     std::atomic<bool> m_stopping{false};
 };
+
+} // namespace VBoard
