@@ -310,7 +310,8 @@ int main(int argc, char **argv)
     events.failed = [&](int slot, const QString &error) {
         const std::lock_guard<std::mutex> lock(outputLock);
         failed = true;
-        std::fprintf(stderr, "vantrel-vboard: COM%d: %s\n", sockets[slot].com, qPrintable(error));
+        const QString port = tray ? QStringLiteral("COM%1: ").arg(sockets[slot].com) : QString();
+        std::fprintf(stderr, "vantrel-vboard: %s%s\n", qPrintable(port), qPrintable(error));
     };
     events.downloaded = [&](int slot, const QByteArray &image, int blocks, int count) {
         say(slot, QStringLiteral("received %1 bytes in %2 blocks").arg(image.size()).arg(blocks));
