@@ -109,6 +109,8 @@ PortWatch::~PortWatch()
 
 void PortWatch::start()
 {
+    if (m_safety.isActive())
+        return; // started already
     if (m_options.useUdev)
         setUpUdev();
     m_inotify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
