@@ -207,4 +207,87 @@ QString versionText()
     return programName() + QStringLiteral(" (Vantrel) ") + version() + u'\n';
 }
 
+namespace
+{
+
+// Text for one roff source line: a backslash prints as itself, a dash that starts a word is
+// a minus sign (so options can be searched and copied) and a leading '.' or '\'' is not taken
+// for a request.
+QString roff(const QString &text)
+{
+    QString out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\\')
+            out += QStringLiteral("\\e");
+        else if (text[i] == u'-' && (i == 0 || !text[i - 1].isLetterOrNumber()))
+            out += QStringLiteral("\\-");
+        else
+            out += text[i];
+    }
+    if (out.startsWith(u'.') || out.startsWith(u'\''))
+        out.prepend(QStringLiteral("\\&"));
+    return out;
+}
+
+// A paragraph's lines, one source line each: roff fills them.
+QString roffLines(const QString &text)
+{
+    QString out;
+    for (const QString &line : text.split(u'\n'))
+        if (!line.trimmed().isEmpty())
+            out += roff(line.trimmed()) + u'\n';
+    return out;
+}
+
+// "-p, --port PORT" as \fB\-p\fR, \fB\-\-port\fR \fIPORT\fR: options bold, values italic.
+QString roffOption(const Option &o)
+{
+    QStringList words;
+    for (QString word : o.names.split(u' ', Qt::SkipEmptyParts)) {
+        const bool comma = word.endsWith(u',');
+        if (comma)
+            word.chop(1);
+        words << (word.startsWith(u'-') ? QStringLiteral("\\fB") : QStringLiteral("\\fI")) +
+                     roff(word) + QStringLiteral("\\fR") +
+                     (comma ? QStringLiteral(",") : QString());
+    }
+    return QStringLiteral(".TP\n") + words.join(u' ') + u'\n' + roffLines(o.description);
+}
+
+} // namespace
+
+QString manPage()
+{
+    const QString name = roff(programName());
+    QString out = QStringLiteral(".TH ") + name.toUpper() + QStringLiteral(" 1 \"\" \"Vantrel ") +
+                  version() + QStringLiteral("\" \"User Commands\"\n");
+    out += QStringLiteral(".SH NAME\n") + name + QStringLiteral(" \\- ") + roff(summary()) + u'\n';
+    out += QStringLiteral(".SH SYNOPSIS\n.nf\n");
+    const QList<Command> cmds = commands();
+    for (const Command &c : cmds)
+        out += QStringLiteral("\\fB") + name + QStringLiteral("\\fR ") + roff(c.synopsis) + u'\n';
+    out += QStringLiteral("\\fB") + name + QStringLiteral("\\fR \\-\\-help | \\-\\-version\n.fi\n");
+    out += QStringLiteral(".SH DESCRIPTION\n\\fB") + name + QStringLiteral("\\fR: ") +
+           roff(summary()) + QStringLiteral(".\n");
+    out += QStringLiteral(".SH COMMANDS\n");
+    for (const Command &c : cmds) {
+        out += QStringLiteral(".SS ") + roff(c.synopsis.section(u' ', 0, 0)) + u'\n' +
+               QStringLiteral(".B ") + name + u' ' + roff(c.synopsis) + QStringLiteral("\n.PP\n") +
+               roffLines(c.description);
+        for (const Option &o : c.options)
+            out += roffOption(o);
+    }
+    out += QStringLiteral(".SH OPTIONS\n");
+    for (const Option &o : generalOptions())
+        out += roffOption(o);
+    out += QStringLiteral(".SH PORTS\n") + roffLines(portsHelp());
+    out += QStringLiteral(".SH \"EXIT STATUS\"\n");
+    for (const ExitStatus &e : exitStatuses())
+        out += QStringLiteral(".TP\n.B %1\n").arg(e.code) + roffLines(e.meaning);
+    out += QStringLiteral(".PP\nNothing but 0 means the board confirmed the download.\n");
+    out += QStringLiteral(".SH \"SEE ALSO\"\n.BR vantrel (1),\n.BR vantrel\\-vboard (1),\n"
+                          "/usr/share/doc/vantrel/README.md\n");
+    return out;
+}
+
 } // namespace Usage

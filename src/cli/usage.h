@@ -37,5 +37,8 @@ QString portsHelp(); // how PORT may be written
 QString helpText();
 // The --version text.
 QString versionText();
+// The vantrel-cli(1) manual page, in roff: the same tables as the help text, laid out as a
+// manual page.
+QString manPage();
 
 } // namespace Usage
