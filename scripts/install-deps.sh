@@ -11,6 +11,7 @@ packages=(
   xxd xvfb xauth x11-utils
   clang libclang-rt-14-dev valgrind
   desktop-file-utils appstream xdotool file
+  lintian help2man
   binutils binutils-arm-none-eabi gcc-arm-none-eabi
 )
 
