@@ -56,12 +56,91 @@ private slots:
                                 "copyright-format/1.0/\n") &&
                 text.contains("\nLicense: GPL-3.0-or-later\n"));
 
+        // One contact: the Maintainer field's address is the metainfo's update_contact.
+        QFile metainfo(path("root/usr/share/metainfo/" VANTREL_APPSTREAM_ID ".metainfo.xml"));
+        QVERIFY(metainfo.open(QIODevice::ReadOnly));
+        const QString contact = QRegularExpression("<update_contact>([^<]+)</update_contact>")
+                                    .match(QString(metainfo.readAll()))
+                                    .captured(1);
+        QVERIFY2(run({"dpkg-deb", "-f", m_deb, "Maintainer"}, m_out), m_out);
+        QVERIFY2(!contact.isEmpty() && m_out.trimmed() == "Vantrel developers <" + contact + ">",
+                 m_out);
+
         QVERIFY2(run({"dpkg-deb", "-f", m_deb, "Depends"}, m_out), m_out);
         const QString depends =
             "," + QString(m_out).remove(QRegularExpression("\\([^)]*\\)|\\s")).replace('|', ',');
         for (const char *p : {"libc6", "libstdc++6", "libqt6widgets6", "libqt6serialport6",
                               "libasound2", "qt6-qpa-plugins", "fonts-arphic-uming"})
             QVERIFY2((depends + ",").contains(QString(",%1,").arg(p)), m_out);
+    }
+
+    // Debian 12's lintian with its default settings: no error and no warning.
+    void lintian()
+    {
+        const QString lintian = QStandardPaths::findExecutable("lintian");
+        if (lintian.isEmpty())
+            QSKIP("lintian is not installed (scripts/install-deps.sh installs it)");
+        const bool ok = run({lintian, m_deb}, m_out);
+        const QStringList faults = QString(m_out).split('\n').filter(QRegularExpression("^[EW]: "));
+        QVERIFY2(ok && faults.isEmpty(), m_out);
+    }
+
+    // The compressed manual pages and the native package's changelog.
+    void compressedDocs_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("holds");
+        for (const char *program : {"vantrel", "vantrel-cli", "vantrel-vboard"})
+            QTest::newRow(program) << QString("man/man1/%1.1.gz").arg(program)
+                                   << QString("\n.SH NAME\n%1 \\- ").arg(program);
+        QTest::newRow("changelog")
+            << QString("doc/vantrel/changelog.gz") << QString("vantrel (" VANTREL_VERSION ") ");
+    }
+    void compressedDocs()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, holds);
+        QVERIFY2(run({"gzip", "-dc", path("root/usr/share/" + file)}, m_out), m_out);
+        QVERIFY2(m_out.contains(holds.toUtf8()), m_out);
+    }
+
+    // vantrel-cli's page lists every command, option and exit status (with its meaning) that
+    // its --help lists.
+    void cliPageMatchesHelp()
+    {
+        QByteArray help;
+        QVERIFY2(run({path("root/usr/bin/vantrel-cli"), "--help"}, help), help);
+        QVERIFY2(run({"gzip", "-dc", path("root/usr/share/man/man1/vantrel-cli.1.gz")}, m_out),
+                 m_out);
+        // The page as words: fonts and escapes gone, one blank between words.
+        const QString page = QString(m_out)
+                                 .remove(QRegularExpression("\\\\f[BIRP]|\\\\&"))
+                                 .replace("\\-", "-")
+                                 .replace("\\e", "\\")
+                                 .simplified() +
+                             ' ';
+        const QString text = QString(help);
+        QStringList missing;
+        for (const auto &m : QRegularExpression("^Usage: +\\S+ (\\w+)|^ +\\S+ (\\w+)",
+                                                QRegularExpression::MultilineOption)
+                                 .globalMatch(text.section("\n\n", 0, 0))) {
+            const QString command = m.captured(1) + m.captured(2);
+            if (!page.contains(".SS " + command + ' '))
+                missing << command;
+        }
+        for (const auto &m : QRegularExpression("(?<![\\w-])--?[A-Za-z][\\w-]*").globalMatch(text))
+            if (!page.contains(QRegularExpression(
+                    "(?<![\\w-])" + QRegularExpression::escape(m.captured()) + "(?![\\w-])")))
+                missing << m.captured();
+        // "  10  meaning", continued on lines indented further.
+        const QString statuses = text.section("\nExit status:\n", 1).section("\n\n", 0, 0);
+        for (const QString &entry :
+             statuses.split(QRegularExpression("\n(?= +\\d)"), Qt::SkipEmptyParts)) {
+            const QString status = ".TP .B " + entry.simplified() + ' ';
+            if (!page.contains(status))
+                missing << status;
+        }
+        QVERIFY2(missing.isEmpty() && !statuses.isEmpty(), qPrintable(missing.join(" | ")));
     }
 
     void installedProgramEndsByItsExitButton()
