@@ -217,6 +217,9 @@ void soakFigures(Bench &b, int seconds)
     const QList<QByteArray> rows = f.readAll().trimmed().split('\n').mid(1);
     const int passed = int(std::count_if(
         rows.begin(), rows.end(), [](const QByteArray &r) { return r.contains(",success,0,"); }));
+    for (const QByteArray &row : rows)
+        if (!row.contains(",success,0,"))
+            std::printf("  not flashed: %s\n", row.trimmed().constData());
     std::printf("  plugs %lld, downloads the boards took whole %lld (MATCH %lld), report rows "
                 "%lld (success %d), station exit %d\n",
                 boardLog.count(": plugged"), boardLog.count(": received"),
