@@ -18,31 +18,6 @@
 namespace
 {
 
-QString readLine(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(f.read(256)).trimmed();
-}
-
-// The sysfs folder of the USB device an adapter hangs off: the nearest parent with idVendor.
-QString usbDeviceDir(const QString &ttyName, const SystemPaths &paths)
-{
-    QString dir =
-        QFileInfo(paths.sys + QStringLiteral("/class/tty/") + ttyName + QStringLiteral("/device"))
-            .canonicalFilePath();
-    for (int depth = 0; !dir.isEmpty() && depth < 8; ++depth) {
-        if (QFileInfo::exists(dir + QStringLiteral("/idVendor")))
-            return dir;
-        const QString up = QFileInfo(dir).path();
-        if (up == dir || up.size() <= paths.sys.size())
-            break;
-        dir = up;
-    }
-    return QString();
-}
-
 QString groupName(gid_t gid)
 {
     const group *g = ::getgrgid(gid);
@@ -83,13 +58,47 @@ QList<Holder> processesNamed(const QString &comm, const SystemPaths &paths)
     const QStringList pids =
         QDir(paths.proc).entryList(QStringList() << QStringLiteral("[0-9]*"), QDir::Dirs);
     for (const QString &pid : pids) {
-        if (readLine(paths.proc + u'/' + pid + QStringLiteral("/comm")) == comm)
+        if (readSysLine(paths.proc + u'/' + pid + QStringLiteral("/comm")) == comm)
             found.append({pid.toInt(), comm});
     }
     return found;
 }
 
 } // namespace
+
+QString readSysLine(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(f.read(256)).trimmed();
+}
+
+QString usbDeviceDir(const QString &ttyName, const SystemPaths &paths)
+{
+    QString dir =
+        QFileInfo(paths.sys + QStringLiteral("/class/tty/") + ttyName + QStringLiteral("/device"))
+            .canonicalFilePath();
+    for (int depth = 0; !dir.isEmpty() && depth < 8; ++depth) {
+        if (QFileInfo::exists(dir + QStringLiteral("/idVendor")))
+            return dir;
+        const QString up = QFileInfo(dir).path();
+        if (up == dir || up.size() <= paths.sys.size())
+            break;
+        dir = up;
+    }
+    return QString();
+}
+
+QString byIdName(const QString &device, const SystemPaths &paths)
+{
+    const QString byIdDir = paths.dev + QStringLiteral("/serial/by-id");
+    for (const QFileInfo &link : QDir(byIdDir).entryInfoList(QDir::System | QDir::Files)) {
+        if (link.isSymLink() && link.canonicalFilePath() == device)
+            return link.fileName();
+    }
+    return QString();
+}
 
 QString stateName(PortInfo::State state)
 {
@@ -123,7 +132,7 @@ QList<Holder> holdersOf(const QString &device, const SystemPaths &paths)
         for (const QString &fd : fds) {
             if (QFileInfo(fdDir + u'/' + fd).symLinkTarget() == device) {
                 holders.append(
-                    {pid.toInt(), readLine(paths.proc + u'/' + pid + QStringLiteral("/comm"))});
+                    {pid.toInt(), readSysLine(paths.proc + u'/' + pid + QStringLiteral("/comm"))});
                 break;
             }
         }
@@ -139,8 +148,8 @@ QList<Holder> holdersOf(const QString &device, const SystemPaths &paths)
         for (const Holder &h : holders)
             known = known || h.pid == pid;
         if (!known && QFileInfo::exists(paths.proc + u'/' + QString::number(pid)))
-            holders.append({int(pid), readLine(paths.proc + u'/' + QString::number(pid) +
-                                               QStringLiteral("/comm"))});
+            holders.append({int(pid), readSysLine(paths.proc + u'/' + QString::number(pid) +
+                                                  QStringLiteral("/comm"))});
     }
     return holders;
 }
@@ -153,23 +162,17 @@ PortInfo describeDevice(const QString &portName, const QString &path, const Syst
     if (info.device.isEmpty())
         return info; // State::Missing
 
-    const QString byIdDir = paths.dev + QStringLiteral("/serial/by-id");
-    for (const QFileInfo &link : QDir(byIdDir).entryInfoList(QDir::System | QDir::Files)) {
-        if (link.isSymLink() && link.canonicalFilePath() == info.device) {
-            info.byId = link.fileName();
-            break;
-        }
-    }
+    info.byId = byIdName(info.device, paths);
     const QString tty = QFileInfo(info.device).fileName();
     if (const QString usb = usbDeviceDir(tty, paths); !usb.isEmpty()) {
-        info.usbVendor = readLine(usb + QStringLiteral("/idVendor"));
-        info.usbProduct = readLine(usb + QStringLiteral("/idProduct"));
-        info.usbSerial = readLine(usb + QStringLiteral("/serial"));
+        info.usbVendor = readSysLine(usb + QStringLiteral("/idVendor"));
+        info.usbProduct = readSysLine(usb + QStringLiteral("/idProduct"));
+        info.usbSerial = readSysLine(usb + QStringLiteral("/serial"));
     }
     const QString dev = paths.sys + QStringLiteral("/class/tty/") + tty + QStringLiteral("/device");
     info.driver = QFileInfo(QFileInfo(dev + QStringLiteral("/driver")).symLinkTarget()).fileName();
     bool ok = false;
-    const int latency = readLine(dev + QStringLiteral("/latency_timer")).toInt(&ok);
+    const int latency = readSysLine(dev + QStringLiteral("/latency_timer")).toInt(&ok);
     info.latencyTimer = ok ? latency : -1;
 
     struct stat st {

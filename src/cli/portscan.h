@@ -50,6 +50,15 @@ PortInfo describeDevice(const QString &portName, const QString &path, const Syst
 // The processes other than this one with `device` open, and the process a UUCP lock names.
 QList<Holder> holdersOf(const QString &device, const SystemPaths &paths = {});
 
+// The system's files as the port list and the station's watch read them:
+// the first line of a file (at most 256 bytes, trimmed; "" when unreadable),
+QString readSysLine(const QString &path);
+// the sysfs folder of the USB device a tty hangs off (the nearest parent with idVendor; ""
+// when it is not on USB),
+QString usbDeviceDir(const QString &ttyName, const SystemPaths &paths);
+// and the /dev/serial/by-id name that leads to `device` ("" when none).
+QString byIdName(const QString &device, const SystemPaths &paths);
+
 // What stands in the way of flashing on this system, each with its fix.
 QList<Finding> diagnose(const QList<PortInfo> &ports, const SystemPaths &paths = {});
 

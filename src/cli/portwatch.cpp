@@ -18,45 +18,10 @@ namespace
 
 constexpr long DevptsMagic = 0x1cd1;
 
-QString readLine(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(f.read(256)).trimmed();
-}
-
 QByteArray changeTime(const struct stat &st)
 {
     return QByteArray::number(qint64(st.st_ctim.tv_sec)) + '.' +
            QByteArray::number(qint64(st.st_ctim.tv_nsec));
-}
-
-// The sysfs folder of the USB device a tty hangs off: the nearest parent with idVendor.
-QString usbDeviceDir(const QString &ttyName, const SystemPaths &paths)
-{
-    QString dir =
-        QFileInfo(paths.sys + QStringLiteral("/class/tty/") + ttyName + QStringLiteral("/device"))
-            .canonicalFilePath();
-    for (int depth = 0; !dir.isEmpty() && depth < 8; ++depth) {
-        if (QFileInfo::exists(dir + QStringLiteral("/idVendor")))
-            return dir;
-        const QString up = QFileInfo(dir).path();
-        if (up == dir || up.size() <= paths.sys.size())
-            break;
-        dir = up;
-    }
-    return QString();
-}
-
-QString byIdName(const QString &device, const SystemPaths &paths)
-{
-    const QString byIdDir = paths.dev + QStringLiteral("/serial/by-id");
-    for (const QFileInfo &link : QDir(byIdDir).entryInfoList(QDir::System | QDir::Files)) {
-        if (link.isSymLink() && link.canonicalFilePath() == device)
-            return link.fileName();
-    }
-    return QString();
 }
 
 // udev has finished with a device (permissions, by-id link) once its database entry is
@@ -244,9 +209,9 @@ PortPresence PortWatch::presenceOf(const Slot &slot) const
     // A USB device gets a new device number each time it is plugged in.
     if (const QString usb = usbDeviceDir(QFileInfo(p.device).fileName(), m_options.paths);
         !usb.isEmpty()) {
-        p.identity += " usb " + readLine(usb + QStringLiteral("/busnum")).toUtf8() + ' ' +
-                      readLine(usb + QStringLiteral("/devnum")).toUtf8();
-        p.usbSerial = readLine(usb + QStringLiteral("/serial"));
+        p.identity += " usb " + readSysLine(usb + QStringLiteral("/busnum")).toUtf8() + ' ' +
+                      readSysLine(usb + QStringLiteral("/devnum")).toUtf8();
+        p.usbSerial = readSysLine(usb + QStringLiteral("/serial"));
     }
     return p;
 }
