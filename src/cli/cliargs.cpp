@@ -127,7 +127,9 @@ ParseResult parseCommandLine(const QStringList &arguments)
                 a.ports << *range;
                 a.rangeGiven = true;
             } else {
-                a.ports << value;
+                // "com3" and "COM3" are one port: the same board must not be flashed twice.
+                static const QRegularExpression com(QStringLiteral("^[Cc][Oo][Mm][0-9]+$"));
+                a.ports << (com.match(value).hasMatch() ? value.toUpper() : value);
             }
         } else if (name == u"--all") {
             a.allPorts = true;
