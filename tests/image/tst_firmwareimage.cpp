@@ -1,5 +1,6 @@
 // The firmware readers against `objcopy -O binary --gap-fill 0xff` on inputs binutils and the ARM
 // cross-compiler make at run time from random data; refusals from corrupting those inputs.
+#include "files.h"
 #include "firmwareimage.h"
 
 #include <QtTest>
@@ -84,16 +85,6 @@ class TestFirmwareImage : public QObject
     QTemporaryDir m_dir;
     QString m_missing; // the tools that are not installed
 
-    QByteArray contentOf(const QString &name) const
-    {
-        QFile f(name);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-    void write(const QString &name, const QByteArray &bytes) const
-    {
-        QFile f(name);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
-    }
     // Runs a command line; what it prints shows in the test's output.
     static bool tool(const QString &line) { return QProcess::execute("sh", {"-c", line}) == 0; }
 
@@ -110,13 +101,14 @@ private slots:
         for (auto [name, size] : {std::pair{"r1.bin", 1001}, {"r2.bin", 333}, {"r3.bin", 70000}}) {
             QList<quint32> words(size / 4 + 1);
             rng.fillRange(words.data(), words.size());
-            write(name, QByteArray(reinterpret_cast<const char *>(words.constData()), size));
+            writeBytes(name, QByteArray(reinterpret_cast<const char *>(words.constData()), size));
         }
-        write("fw.c", "int counter = 0x1234; char message[] = \"flash image\"; int scratch[64];\n"
-                      "void Reset_Handler(void) { for (;;) scratch[counter & 63] += "
-                      "message[counter++ % 11]; }\n"
-                      "__attribute__((section(\".isr_vector\"))) const void *vectors[] = "
-                      "{(void *)0x20005000, (void *)Reset_Handler};\n");
+        writeBytes("fw.c",
+                   "int counter = 0x1234; char message[] = \"flash image\"; int scratch[64];\n"
+                   "void Reset_Handler(void) { for (;;) scratch[counter & 63] += "
+                   "message[counter++ % 11]; }\n"
+                   "__attribute__((section(\".isr_vector\"))) const void *vectors[] = "
+                   "{(void *)0x20005000, (void *)Reset_Handler};\n");
         // .data's initial values follow .text in flash and are copied to RAM; .bss is zeroed.
         // The 8-byte vector table and .text share a segment with a gap between them.
         const QByteArray script = "MEMORY { FLASH (rx) : ORIGIN = 0x08004000, LENGTH = 64K\n"
@@ -126,9 +118,9 @@ private slots:
                                   "  .text : ALIGN(16) { *(.text*) *(.rodata*) } > FLASH\n"
                                   "  .data : { *(.data*) } > RAM AT> FLASH\n"
                                   "  .bss : { *(.bss*) *(COMMON) } > RAM }\n";
-        write("fw.ld", script);
-        write("ram.ld", QByteArray(script).replace("> RAM AT> FLASH", "> RAM"));
-        write(
+        writeBytes("fw.ld", script);
+        writeBytes("ram.ld", QByteArray(script).replace("> RAM AT> FLASH", "> RAM"));
+        writeBytes(
             "host.ld",
             QByteArray(script).replace("0x08004000", "0x400000").replace("0x20000000", "0x600000"));
         const QString add = "objcopy -I ihex -O ihex --add-section .b=r2.bin "
@@ -158,7 +150,7 @@ private slots:
         const QByteArray raw(":00000001FF\x00\xFF", 13);
         QVERIFY(QDir().mkpath("x.hex") && QDir().mkpath("folder.hex"));
         for (const char *name : {"raw.BIN", "app.hex.bin", "x.hex/app"}) {
-            write(name, raw);
+            writeBytes(name, raw);
             const Result bin = read(name, 0x08004000);
             QVERIFY(bin.ok() && bin.data == raw && bin.span == 13 && bin.start == 0x08004000);
         }
@@ -230,8 +222,8 @@ private slots:
         const QString name = ext + '-' + QString::number(qHash(tag)) + '.' + ext;
         QFETCH(Edit, edit);
         QFETCH(int, n);
-        const QByteArray content = edited(contentOf(file), edit, n);
-        write(name, content);
+        const QByteArray content = edited(fileBytes(file), edit, n);
+        writeBytes(name, content);
         const Result r = read(name, base < 0 ? std::nullopt : std::optional<quint64>(base));
         QCOMPARE(r.refusal.kind, kind);
         if (kind == Kind::None) { // objcopy's flat image from the same file
@@ -240,11 +232,11 @@ private slots:
                                     : ext.endsWith('x')          ? "objcopy -I ihex"
                                                                  : "objcopy -I srec";
             QVERIFY(tool(objcopy + " -O binary --gap-fill 0xff " + name + ' ' + name + ".bin"));
-            const QByteArray expected = contentOf(name + ".bin");
+            const QByteArray expected = fileBytes(name + ".bin");
             QCOMPARE(r.data, expected);
             QCOMPARE(QPair(r.start, r.span), QPair(quint64(where), qint64(expected.size())));
             // The name's case does not matter; a base below the data pads it with 0xFF.
-            write(name.toUpper(), content);
+            writeBytes(name.toUpper(), content);
             const Result based = read(name.toUpper(), where - 5);
             QCOMPARE(QPair(based.start, based.data),
                      QPair(quint64(where - 5), QByteArray(5, char(0xFF)) + expected));

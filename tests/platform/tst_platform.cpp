@@ -1,3 +1,4 @@
+#include "files.h"
 #include "portmap.h"
 #include "ptyboard.h"
 #include "ptypeer.h"
@@ -101,11 +102,10 @@ private slots:
         QFETCH(QByteArray, config);
         QTemporaryDir dir;
         const QByteArray fifo = QFile::encodeName(dir.filePath("fifo"));
-        QFile conf(dir.filePath("asound.conf"));
-        QVERIFY(mkfifo(fifo.constData(), 0600) == 0 && conf.open(QIODevice::WriteOnly));
-        QVERIFY(conf.write(config.replace('@', fifo)) >= 0 && conf.flush());
+        QVERIFY(mkfifo(fifo.constData(), 0600) == 0);
+        writeBytes(dir.filePath("asound.conf"), config.replace('@', fifo));
         if (!config.isEmpty())
-            qputenv("ALSA_CONFIG_PATH", QFile::encodeName(conf.fileName()));
+            qputenv("ALSA_CONFIG_PATH", QFile::encodeName(dir.filePath("asound.conf")));
         QTemporaryFile err;
         QVERIFY(err.open());
         const int saved = dup(STDERR_FILENO);

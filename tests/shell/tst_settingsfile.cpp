@@ -1,3 +1,4 @@
+#include "files.h"
 #include "settingsfile.h"
 
 #include <QtTest>
@@ -68,9 +69,7 @@ private slots:
         QFETCH(bool, written);
         QTemporaryDir dir;
         const QString path = dir.filePath("VANTREL_SET.SB");
-        QFile real(dir.filePath("real"));
-        QVERIFY(real.open(QIODevice::WriteOnly) && real.write("x") == 1);
-        real.close();
+        writeBytes(dir.filePath("real"), "x");
         QVERIFY(mkfifo(QFile::encodeName(dir.filePath("fifo")).constData(), 0600) == 0);
         linkTo.replace('@', dir.path());
         if (!linkTo.isEmpty())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fakes.h"
+#include "files.h"
 #include "form1.h"
 #include "portmap.h"
 #include "qtserialcomponent.h"
@@ -23,17 +24,12 @@ struct WindowRig {
         if (settings && !(f.open(QIODevice::WriteOnly) && f.write(*settings) == settings->size()))
             qFatal("cannot write the settings file");
     }
-    QByteArray settingsFile() const
-    {
-        QFile f(config + "/VANTREL_SET.SB");
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
+    QByteArray settingsFile() const { return fileBytes(config + "/VANTREL_SET.SB", "<missing>"); }
     // Writes <home>/<name> and has the file dialog answer it to "加载Bin文件".
     void load(const QString &name, const QByteArray &bytes)
     {
-        QFile f(home.filePath(name));
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush());
-        fakes.dialogs.fileAnswers.enqueue(f.fileName());
+        writeBytes(home.filePath(name), bytes);
+        fakes.dialogs.fileAnswers.enqueue(home.filePath(name));
         form.Command2_Click();
     }
 
