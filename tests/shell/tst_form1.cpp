@@ -152,29 +152,22 @@ private slots:
 
     void leavingClosesThePort_data()
     {
-        QTest::addColumn<bool>("exitButton");
-        QTest::addColumn<bool>("portOpen");
-        QTest::newRow("exit button, port open") << true << true;
-        QTest::newRow("close box, port open") << false << true;
+        QTest::addColumn<bool>("exitButton"); // or the close box
+        QTest::newRow("exit button") << true;
+        QTest::newRow("close box") << false;
     }
 
-    void leavingClosesThePort()
+    void leavingClosesThePort() // with the port open
     {
         QFETCH(bool, exitButton);
-        QFETCH(bool, portOpen);
         PtyPeer peer;
         WindowRig h;
         peer.linkAs(h.config + "/ports", 1);
         h.form.Form_Load();
         h.form.show();
-        if (portOpen)
-            QVERIFY(Module1::OPEN_COM(h.comm, "COM1", "115200", "8", "1", h.fakes.dialogs));
-        if (exitButton)
-            h.form.Command4->click();
-        else
-            h.form.close();
-        QVERIFY(!h.comm.PortOpen());
-        QVERIFY(!h.form.isVisible());
+        QVERIFY(Module1::OPEN_COM(h.comm, "COM1", "115200", "8", "1", h.fakes.dialogs));
+        exitButton ? h.form.Command4->click() : void(h.form.close());
+        QVERIFY(!h.comm.PortOpen() && !h.form.isVisible());
         QCOMPARE(h.fakes.tone.beeps.size(), exitButton ? 2 : 1);
     }
 
@@ -277,59 +270,40 @@ private slots:
         QVERIFY(seen);
     }
 
-    // HEX and S-record files (objcopy's, from random data with a gap) load as their flat image;
-    // a broken one leaves the .bin loaded before it whole.
+    // HEX and S-record files load as their flat image with the gap filled; a broken one leaves
+    // the .bin loaded before it whole. (The readers meet objcopy's files in tst_firmwareimage.)
     void loadsFirmwareFiles_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("made"); // objcopy's file it holds
-        QTest::addColumn<int>("badLine");  // a checksum broken on this line: refused
-        // clang-format off
-        QTest::newRow("hex with a gap") << "app.hex" << "gaps.hex" << 0;
-        QTest::newRow("upper-case HEX") << "APP.HEX" << "gaps.hex" << 0;
-        QTest::newRow("S-record") << "app.srec" << "gaps.srec" << 0;
-        QTest::newRow("bad checksum") << "bad.hex" << "gaps.hex" << 3;
-        // clang-format on
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("image"); // as hex; "": refused at line 3
+        const QByteArray hex(":020000040800F2\r\n:0440000001020304B2\r\n:02400600AABB53\r\n"
+                             ":00000001FF\r\n");
+        const QByteArray srec("S3090800400001020304A4\r\nS30708004006AABB45\r\nS70508004000B2\r\n");
+        QTest::newRow("upper-case HEX") << "APP.HEX" << hex << QByteArray("01020304FFFFAABB");
+        QTest::newRow("S-record") << "app.srec" << srec << QByteArray("01020304FFFFAABB");
+        QTest::newRow("bad checksum")
+            << "bad.hex" << QByteArray(hex).replace("BB53", "BB54") << QByteArray();
     }
 
     void loadsFirmwareFiles()
     {
         QFETCH(QString, name);
-        QFETCH(QString, made);
-        QFETCH(int, badLine);
-        if (QStandardPaths::findExecutable("objcopy").isEmpty())
-            QSKIP("objcopy missing: run scripts/install-deps.sh");
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, image);
         WindowRig h;
         Form1 &f = h.form;
         f.Form_Load();
-        const auto objcopy = [&](const QString &args) {
-            return QProcess::execute("sh", {"-c", "cd " + h.home.path() + " && objcopy " + args}) ==
-                   0;
-        };
-        const QByteArray raw = QByteArray::number(QRandomGenerator::global()->generate64());
-        h.load("r2.bin", raw.repeated(7));
-        h.load("r1.bin", raw.repeated(90)); // also the image loaded before
+        const QByteArray before(1500, 'r');
+        h.load("r1.bin", before);
         QVERIFY(f.Label3->toolTip().isEmpty());
-        QVERIFY(objcopy("-I binary -O ihex --change-addresses 0x08004000 r1.bin a.hex") &&
-                objcopy("-I ihex -O ihex --add-section .b=r2.bin --set-section-flags "
-                        ".b=alloc,load,contents --change-section-address .b=0x08004801 "
-                        "a.hex gaps.hex") &&
-                objcopy("-I ihex -O srec gaps.hex gaps.srec") &&
-                objcopy("-I ihex -O binary --gap-fill 0xff gaps.hex flat.bin"));
-        QFile in(h.home.filePath(made)), flat(h.home.filePath("flat.bin"));
-        QVERIFY(in.open(QIODevice::ReadOnly) && flat.open(QIODevice::ReadOnly));
-        QList<QByteArray> lines = in.readAll().split('\n');
-        if (badLine) { // the checksum's last digit
-            char &digit = lines[badLine - 1][lines[badLine - 1].size() - 2];
-            digit = digit == '0' ? '1' : '0';
-        }
-        h.load(name, lines.join('\n'));
+        h.load(name, text);
 
-        const QByteArray expected = badLine ? raw.repeated(90) : flat.readAll();
+        const QByteArray expected = image.isEmpty() ? before : QByteArray::fromHex(image);
         QCOMPARE(f.image.BIN_DATA, expected);
         QCOMPARE(f.Label2->text(), QString::number(expected.size()));
         QCOMPARE(f.Label5->text(), kiloBytesText(expected.size()));
-        if (badLine) {
+        if (image.isEmpty()) {
             QCOMPARE(h.fakes.dialogs.messages.size(), 1);
             QCOMPARE(h.fakes.dialogs.messages[0].title, Module1::noticeTitle);
             QVERIFY(h.fakes.dialogs.messages[0].text.contains(name + QStringLiteral("”第3行")));
