@@ -2,6 +2,7 @@
 // what the board received.
 #include "configdir.h"
 #include "e2erig.h"
+#include "files.h"
 #include "portlock.h"
 #include "portscan.h"
 #include "ptypeer.h"
@@ -174,7 +175,7 @@ private slots:
         window.load(image);
         window.click();
         window.runToEnd(1000);
-        QCOMPARE(window.status(), QStringLiteral("       下载成功"));
+        QCOMPARE(window.status(), success);
 
         // The command line, with the window's settings file and no rate options.
         CliRig cli(board);
@@ -269,9 +270,7 @@ private slots:
         QTemporaryDir root;
         const auto mk = [&](const QString &path, const QByteArray &content = {}) {
             QDir().mkpath(QFileInfo(root.filePath(path)).path());
-            QFile f(root.filePath(path));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(content);
+            writeBytes(root.filePath(path), content);
         };
         SystemPaths paths{root.filePath("dev"),  root.filePath("sys"), root.filePath("proc"),
                           root.filePath("lock"), root.filePath("etc"), {root.filePath("lib")}};

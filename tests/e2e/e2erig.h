@@ -22,6 +22,9 @@
 #include <memory>
 #include <sys/ioctl.h>
 
+// The status line after a whole download.
+inline const QString success = QStringLiteral("       下载成功");
+
 // A virtual board linked as COM3 in a fresh config folder, answering whenever events run.
 struct BoardRig {
     static constexpr int com = 3;

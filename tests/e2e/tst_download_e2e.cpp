@@ -8,8 +8,6 @@
 using VBoard::Fault;
 Q_DECLARE_METATYPE(VBoard::Options)
 
-static const QString success = QStringLiteral("       下载成功");
-
 class TestDownloadE2e : public QObject
 {
     Q_OBJECT

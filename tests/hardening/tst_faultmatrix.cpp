@@ -2,6 +2,7 @@
 // with the port free for anyone, the image loaded before whole, the settings file never left
 // truncated, and "       下载成功" exactly when the board took the whole image.
 #include "e2erig.h"
+#include "files.h"
 
 #include <QRegularExpression>
 
@@ -25,19 +26,11 @@ enum Cell {
 };
 // clang-format on
 
-const QString success = QStringLiteral("       下载成功");
-
 // While it lives, this thread's file accesses are checked as the user "nobody".
 struct AsNobody {
     AsNobody() { setfsgid(65534), setfsuid(65534); }
     ~AsNobody() { setfsuid(0), setfsgid(0); }
 };
-
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
 
 // Descriptors of this process that refer to `device` (also after the device has gone).
 int descriptorsOn(const QString &device)
@@ -109,7 +102,7 @@ void TestFaultMatrix::cell()
     QFile::setPermissions(rig.home.path(), QFileDevice::Permissions(0x7755)); // nobody may look
     rig.load(testImage(3000));
     const QString settings = rig.form->settingsPath();
-    const QByteArray settingsBefore = contents(settings);
+    const QByteArray settingsBefore = fileBytes(settings, "<unreadable>");
     auto reach = [&](int step) { // starts a run and brings it to `step`
         rig.click();
         for (int i = 0; i < 100 && (i == 0 || rig.step() < step); ++i)
@@ -181,7 +174,7 @@ void TestFaultMatrix::cell()
         QFile::setPermissions(rig.config, QFileDevice::Permissions(0x5555));
         AsNobody(), rig.start(), rig.setAutoReset(true); // (root could write there anyway)
         QFile::setPermissions(rig.config, QFileDevice::Permissions(0x7755));
-        QCOMPARE(contents(settings), settingsBefore);
+        QCOMPARE(fileBytes(settings, "<unreadable>"), settingsBefore);
         QCOMPARE(rig.form->AUTO_RESET, qint16(1)); // carries on with the value in memory
         break;
     case SettingsBinary:
@@ -223,7 +216,7 @@ void TestFaultMatrix::cell()
     case ImageShrinks: {
         // A sysfs attribute says 4096 bytes and delivers a few, as a file cut while it is read.
         const QString shrinking = QStringLiteral("/sys/devices/system/cpu/online");
-        if (QFileInfo(shrinking).size() <= contents(shrinking).size())
+        if (QFileInfo(shrinking).size() <= fileBytes(shrinking).size())
             QSKIP("no file here reads shorter than its size");
         loadFile(shrinking);
         break;
@@ -250,9 +243,9 @@ void TestFaultMatrix::cell()
     else
         QVERIFY2(
             QRegularExpression(QStringLiteral("^XZBTL\\d\r\nFWBTL\\d\r\nRESET\\d\r\nYULAN\\d\r\n$"))
-                .match(QString::fromLatin1(contents(settings)))
+                .match(QString::fromLatin1(fileBytes(settings, "<unreadable>")))
                 .hasMatch(),
-            contents(settings).left(64).constData());
+            fileBytes(settings, "<unreadable>").left(64).constData());
     QCOMPARE(rig.status(), status);
     const VBoard::Board &board = rig.board->board();
     QCOMPARE(status == success,

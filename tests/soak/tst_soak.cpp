@@ -99,7 +99,7 @@ void TestSoak::runs()
             b.tickSettled();
         }
 
-        const bool shown = b.status() == QStringLiteral("       下载成功");
+        const bool shown = b.status() == success;
         const bool taken =
             b.board->board().downloadsCompleted() > 0 && b.board->board().image() == image;
         // The board answers every request and block, except that after a stray byte it takes
