@@ -55,9 +55,20 @@ private slots:
     {
         QFETCH(QByteArray, settings);
         QFETCH(bool, preview);
+        PtyPeer peer;
         WindowRig h(settings == "<none>" ? nullptr : &settings);
+        peer.linkAs(h.config + "/ports", 2);
         Form1 &f = h.form;
+        QStringList portsAtBeep; // one beep, once the scan has listed the ports
+        h.fakes.tone.onBeep = [&] {
+            for (int i = 0; i < f.ComboComm->count(); ++i)
+                portsAtBeep << f.ComboComm->itemText(i);
+        };
         f.Form_Load();
+        QCOMPARE(h.fakes.tone.beeps.size(), 1);
+        QCOMPARE(QPair(h.fakes.tone.beeps[0].hz, h.fakes.tone.beeps[0].ms), QPair(5000, 200));
+        QCOMPARE(portsAtBeep, QStringList("COM2"));
+        QCOMPARE(f.ComboComm->currentText(), QStringLiteral("COM2"));
 
         QTEST(f.Comboxzbtv->currentText() + '/' + f.Combo2->currentText(), "rates");
         QTEST(f.Check1->isChecked(), "autoReset");
@@ -76,23 +87,6 @@ private slots:
         for (QLabel *l : {f.Label2, f.Label3, f.Label5, f.Label8})
             QCOMPARE(l->text(), QString());
         QCOMPARE(f.Text1->text(), HexDump::header()); // also after a preview built at start-up
-    }
-
-    void oneBeepAfterTheScan()
-    {
-        PtyPeer peer;
-        WindowRig h;
-        peer.linkAs(h.config + "/ports", 2);
-        QStringList portsAtBeep;
-        h.fakes.tone.onBeep = [&] {
-            for (int i = 0; i < h.form.ComboComm->count(); ++i)
-                portsAtBeep << h.form.ComboComm->itemText(i);
-        };
-        h.form.Form_Load();
-        QCOMPARE(h.fakes.tone.beeps.size(), 1);
-        QCOMPARE(QPair(h.fakes.tone.beeps[0].hz, h.fakes.tone.beeps[0].ms), QPair(5000, 200));
-        QCOMPARE(portsAtBeep, QStringList("COM2"));
-        QCOMPARE(h.form.ComboComm->currentText(), QStringLiteral("COM2"));
     }
 
     void handlersRewriteTheFile()
