@@ -3,7 +3,6 @@
 #include "cliargs.h"
 #include "exitcodes.h"
 #include "firmwareimage.h"
-#include "flashrun.h"
 #include "reporter.h"
 #include "usage.h"
 
@@ -28,7 +27,7 @@ int runConvert(const CliArgs &args)
 {
     const FirmwareImage::Result image = FirmwareImage::read(args.image, args.base);
     if (!image.ok())
-        return fail(ExitCode::ImageRefused, imageRefusal(image, args.image));
+        return fail(ExitCode::ImageRefused, FirmwareImage::refusalLine(image.refusal, args.image));
 
     // Written next to the target and renamed over it: a reader never sees half an image, and
     // an old file of the same name stays as it was when anything fails.

@@ -9,7 +9,6 @@
 #include "exitcodes.h"
 #include "firmwareimage.h"
 #include "imagebuffer.h"
-#include "imagefile.h"
 #include "module1.h"
 #include "platform.h"
 #include "portmap.h"
@@ -63,41 +62,6 @@ QString formatToken(FirmwareImage::Format format)
         return QStringLiteral("elf");
     }
     return QStringLiteral("binary");
-}
-
-QString fileRefusal(const ImageFile::Result &r)
-{
-    using O = ImageFile::Outcome;
-    switch (r.outcome) {
-    case O::Loaded:
-        break;
-    case O::NotFound:
-        return QStringLiteral("no such file");
-    case O::NameNotUsable:
-        return QStringLiteral("the file name is not valid UTF-8; rename the file");
-    case O::IsFolder:
-        return QStringLiteral("this is a folder, not an image file");
-    case O::NotRegularFile:
-        return QStringLiteral("not a regular file (a device, pipe or socket has no fixed length)");
-    case O::NoPermission:
-        return QStringLiteral("no permission to read it");
-    case O::CannotOpen:
-        return QStringLiteral("cannot open it");
-    case O::ReadFailed:
-        return QStringLiteral("reading it failed");
-    case O::Empty:
-        return QStringLiteral("the file is empty (0 bytes)");
-    case O::TooLarge:
-        return QStringLiteral("%1 bytes is more than the bootloader's length frame can announce "
-                              "(at most %2 bytes)")
-            .arg(r.size)
-            .arg(ImageBuffer::maxLength);
-    case O::ChangedWhileRead:
-        return QStringLiteral("the file changed while it was read");
-    case O::OutOfMemory:
-        return QStringLiteral("not enough memory for %1 bytes").arg(r.size);
-    }
-    return QString();
 }
 
 // What the engine needs of a window, without one: the choices come from the command line and
@@ -428,18 +392,6 @@ PortTarget resolvePort(const QString &text)
     return {text, 0, QFileInfo(text).absoluteFilePath()};
 }
 
-QString imageRefusal(const FirmwareImage::Result &image, const QString &path)
-{
-    const FirmwareImage::Refusal &r = image.refusal;
-    if (r.kind == FirmwareImage::Refusal::Kind::FileUnreadable) {
-        ImageFile::Result file;
-        file.outcome = r.fileOutcome;
-        file.size = r.fileSize;
-        return path + QStringLiteral(": ") + fileRefusal(file);
-    }
-    return FirmwareImage::refusalLine(r, path);
-}
-
 std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal)
 {
     FlashPlan plan;
@@ -456,7 +408,7 @@ std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal)
     plan.imagePath = args.image;
     plan.image = FirmwareImage::read(args.image, args.base);
     if (!plan.image.ok()) {
-        *refusal = imageRefusal(plan.image, args.image);
+        *refusal = FirmwareImage::refusalLine(plan.image.refusal, args.image);
         return std::nullopt;
     }
     plan.sha256 = QString::fromLatin1(

@@ -38,9 +38,6 @@ struct FlashPlan {
 // be downloaded.
 std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal);
 
-// The English sentence for an image that cannot be downloaded: "PATH: reason".
-QString imageRefusal(const FirmwareImage::Result &image, const QString &path);
-
 // One board's download on the calling thread: opens the port and runs the window's download
 // engine against the board until the completion reply, a failure, a time limit or a stop
 // request. Everything it makes lives on that thread, so several boards run side by side, each

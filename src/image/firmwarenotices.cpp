@@ -89,29 +89,30 @@ QString fileOutcomeEnglish(const Refusal &r)
     case ImageFile::Outcome::NotFound:
         return QStringLiteral("no such file");
     case ImageFile::Outcome::NameNotUsable:
-        return QStringLiteral("the name is not valid UTF-8; rename the file");
+        return QStringLiteral("the file name is not valid UTF-8; rename the file");
     case ImageFile::Outcome::IsFolder:
-        return QStringLiteral("is a folder");
+        return QStringLiteral("this is a folder, not an image file");
     case ImageFile::Outcome::NotRegularFile:
-        return QStringLiteral("not a regular file");
+        return QStringLiteral("not a regular file (a device, pipe or socket has no fixed length)");
     case ImageFile::Outcome::NoPermission:
-        return QStringLiteral("permission denied");
+        return QStringLiteral("no permission to read it");
     case ImageFile::Outcome::ReadFailed:
-        return QStringLiteral("read error");
+        return QStringLiteral("reading it failed");
     case ImageFile::Outcome::Empty:
-        return QStringLiteral("empty file (0 bytes)");
+        return QStringLiteral("the file is empty (0 bytes)");
     case ImageFile::Outcome::TooLarge:
-        return QStringLiteral("%1 bytes, more than the %2 bytes a download can announce")
+        return QStringLiteral("%1 bytes is more than the bootloader's length frame can announce "
+                              "(at most %2 bytes)")
             .arg(number(r.fileSize), number(maxSpan));
     case ImageFile::Outcome::ChangedWhileRead:
-        return QStringLiteral("changed while it was read");
+        return QStringLiteral("the file changed while it was read");
     case ImageFile::Outcome::OutOfMemory:
-        return QStringLiteral("out of memory");
+        return QStringLiteral("not enough memory for %1 bytes").arg(number(r.fileSize));
     case ImageFile::Outcome::CannotOpen:
     case ImageFile::Outcome::Loaded:
         break;
     }
-    return QStringLiteral("cannot open");
+    return QStringLiteral("cannot open it");
 }
 
 } // namespace
