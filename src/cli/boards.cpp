@@ -93,7 +93,6 @@ int BoardRuns::launch(const PortTarget &target, const QString &device, const QSt
     // Every event of a board goes through its own reporter: JSON and plain lines carry its port.
     m_reporters[index] =
         (m_style == Reporter::Style::Terminal ? nullptr : std::make_unique<Reporter>(m_style));
-    ++m_running;
     QThread *thread = QThread::create([this, index, target, tracePath] {
         QueuedEvents events(*this, index);
         QString device;
@@ -164,7 +163,6 @@ void BoardRuns::onThreadDone(int index, const QString &device)
     m_threads.erase(index);
     thread->wait();
     delete thread;
-    --m_running;
     if (m_style == Reporter::Style::Terminal)
         redraw();
     emit finished(index);
@@ -187,23 +185,17 @@ void BoardRuns::redraw()
     }
     for (const QString &port : std::as_const(ports)) {
         const BoardRow &row = m_rows[latest[port]];
-        const int percent = row.bytes > 0 ? int(row.bytesSent * 100 / row.bytes) : 0;
-        constexpr int width = 20;
-        const int filled = percent * width / 100;
         const qint64 to = row.running() ? now : row.endedMs;
-        const double seconds = row.blocksStartMs >= 0 ? double(to - row.blocksStartMs) / 1000.0 : 0;
-        const double rate = seconds > 0 ? double(row.bytesSent) / 1024.0 / seconds : 0;
-        static const char *const steps[] = {"opening", "connecting", "length", "blocks",
-                                            "completion"};
-        const QString what =
-            row.running() ? QString::fromLatin1(steps[qBound(0, row.step, 4)]) : row.outcome;
-        const QString line = QStringLiteral("%1 %2 %3% [%4%5] %6 kB/s  %7")
-                                 .arg(row.port, -8)
-                                 .arg(row.device, -14)
-                                 .arg(percent, 3)
-                                 .arg(QString(filled, u'#'), QString(width - filled, u'.'))
-                                 .arg(rate, 6, 'f', 1)
-                                 .arg(what);
+        const QString what = !row.running()  ? row.outcome
+                             : row.step == 0 ? QStringLiteral("opening")
+                                             : Reporter::stepName(row.step);
+        const QString line =
+            QStringLiteral("%1 %2 %3 %4 kB/s  %5")
+                .arg(row.port, -8)
+                .arg(row.device, -14)
+                .arg(Reporter::percentBar(row.bytesSent, row.bytes, 20))
+                .arg(Reporter::rateKBps(row.bytesSent, row.blocksStartMs, to), 6, 'f', 1)
+                .arg(what);
         text += '\r' + line.toUtf8() + "\033[K\n";
     }
     m_linesDrawn = int(ports.size());
@@ -269,10 +261,6 @@ QList<PortTarget> allMappedPorts()
     return targets;
 }
 
-namespace
-{
-
-// One trace file per board: FILE.PORT ("trace.txt.COM3"; a path's slashes become '_').
 QString tracePathFor(const QString &trace, const QString &port)
 {
     if (trace.isEmpty())
@@ -281,8 +269,6 @@ QString tracePathFor(const QString &trace, const QString &port)
     suffix.replace(u'/', u'_');
     return trace + u'.' + suffix;
 }
-
-} // namespace
 
 int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart)
 {

@@ -45,7 +45,7 @@ public:
     int launch(const PortTarget &target, const QString &device, const QString &tracePath);
     // Asks every run to end as the stop button would (thread-safe, also from a signal's slot).
     void stopAll(int signalNumber) { m_stop.store(signalNumber); }
-    int running() const { return m_running; }
+    int running() const { return int(m_threads.size()); }
     // The runs by index, in order. A port's earlier runs are forgotten when it is flashed again
     // (a station runs for days): only each port's latest run is kept.
     const std::map<int, BoardRow> &rows() const { return m_rows; }
@@ -78,7 +78,6 @@ private:
     std::map<int, BoardRow> m_rows;
     std::map<int, std::unique_ptr<Reporter>> m_reporters; // not on a terminal
     std::map<int, QThread *> m_threads;                   // the runs going on
-    int m_running = 0;
     QTimer m_drawTimer;
     int m_linesDrawn = 0;
     bool m_dirty = false;
@@ -87,6 +86,10 @@ private:
 // `flash IMAGE` on several ports (several --port, a range or --all): every board at once.
 // Exit status 0 when every board confirmed its download, otherwise 10 (128 + n after a signal).
 int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart);
+
+// One trace file per board: FILE.PORT ("trace.txt.COM3"; a path's slashes become '_'), or ""
+// without --trace.
+QString tracePathFor(const QString &trace, const QString &port);
 
 // The ports of --all: every COMn the port map stands for now.
 QList<PortTarget> allMappedPorts();

@@ -94,6 +94,21 @@ Reporter::Style Reporter::styleFor(bool json, bool quiet)
     return ::isatty(STDOUT_FILENO) ? Style::Terminal : Style::Plain;
 }
 
+QString Reporter::percentBar(qint64 sent, qint64 bytes, int width)
+{
+    const int percent = bytes > 0 ? int(sent * 100 / bytes) : 0;
+    const int filled = percent * width / 100;
+    return QStringLiteral("%1% [%2%3]")
+        .arg(percent, 3)
+        .arg(QString(filled, u'#'), QString(width - filled, u'.'));
+}
+
+double Reporter::rateKBps(qint64 sent, qint64 blocksStartMs, qint64 nowMs)
+{
+    const double seconds = blocksStartMs >= 0 ? double(nowMs - blocksStartMs) / 1000.0 : 0;
+    return seconds > 0 ? double(sent) / 1024.0 / seconds : 0;
+}
+
 QString Reporter::stepName(int step)
 {
     switch (step) {
@@ -230,17 +245,10 @@ void Reporter::drawLine(qint64 elapsedMs)
         line = QStringLiteral("%1: %2").arg(m_start.port, m_step == 1 ? QStringLiteral("connecting")
                                                                       : QStringLiteral("length"));
     } else {
-        const int percent = m_start.bytes > 0 ? int(m_bytesSent * 100 / m_start.bytes) : 0;
-        constexpr int width = 30;
-        const int filled = percent * width / 100;
-        const double seconds =
-            m_blocksStartMs >= 0 ? double(elapsedMs - m_blocksStartMs) / 1000.0 : 0;
-        const double rate = seconds > 0 ? double(m_bytesSent) / 1024.0 / seconds : 0;
+        const double rate = rateKBps(m_bytesSent, m_blocksStartMs, elapsedMs);
         const double left = rate > 0 ? double(m_start.bytes - m_bytesSent) / 1024.0 / rate : 0;
-        line = QStringLiteral("%1: %2% [%3%4] %5/%6 B %7 kB/s %8s left")
-                   .arg(m_start.port)
-                   .arg(percent, 3)
-                   .arg(QString(filled, u'#'), QString(width - filled, u'.'))
+        line = QStringLiteral("%1: %2 %5/%6 B %7 kB/s %8s left")
+                   .arg(m_start.port, percentBar(m_bytesSent, m_start.bytes, 30))
                    .arg(m_bytesSent)
                    .arg(m_start.bytes)
                    .arg(rate, 0, 'f', 1)

@@ -70,6 +70,10 @@ public:
              const QString &message) override;
 
     static QString stepName(int step);
+    // " 42% [#####.......]": the share of `bytes` sent, as a bar of `width` marks.
+    static QString percentBar(qint64 sent, qint64 bytes, int width);
+    // kB/s since the first block went out at `blocksStartMs` (0 before it).
+    static double rateKBps(qint64 sent, qint64 blocksStartMs, qint64 nowMs);
 
 private:
     void drawLine(qint64 elapsedMs);

@@ -8,7 +8,6 @@
 #include "signals.h"
 #include "stationreport.h"
 
-#include <QDateTime>
 #include <QEventLoop>
 #include <QHash>
 
@@ -43,9 +42,10 @@ private:
     StationReport &report;
     BoardRuns runs;
 
-    QHash<QString, int> running;          // port -> the row of its run
+    bool runningOn(const QString &port) const;
+
+    QHash<int, PortPresence> flashed;     // the runs going on: row -> the board it flashes
     QHash<QString, PortPresence> waiting; // port -> a board that came while its run went on
-    QHash<int, PortPresence> flashed;     // row -> the board it flashed
     int passed = 0, failed = 0;
     bool stopping = false;
     QEventLoop loop;
@@ -65,12 +65,20 @@ void Station::say(const char *event, const PortPresence &p)
     std::fflush(stdout);
 }
 
+bool Station::runningOn(const QString &port) const
+{
+    for (const PortPresence &p : flashed)
+        if (p.port == port)
+            return true;
+    return false;
+}
+
 void Station::appeared(const PortPresence &p)
 {
     if (stopping)
         return;
     say("plugged", p);
-    if (running.contains(p.port))
+    if (runningOn(p.port))
         waiting.insert(p.port, p); // its run ends first (the old board went away under it)
     else
         launch(p);
@@ -90,25 +98,21 @@ void Station::launch(const PortPresence &p)
     PortTarget target = resolvePort(p.port);
     if (target.com == 0)
         target.path = p.device.isEmpty() ? target.path : p.device;
-    const int row = runs.launch(target, p.device,
-                                args.tracePath.isEmpty()
-                                    ? QString()
-                                    : QStringLiteral("%1.%2.%3")
-                                          .arg(args.tracePath, QString(p.port).replace(u'/', u'_'))
-                                          .arg(clock.elapsed()));
-    running.insert(p.port, row);
-    flashed.insert(row, p);
+    // Each run its own trace: FILE.PORT.MS, the milliseconds since the station started.
+    const QString trace = tracePathFor(args.tracePath, p.port);
+    flashed.insert(
+        runs.launch(target, p.device,
+                    trace.isEmpty() ? trace : trace + u'.' + QString::number(clock.elapsed())),
+        p);
 }
 
 void Station::ended(int index)
 {
     const BoardRow row = runs.rows().at(index); // a copy: a new run may forget it
     const PortPresence p = flashed.take(index);
-    running.remove(p.port);
     (row.exitCode == ExitCode::Success ? passed : failed) += 1;
     if (report.isOpen()) {
         StationRow r;
-        r.time = QDateTime::currentDateTimeUtc();
         r.port = row.port;
         r.device = row.device.isEmpty() ? p.device : row.device;
         r.byId = p.byId;
@@ -150,10 +154,8 @@ int Station::run()
                      [this](const PortPresence &p) { gone(p); });
     QObject::connect(&runs, &BoardRuns::finished, &loop, [this](int index) { ended(index); });
 
-    int signalled = 0;
     StopSignals stopSignals;
     QObject::connect(&stopSignals, &StopSignals::received, &loop, [&](int number) {
-        signalled = number;
         stopping = true;
         watch.reset(); // no new boards from here on
         runs.stopAll(number);
@@ -176,7 +178,6 @@ int Station::run()
     if (style == Reporter::Style::Terminal || style == Reporter::Style::Plain)
         std::printf("%.0f boards per hour\n", perHour);
     std::fflush(stdout);
-    (void)signalled;
     return passed > 0 && failed == 0 ? ExitCode::Success : ExitCode::SomeBoardsFailed;
 }
 
