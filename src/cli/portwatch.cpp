@@ -219,40 +219,35 @@ PortPresence PortWatch::presenceOf(const Slot &slot) const
 void PortWatch::rescan()
 {
     watchFolders();
+    // The same board on the same port: the same identity.
+    const auto find = [](const QList<PortPresence> &list,
+                         const PortPresence &p) -> const PortPresence * {
+        for (const PortPresence &q : list) {
+            if (q.port == p.port && q.identity == p.identity)
+                return &q;
+        }
+        return nullptr;
+    };
     QList<PortPresence> now;
     for (const Slot &slot : currentSlots()) {
         PortPresence p = presenceOf(slot);
         if (p.identity.isEmpty())
             continue;
-        bool kept = false;
-        for (const PortPresence &old : std::as_const(m_present)) {
-            if (old.port == p.port && old.identity == p.identity) {
-                now.append(old); // as it was announced
-                kept = true;
-                break;
-            }
-        }
-        if (!kept) {
+        if (const PortPresence *old = find(m_present, p)) {
+            now.append(*old); // as it was announced
+        } else {
             p.byId = byIdName(p.device, m_options.paths);
             now.append(p);
         }
     }
-
-    const auto contains = [](const QList<PortPresence> &list, const PortPresence &p) {
-        for (const PortPresence &q : list) {
-            if (q.port == p.port && q.identity == p.identity)
-                return true;
-        }
-        return false;
-    };
     QList<PortPresence> left;
     QList<PortPresence> arrived;
     for (const PortPresence &old : std::as_const(m_present)) {
-        if (!contains(now, old))
+        if (!find(now, old))
             left.append(old);
     }
     for (const PortPresence &p : std::as_const(now)) {
-        if (!contains(m_present, p))
+        if (!find(m_present, p))
             arrived.append(p);
     }
     m_present = now;
