@@ -2,6 +2,7 @@
 
 #include "fakes.h"
 #include "form1.h"
+#include "linkedboard.h"
 #include "portmap.h"
 #include "protocol.h"
 #include "ptyboard.h"
@@ -34,40 +35,19 @@ struct BoardRig {
     {
         qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
         QDir().mkpath(config + QStringLiteral("/ports"));
-        wake.setSingleShot(true);
-        wake.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&wake, &QTimer::timeout, [this] { serviceBoard(); });
         plug(options, baud);
     }
 
     // A new board in place of the old one.
     void plug(const VBoard::Options &options = {}, int baud = 0)
     {
-        notifier.reset();
-        board = std::make_unique<PtyBoard>(PtyBoard::Settings{options, baud, 0});
-        if (!board->open())
-            qFatal("no pseudo-terminal");
-        const QString link = config + QStringLiteral("/ports/com%1").arg(com);
-        QFile::remove(link);
-        QFile::link(board->slavePath(), link);
-        notifier = std::make_unique<QSocketNotifier>(board->masterFd(), QSocketNotifier::Read);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] { serviceBoard(); });
-    }
-
-    void serviceBoard()
-    {
-        const int64_t next = board->service();
-        if (next >= 0)
-            wake.start(int(qMax<int64_t>(0, (next - PtyBoard::nowNs() + 999'999) / 1'000'000)));
+        linked = std::make_unique<LinkedBoard>(config + QStringLiteral("/ports/com%1").arg(com),
+                                               options, baud);
+        board = linked->board.get();
     }
 
     // The adapter pulled out under the open port.
-    void pullPlug()
-    {
-        notifier->setEnabled(false);
-        wake.stop();
-        board->closeMaster();
-    }
+    void pullPlug() { linked->pullPlug(); }
 
     QString writeFile(const QString &name, const QByteArray &data)
     {
@@ -88,9 +68,8 @@ struct BoardRig {
 
     QTemporaryDir home;
     QString config;
-    std::unique_ptr<PtyBoard> board;
-    std::unique_ptr<QSocketNotifier> notifier;
-    QTimer wake;
+    std::unique_ptr<LinkedBoard> linked;
+    PtyBoard *board = nullptr;
 };
 
 // The window against the board, with fake tone, clock and pump; ticks driven by hand.
@@ -154,7 +133,8 @@ struct E2eRig : BoardRig {
         for (int quiet = 0, i = 0, unread = 0; quiet < 2 && i < 100; ++i) {
             QTest::qWait(1);
             ::ioctl(board->masterFd(), FIONREAD, &unread); // bytes still on their way
-            quiet = unread > 0 || wake.isActive() || board->unreadByHost() > 0 ? 0 : quiet + 1;
+            quiet =
+                unread > 0 || linked->wake.isActive() || board->unreadByHost() > 0 ? 0 : quiet + 1;
         }
     }
 

@@ -1,7 +1,8 @@
 // A tray of virtual boards against vantrel-cli as its own process: several boards at once, one
 // of them faulty; station mode with boards plugged, pulled and plugged again; the report after
 // Ctrl-C; and firmware files with a base address.
-#include "ptyboard.h"
+#include "files.h"
+#include "linkedboard.h"
 #include "wire.h"
 
 #include <QCryptographicHash>
@@ -9,10 +10,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <csignal>
 #include <map>
@@ -25,60 +24,33 @@ namespace
 
 // Boards linked as COMn in a fresh config folder, each answering whenever events run.
 struct Tray {
-    struct Bay {
-        std::unique_ptr<PtyBoard> board;
-        std::unique_ptr<QSocketNotifier> notifier;
-        std::unique_ptr<QTimer> wake;
-    };
-
     Tray() : config(home.filePath("vantrel"))
     {
         qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
         QDir().mkpath(config + "/ports");
     }
 
+    QString link(int com) const { return config + QStringLiteral("/ports/com%1").arg(com); }
+
     PtyBoard &plug(int com, const VBoard::Options &options = {})
     {
-        Bay &s = bays[com];
-        s = Bay{};
-        s.board = std::make_unique<PtyBoard>(PtyBoard::Settings{options, 0, 0});
-        if (!s.board->open())
-            qFatal("no pseudo-terminal");
-        s.wake = std::make_unique<QTimer>();
-        s.wake->setSingleShot(true);
-        PtyBoard *b = s.board.get();
-        QTimer *wake = s.wake.get();
-        const auto service = [b, wake] {
-            const int64_t next = b->service();
-            if (next >= 0)
-                wake->start(
-                    int(qMax<int64_t>(0, (next - PtyBoard::nowNs() + 999'999) / 1'000'000)));
-        };
-        QObject::connect(wake, &QTimer::timeout, service);
-        s.notifier = std::make_unique<QSocketNotifier>(b->masterFd(), QSocketNotifier::Read);
-        QObject::connect(s.notifier.get(), &QSocketNotifier::activated, service);
-        const QString link = config + QStringLiteral("/ports/com%1").arg(com);
-        QFile::remove(link);
-        QFile::link(b->slavePath(), link);
-        return *b;
+        bays[com] = std::make_unique<LinkedBoard>(link(com), options);
+        return board(com);
     }
 
     // The adapter pulled out: its link goes, and the host reads a hang-up.
     void unplug(int com)
     {
-        QFile::remove(config + QStringLiteral("/ports/com%1").arg(com));
-        bays[com].notifier->setEnabled(false);
-        bays[com].board->closeMaster();
+        QFile::remove(link(com));
+        bays[com]->pullPlug();
     }
 
-    PtyBoard &board(int com) { return *bays[com].board; }
+    PtyBoard &board(int com) { return *bays[com]->board; }
 
     QString writeFile(const QString &name, const QByteArray &data)
     {
-        QFile f(home.filePath(name));
-        if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size())
-            qFatal("cannot write %s", qPrintable(name));
-        return f.fileName();
+        writeBytes(home.filePath(name), data);
+        return home.filePath(name);
     }
 
     // Runs events until `done` holds or `ms` have passed.
@@ -93,7 +65,7 @@ struct Tray {
 
     QTemporaryDir home;
     QString config;
-    std::map<int, Bay> bays;
+    std::map<int, std::unique_ptr<LinkedBoard>> bays;
 };
 
 struct Cli {
