@@ -4,7 +4,7 @@
 #include "configdir.h"
 #include "exitcodes.h"
 #include "portmap.h"
-#include "signals.h"
+#include "quitsignals.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -301,8 +301,8 @@ int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart)
 
     BoardRuns runs(args, *plan, style, sinceStart);
     int signalled = 0;
-    StopSignals stopSignals;
-    QObject::connect(&stopSignals, &StopSignals::received, &runs, [&](int number) {
+    QuitSignals stopSignals;
+    QObject::connect(&stopSignals, &QuitSignals::received, &runs, [&](int number) {
         signalled = number;
         runs.stopAll(number);
     });
@@ -323,5 +323,5 @@ int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart)
     BoardRuns::printSummary(style, passed, failed, sinceStart.elapsed());
     if (failed == 0)
         return ExitCode::Success;
-    return signalled ? StopSignals::exitCodeFor(signalled) : ExitCode::SomeBoardsFailed;
+    return signalled ? QuitSignals::exitCodeFor(signalled) : ExitCode::SomeBoardsFailed;
 }

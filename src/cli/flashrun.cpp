@@ -12,20 +12,19 @@
 #include "module1.h"
 #include "platform.h"
 #include "portmap.h"
-#include "portscan.h"
+#include "portprobe.h"
 #include "protocol.h"
 #include "qtserialcomponent.h"
 #include "reporter.h"
 #include "runview.h"
 #include "settingsfile.h"
-#include "signals.h"
+#include "quitsignals.h"
 #include "tone.h"
 #include "trace.h"
 
 #include <QCryptographicHash>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QTimer>
 
 #include <csignal>
@@ -280,7 +279,7 @@ void BoardRun::Impl::finish(const Ending &e)
 void BoardRun::Impl::stopBySignal(int number)
 {
     const bool interrupt = number == SIGINT;
-    stop({StopSignals::exitCodeFor(number),
+    stop({QuitSignals::exitCodeFor(number),
           interrupt ? QStringLiteral("interrupted") : QStringLiteral("terminated"),
           interrupt
               ? QStringLiteral("interrupted: the download was stopped")
@@ -379,19 +378,6 @@ int BoardRun::Impl::run()
     return result.code;
 }
 
-PortTarget resolvePort(const QString &text)
-{
-    static const QRegularExpression com(QStringLiteral("^[Cc][Oo][Mm]([0-9]{1,3})$"));
-    if (const auto m = com.match(text); m.hasMatch()) {
-        const int n = m.captured(1).toInt();
-        if (n >= 1 && n <= 255)
-            return {QStringLiteral("COM%1").arg(n), n, QString()};
-    }
-    if (!text.contains(u'/') && QFileInfo::exists(QStringLiteral("/dev/") + text))
-        return {text, 0, QStringLiteral("/dev/") + text};
-    return {text, 0, QFileInfo(text).absoluteFilePath()};
-}
-
 std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal)
 {
     FlashPlan plan;
@@ -447,8 +433,8 @@ int runFlash(const CliArgs &args, Reporter &reporter, const QElapsedTimer &since
     }
     // From here on a signal ends the run as the stop button would.
     std::atomic<int> stop{0};
-    StopSignals stopSignals;
-    QObject::connect(&stopSignals, &StopSignals::received, &stopSignals,
+    QuitSignals stopSignals;
+    QObject::connect(&stopSignals, &QuitSignals::received, &stopSignals,
                      [&stop](int number) { stop.store(number); });
     BoardRun run(args, *plan, target, reporter, sinceStart, stop, args.tracePath);
     return run.run();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "firmwareimage.h"
+#include "portname.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -12,17 +13,6 @@
 struct CliArgs;
 class Reporter;
 class RunEvents;
-
-// Where --port points: COMn through the window's port map, or a device by its path.
-struct PortTarget {
-    QString name; // as reported: "COM3" or the path as given
-    int com = 0;  // n for COMn; 0 for a path
-    QString path; // the path to open when com is 0
-};
-
-// "COMn" (any case, n = 1..255) is a COM number; anything else is a device path. A bare name
-// such as "ttyUSB0" means /dev/ttyUSB0 when that exists.
-PortTarget resolvePort(const QString &text);
 
 // What every board of one command shares: the flat image and the line settings the window
 // would use (its settings file), overridden by the command line.

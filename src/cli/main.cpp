@@ -4,7 +4,7 @@
 #include "convert.h"
 #include "exitcodes.h"
 #include "flashrun.h"
-#include "portscan.h"
+#include "portscommand.h"
 #include "reporter.h"
 #include "station.h"
 #include "usage.h"

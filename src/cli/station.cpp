@@ -5,7 +5,7 @@
 #include "configdir.h"
 #include "exitcodes.h"
 #include "portwatch.h"
-#include "signals.h"
+#include "quitsignals.h"
 #include "stationreport.h"
 
 #include <QEventLoop>
@@ -154,8 +154,8 @@ int Station::run()
                      [this](const PortPresence &p) { gone(p); });
     QObject::connect(&runs, &BoardRuns::finished, &loop, [this](int index) { ended(index); });
 
-    StopSignals stopSignals;
-    QObject::connect(&stopSignals, &StopSignals::received, &loop, [&](int number) {
+    QuitSignals stopSignals;
+    QObject::connect(&stopSignals, &QuitSignals::received, &loop, [&](int number) {
         stopping = true;
         watch.reset(); // no new boards from here on
         runs.stopAll(number);

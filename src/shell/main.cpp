@@ -34,7 +34,7 @@ int main(int argc, char *argv[])
     // the port and its lock; the status tells which signal it was.
     int ended = 0;
     QObject::connect(&quitSignals, &QuitSignals::received, &form, [&](int signalNumber) {
-        ended = 128 + signalNumber;
+        ended = QuitSignals::exitCodeFor(signalNumber);
         form.close();
         QCoreApplication::exit(ended);
     });

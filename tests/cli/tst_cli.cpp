@@ -4,7 +4,7 @@
 #include "e2erig.h"
 #include "files.h"
 #include "portlock.h"
-#include "portscan.h"
+#include "portprobe.h"
 #include "ptypeer.h"
 #include "settingsfile.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "flashrun.h"
 #include "portmap.h"
-#include "portscan.h"
+#include "portname.h"
+#include "portprobe.h"
 
 #include <QByteArray>
 #include <QHash>

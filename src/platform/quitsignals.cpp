@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -11,13 +12,14 @@ namespace
 {
 
 int g_pipe[2] = {-1, -1};
-constexpr int handled[] = {SIGTERM, SIGHUP, SIGINT};
+constexpr int handled[] = {SIGINT, SIGTERM, SIGHUP};
+std::atomic<int> g_received[NSIG];
 
 void onSignal(int signalNumber)
 {
+    if (g_received[signalNumber].fetch_add(1) >= 1)
+        ::_exit(QuitSignals::exitCodeFor(signalNumber)); // asked twice: the person wants out now
     const int saved = errno;
-    // Back to the default action: if the window does not end, the next one ends the program.
-    ::signal(signalNumber, SIG_DFL);
     const unsigned char n = static_cast<unsigned char>(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(g_pipe[1], &n, 1);
     errno = saved;
@@ -36,8 +38,10 @@ QuitSignals::QuitSignals(QObject *parent) : QObject(parent)
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    for (int s : handled)
+    for (int s : handled) {
+        g_received[s] = 0;
         ::sigaction(s, &sa, nullptr);
+    }
 }
 
 QuitSignals::~QuitSignals()

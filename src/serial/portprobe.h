@@ -63,6 +63,3 @@ QString byIdName(const QString &device, const SystemPaths &paths);
 QList<Finding> diagnose(const QList<PortInfo> &ports, const SystemPaths &paths = {});
 
 QString stateName(PortInfo::State state);
-
-// The ports command: the table (or JSON) on stdout. Returns the exit status.
-int runPorts(bool json);
