@@ -15,10 +15,10 @@
 #include "portprobe.h"
 #include "protocol.h"
 #include "qtserialcomponent.h"
+#include "quitsignals.h"
 #include "reporter.h"
 #include "runview.h"
 #include "settingsfile.h"
-#include "quitsignals.h"
 #include "tone.h"
 #include "trace.h"
 
