@@ -2,7 +2,7 @@
 
 #include "cliargs.h"
 #include "configdir.h"
-#include "exitcodes.h"
+#include "endings.h"
 #include "portmap.h"
 #include "quitsignals.h"
 
@@ -283,7 +283,7 @@ int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart)
         std::fprintf(stderr, "vantrel-cli: --all: no port stands for a device; "
                              "`vantrel-cli ports` lists them\n");
         BoardRuns::printSummary(style, 0, 0, sinceStart.elapsed());
-        return ExitCode::SomeBoardsFailed;
+        return exitCodeOf(Ending::SomeBoardsFailed);
     }
 
     QString refusal;
@@ -292,11 +292,11 @@ int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart)
         // The same image for every board: each is told, and none is flashed.
         for (const PortTarget &t : targets)
             Reporter(style, stdout, nullptr)
-                .end(t.name, QStringLiteral("image_refused"), ExitCode::ImageRefused,
+                .end(t.name, QStringLiteral("image_refused"), exitCodeOf(Ending::ImageRefused),
                      sinceStart.elapsed(), refusal);
         std::fprintf(stderr, "vantrel-cli: %s\n", refusal.toUtf8().constData());
         BoardRuns::printSummary(style, 0, int(targets.size()), sinceStart.elapsed());
-        return ExitCode::SomeBoardsFailed;
+        return exitCodeOf(Ending::SomeBoardsFailed);
     }
 
     BoardRuns runs(args, *plan, style, sinceStart);
@@ -317,11 +317,11 @@ int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart)
 
     int passed = 0;
     for (const auto &[index, row] : runs.rows())
-        passed += row.exitCode == ExitCode::Success;
+        passed += row.exitCode == exitCodeOf(Ending::Success);
     const int failed = int(runs.rows().size()) - passed;
     runs.printTable();
     BoardRuns::printSummary(style, passed, failed, sinceStart.elapsed());
     if (failed == 0)
-        return ExitCode::Success;
-    return signalled ? QuitSignals::exitCodeFor(signalled) : ExitCode::SomeBoardsFailed;
+        return exitCodeOf(Ending::Success);
+    return signalled ? QuitSignals::exitCodeFor(signalled) : exitCodeOf(Ending::SomeBoardsFailed);
 }

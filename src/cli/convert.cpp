@@ -1,7 +1,7 @@
 #include "convert.h"
 
 #include "cliargs.h"
-#include "exitcodes.h"
+#include "endings.h"
 #include "firmwareimage.h"
 #include "reporter.h"
 #include "usage.h"
@@ -27,14 +27,15 @@ int runConvert(const CliArgs &args)
 {
     const FirmwareImage::Result image = FirmwareImage::read(args.image, args.base);
     if (!image.ok())
-        return fail(ExitCode::ImageRefused, FirmwareImage::refusalLine(image.refusal, args.image));
+        return fail(exitCodeOf(Ending::ImageRefused),
+                    FirmwareImage::refusalLine(image.refusal, args.image));
 
     // Written next to the target and renamed over it: a reader never sees half an image, and
     // an old file of the same name stays as it was when anything fails.
     QSaveFile out(args.output);
     if (!out.open(QIODevice::WriteOnly) || out.write(image.data) != image.data.size() ||
         !out.commit())
-        return fail(ExitCode::Failure,
+        return fail(exitCodeOf(Ending::Failure),
                     QStringLiteral("cannot write %1: %2").arg(args.output, out.errorString()));
 
     const QString sha = QString::fromLatin1(
@@ -54,5 +55,5 @@ int runConvert(const CliArgs &args)
                     args.image.toUtf8().constData(), static_cast<long long>(image.span),
                     qPrintable(FirmwareImage::hexAddress(image.start)));
     }
-    return ExitCode::Success;
+    return exitCodeOf(Ending::Success);
 }

@@ -5,8 +5,8 @@
 #include "configdir.h"
 #include "dialogs.h"
 #include "downloader.h"
+#include "endings.h"
 #include "eventpump.h"
-#include "exitcodes.h"
 #include "firmwareimage.h"
 #include "imagebuffer.h"
 #include "module1.h"
@@ -134,7 +134,7 @@ struct BoardRun::Impl {
 
     int run();
 
-    struct Ending {
+    struct RunEnd {
         int code;
         QString outcome;
         QString message;
@@ -143,9 +143,9 @@ struct BoardRun::Impl {
     void observe();
     void tick();
     void blockSent();
-    void stop(const Ending &ending);
+    void stop(const RunEnd &ending);
     void stopBySignal(int number);
-    void finish(const Ending &ending);
+    void finish(const RunEnd &ending);
     qint64 elapsedMs() const { return clock.elapsed(); }
 
     const CliArgs &args;
@@ -176,7 +176,7 @@ struct BoardRun::Impl {
     int step = 0;
     qint32 totalBlocks = 0;
     bool ending = false;
-    Ending result{ExitCode::Failure, QStringLiteral("failure"), QString()};
+    RunEnd result{exitCodeOf(Ending::Failure), QStringLiteral("failure"), QString()};
 };
 
 void BoardRun::Impl::observe()
@@ -190,15 +190,15 @@ void BoardRun::Impl::observe()
         step = 0;
         trace.step(0, Reporter::stepName(0));
         if (from == 4)
-            finish({ExitCode::Success, QStringLiteral("success"),
+            finish({exitCodeOf(Ending::Success), QStringLiteral("success"),
                     QStringLiteral("download complete: the board confirmed all %1 bytes")
                         .arg(image.BIN_LEN)});
         else if (from == 2)
-            finish({ExitCode::ConnectionFailed, QStringLiteral("connection_failed"),
+            finish({exitCodeOf(Ending::ConnectionFailed), QStringLiteral("connection_failed"),
                     QStringLiteral("connection failed: the board answered the request but "
                                    "not the length frame; check the hardware connection")});
         else
-            finish({ExitCode::DownloadFailed, QStringLiteral("download_failed"),
+            finish({exitCodeOf(Ending::DownloadFailed), QStringLiteral("download_failed"),
                     QStringLiteral("download failed: block %1 of %2 went unanswered; check "
                                    "the hardware connection")
                         .arg(download.BIN_BLOCK_NO)
@@ -234,19 +234,19 @@ void BoardRun::Impl::tick()
         return;
     }
     if (download.DOWN_ACTIVE && !comm.PortOpen()) {
-        stop({ExitCode::PortVanished, QStringLiteral("port_vanished"),
+        stop({exitCodeOf(Ending::PortVanished), QStringLiteral("port_vanished"),
               QStringLiteral("the port went away during the download (adapter unplugged?)")});
         return;
     }
     if (step == 1 && inStep.elapsed() > qint64(args.connectTimeoutS * 1000)) {
-        stop({ExitCode::NoAnswer, QStringLiteral("no_answer"),
+        stop({exitCodeOf(Ending::NoAnswer), QStringLiteral("no_answer"),
               QStringLiteral("the board did not answer the download request within %1 s; is "
                              "it in its bootloader, and is the rate right?")
                   .arg(args.connectTimeoutS)});
         return;
     }
     if (step == 4 && inStep.elapsed() > qint64(args.doneTimeoutS * 1000)) {
-        stop({ExitCode::NoCompletion, QStringLiteral("no_completion"),
+        stop({exitCodeOf(Ending::NoCompletion), QStringLiteral("no_completion"),
               QStringLiteral("the board took every block but sent no completion reply within "
                              "%1 s")
                   .arg(args.doneTimeoutS)});
@@ -256,7 +256,7 @@ void BoardRun::Impl::tick()
     observe();
 }
 
-void BoardRun::Impl::stop(const Ending &e)
+void BoardRun::Impl::stop(const RunEnd &e)
 {
     if (ending)
         return;
@@ -266,7 +266,7 @@ void BoardRun::Impl::stop(const Ending &e)
     finish(e);
 }
 
-void BoardRun::Impl::finish(const Ending &e)
+void BoardRun::Impl::finish(const RunEnd &e)
 {
     ending = true;
     result = e;
@@ -303,7 +303,7 @@ int BoardRun::Impl::run()
     if (!tracePath.isEmpty()) {
         QString why;
         if (!trace.open(tracePath, clock, &why))
-            return endEarly(ExitCode::Usage, QStringLiteral("usage"),
+            return endEarly(exitCodeOf(Ending::Usage), QStringLiteral("usage"),
                             QStringLiteral("--trace: cannot write %1: %2").arg(tracePath, why));
         comm.setTap([this](QtSerialComponent::TapKind kind, const QByteArray &bytes) {
             switch (kind) {
@@ -345,7 +345,7 @@ int BoardRun::Impl::run()
 
     download.Command1_Click(); // opens the port and starts at step 1
     if (!download.DOWN_ACTIVE)
-        return endEarly(ExitCode::PortUnavailable, QStringLiteral("port_unavailable"),
+        return endEarly(exitCodeOf(Ending::PortUnavailable), QStringLiteral("port_unavailable"),
                         portOpenMessage(opening, target, device));
 
     RunStart start;
@@ -427,9 +427,9 @@ int runFlash(const CliArgs &args, Reporter &reporter, const QElapsedTimer &since
     QString refusal;
     const std::optional<FlashPlan> plan = makePlan(args, &refusal);
     if (!plan) {
-        reporter.end(target.name, QStringLiteral("image_refused"), ExitCode::ImageRefused,
+        reporter.end(target.name, QStringLiteral("image_refused"), exitCodeOf(Ending::ImageRefused),
                      sinceStart.elapsed(), refusal);
-        return ExitCode::ImageRefused;
+        return exitCodeOf(Ending::ImageRefused);
     }
     // From here on a signal ends the run as the stop button would.
     std::atomic<int> stop{0};

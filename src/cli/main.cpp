@@ -2,7 +2,7 @@
 #include "boards.h"
 #include "cliargs.h"
 #include "convert.h"
-#include "exitcodes.h"
+#include "endings.h"
 #include "flashrun.h"
 #include "portscommand.h"
 #include "reporter.h"
@@ -33,16 +33,16 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n",
                      qPrintable(Usage::programName()), parsed.error.toUtf8().constData(),
                      qPrintable(Usage::programName()));
-        return ExitCode::Usage;
+        return exitCodeOf(Ending::Usage);
     }
     const CliArgs &args = parsed.args;
     switch (args.command) {
     case CliArgs::Command::Help:
         std::fputs(Usage::helpText().toUtf8().constData(), stdout);
-        return ExitCode::Success;
+        return exitCodeOf(Ending::Success);
     case CliArgs::Command::Version:
         std::fputs(Usage::versionText().toUtf8().constData(), stdout);
-        return ExitCode::Success;
+        return exitCodeOf(Ending::Success);
     case CliArgs::Command::Ports:
         return runPorts(args.json);
     case CliArgs::Command::Flash: {
@@ -58,5 +58,5 @@ int main(int argc, char *argv[])
     case CliArgs::Command::None:
         break;
     }
-    return ExitCode::Usage;
+    return exitCodeOf(Ending::Usage);
 }

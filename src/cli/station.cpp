@@ -3,7 +3,7 @@
 #include "boards.h"
 #include "cliargs.h"
 #include "configdir.h"
-#include "exitcodes.h"
+#include "endings.h"
 #include "portwatch.h"
 #include "quitsignals.h"
 #include "stationreport.h"
@@ -110,7 +110,7 @@ void Station::ended(int index)
 {
     const BoardRow row = runs.rows().at(index); // a copy: a new run may forget it
     const PortPresence p = flashed.take(index);
-    (row.exitCode == ExitCode::Success ? passed : failed) += 1;
+    (row.exitCode == exitCodeOf(Ending::Success) ? passed : failed) += 1;
     if (report.isOpen()) {
         StationRow r;
         r.port = row.port;
@@ -178,7 +178,8 @@ int Station::run()
     if (style == Reporter::Style::Terminal || style == Reporter::Style::Plain)
         std::printf("%.0f boards per hour\n", perHour);
     std::fflush(stdout);
-    return passed > 0 && failed == 0 ? ExitCode::Success : ExitCode::SomeBoardsFailed;
+    return passed > 0 && failed == 0 ? exitCodeOf(Ending::Success)
+                                     : exitCodeOf(Ending::SomeBoardsFailed);
 }
 
 } // namespace
@@ -190,14 +191,14 @@ int runStation(const CliArgs &args, const QElapsedTimer &sinceStart)
     const std::optional<FlashPlan> plan = makePlan(args, &refusal);
     if (!plan) {
         std::fprintf(stderr, "vantrel-cli: %s\n", refusal.toUtf8().constData());
-        return ExitCode::ImageRefused;
+        return exitCodeOf(Ending::ImageRefused);
     }
     StationReport report;
     if (!args.reportPath.isEmpty()) {
         QString why;
         if (!report.open(args.reportPath, &why)) {
             std::fprintf(stderr, "vantrel-cli: --report: %s\n", why.toUtf8().constData());
-            return ExitCode::Usage;
+            return exitCodeOf(Ending::Usage);
         }
     }
     Station station(args, *plan, style, sinceStart, report);

@@ -1,6 +1,6 @@
 #include "usage.h"
 
-#include "exitcodes.h"
+#include "endings.h"
 
 namespace Usage
 {
@@ -116,29 +116,15 @@ QList<Option> generalOptions()
 
 QList<ExitStatus> exitStatuses()
 {
-    return {
-        {ExitCode::Success, QStringLiteral("the board confirmed the download")},
-        {ExitCode::Failure, QStringLiteral("an unexpected failure of vantrel-cli itself")},
-        {ExitCode::Usage, QStringLiteral("the command line is wrong")},
-        {ExitCode::ImageRefused, QStringLiteral("the image cannot be downloaded")},
-        {ExitCode::PortUnavailable,
-         QStringLiteral("the port cannot be opened: missing, busy or not permitted")},
-        {ExitCode::NoAnswer, QStringLiteral("the board never answered the download request")},
-        {ExitCode::ConnectionFailed,
-         QStringLiteral("connection failed: no reply to the length frame")},
-        {ExitCode::DownloadFailed, QStringLiteral("download failed: a block went unanswered")},
-        {ExitCode::NoCompletion,
-         QStringLiteral("every block was taken but no completion reply came")},
-        {ExitCode::PortVanished, QStringLiteral("the port went away during the download")},
-        {ExitCode::SomeBoardsFailed,
-         QStringLiteral("several boards: not every one confirmed its download (see each\n"
-                        "board's own status in the table or its JSON end object)")},
-        {ExitCode::HungUp, QStringLiteral("its terminal closed (SIGHUP)")},
-        {ExitCode::Interrupted,
-         QStringLiteral("interrupted by SIGINT (Ctrl-C); with several boards, only when some\n"
-                        "board had not succeeded")},
-        {ExitCode::Terminated, QStringLiteral("terminated by SIGTERM")},
-    };
+    QList<ExitStatus> list;
+    for (const EndingInfo &e : endings()) {
+        bool listed = false;
+        for (const ExitStatus &s : std::as_const(list))
+            listed = listed || s.code == e.exitCode;
+        if (!listed)
+            list.append({e.exitCode, e.meaning});
+    }
+    return list;
 }
 
 QString portsHelp()
