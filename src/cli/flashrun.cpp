@@ -92,7 +92,7 @@ public:
     void setPanelTexts(const QString &, const QString &) override {}
     void setPanelTop(int) override {}
     void setPanelVisible(bool) override {}
-    void delay_ms(double) override {}
+    void waitRunningEvents(std::chrono::milliseconds) override {}
 };
 
 QString portOpenMessage(const Module1::PortOpening &o, const PortTarget &target,

@@ -214,7 +214,7 @@ void Downloader::fail(Failure failure)
     view.setPanelVisible(true);
     for (int i = 0; i < 5; ++i) {
         platform.tone.Beep(beepFrequencyHz, beepDurationMs);
-        view.delay_ms(200);
+        view.waitRunningEvents(std::chrono::milliseconds(200));
     }
     view.setPanelVisible(false);
     // A stop clicked during the alarm has already closed the port and unlocked the controls;

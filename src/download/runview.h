@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <chrono>
+
 // What a download run needs of the main window: the operator's choices, the controls it
 // locks and relabels, the status line, the progress bar and the notice panel. Positions and
 // widths are in twips.
@@ -33,5 +35,5 @@ public:
     virtual void setPanelVisible(bool visible) = 0;
 
     // Waits while the window keeps handling events.
-    virtual void delay_ms(double HaoMiao) = 0;
+    virtual void waitRunningEvents(std::chrono::milliseconds wait) = 0;
 };

@@ -2,7 +2,7 @@
 
 #include <time.h>
 
-quint32 SteadyClock::timeGetTime()
+quint32 SteadyClock::nowMs()
 {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -8,11 +8,11 @@ class Clock
 {
 public:
     virtual ~Clock() = default;
-    virtual quint32 timeGetTime() = 0;
+    virtual quint32 nowMs() = 0;
 };
 
 class SteadyClock : public Clock
 {
 public:
-    quint32 timeGetTime() override;
+    quint32 nowMs() override;
 };

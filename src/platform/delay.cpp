@@ -4,18 +4,17 @@
 #include "eventpump.h"
 
 #include <climits>
-#include <cmath>
 
-void delay_ms(double HaoMiao, Clock &clock, EventPump &pump)
+void waitRunningEvents(std::chrono::milliseconds wait, Clock &clock, EventPump &pump)
 {
-    if (!(HaoMiao > 0.0))
+    if (wait.count() <= 0)
         return;
-    const quint32 start = clock.timeGetTime();
+    const quint32 start = clock.nowMs();
     for (;;) {
-        const quint32 elapsed = clock.timeGetTime() - start; // modulo 2^32
-        if (double(elapsed) >= HaoMiao)
+        const qint64 elapsed = quint32(clock.nowMs() - start); // modulo 2^32
+        if (elapsed >= wait.count())
             return;
-        const double left = std::ceil(HaoMiao - double(elapsed));
+        const qint64 left = wait.count() - elapsed;
         pump.waitForEvents(left > INT_MAX ? INT_MAX : int(left));
     }
 }

@@ -523,9 +523,9 @@ void Form1::closeEvent(QCloseEvent *event)
 
 // ---------------------------------------------------------------- delay
 
-void Form1::delay_ms(double HaoMiao)
+void Form1::waitRunningEvents(std::chrono::milliseconds wait)
 {
-    ::delay_ms(HaoMiao, m_platform.clock, m_platform.pump);
+    ::waitRunningEvents(wait, m_platform.clock, m_platform.pump);
 }
 
 // ---------------------------------------------------------------- download

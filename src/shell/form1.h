@@ -64,7 +64,7 @@ public:
 
     // ---- procedures ----
     void Form_Load();
-    void delay_ms(double HaoMiao) override;
+    void waitRunningEvents(std::chrono::milliseconds wait) override;
     void ALL_KEY(bool enable) override;
     void BIN_SHOW();
     void WRITE_SET();

@@ -83,7 +83,7 @@ void Form1::BIN_SHOW()
     // One turn of the window's events paints the panel over the old preview. The dump is not
     // built here: Text1 keeps the image as it is now (shared, not copied) and makes each row
     // from its bytes only when the row is painted, copied or read, so any image shows at once.
-    delay_ms(1);
+    waitRunningEvents(std::chrono::milliseconds(1));
     Text1->setDump(image.BIN_DATA);
 
     setPanelVisible(false);

@@ -9,7 +9,7 @@
 #include <QVariant>
 
 // The window as a download run sees it: every change noted in `log` ("status=连接中……"), shared
-// with the serial component's; delays run the real delay_ms over the platform's clock and pump.
+// with the serial component's; waits run the real wait over the platform's clock and pump.
 class FakeRunView : public RunView
 {
 public:
@@ -37,10 +37,10 @@ public:
     }
     void setPanelTop(int twips) override { note("panelTop", twips); }
     void setPanelVisible(bool on) override { note("panelVisible", panelVisible = on); }
-    void delay_ms(double HaoMiao) override
+    void waitRunningEvents(std::chrono::milliseconds wait) override
     {
-        note("delay", HaoMiao);
-        ::delay_ms(HaoMiao, platform.clock, platform.pump);
+        note("delay", qint64(wait.count()));
+        ::waitRunningEvents(wait, platform.clock, platform.pump);
     }
     template <typename T> void note(const char *what, const T &value)
     {

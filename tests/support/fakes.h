@@ -36,7 +36,7 @@ public:
 class FakeClock : public Clock
 {
 public:
-    quint32 timeGetTime() override { return now; }
+    quint32 nowMs() override { return now; }
     quint32 now = 0;
 };
 
@@ -92,7 +92,7 @@ public:
     QList<Message> messages;
 };
 
-// The fakes bundled as a Platform. Waits advance the fake clock, so a delay_ms() returns at
+// The fakes bundled as a Platform. Waits advance the fake clock, so a wait returns at
 // once while still running Qt's pending events.
 struct FakePlatform {
     FakePlatform() { pump.clock = &clock; }
