@@ -33,11 +33,10 @@ public:
             to->onProgress(i, block, blocks, sent, ms);
         });
     }
-    void end(const QString &port, const QString &outcome, int code, qint64 ms,
-             const QString &message) override
+    void end(const QString &port, Ending ending, qint64 ms, const QString &message) override
     {
-        post([to = &m_to, i = m_index, port, outcome, code, ms, message] {
-            to->onEnd(i, port, outcome, code, ms, message);
+        post([to = &m_to, i = m_index, port, ending, ms, message] {
+            to->onEnd(i, port, ending, ms, message);
         });
     }
 
@@ -98,7 +97,7 @@ int BoardRuns::launch(const PortTarget &target, const QString &device, const QSt
         QString device;
         {
             BoardRun run(m_args, m_plan, target, events, m_clock, m_stop, tracePath);
-            run.run();
+            run.run(); // its end reached this object through `events`
             device = run.device();
         }
         QMetaObject::invokeMethod(
@@ -141,16 +140,15 @@ void BoardRuns::onProgress(int index, qint32 block, qint32 blocks, qint64 sent, 
     m_dirty = true;
 }
 
-void BoardRuns::onEnd(int index, const QString &port, const QString &outcome, int code, qint64 ms,
+void BoardRuns::onEnd(int index, const QString &port, Ending ending, qint64 ms,
                       const QString &message)
 {
     BoardRow &row = m_rows[index];
-    row.outcome = outcome;
-    row.exitCode = code;
+    row.ending = ending;
     row.endedMs = ms;
     row.message = message;
     if (auto &r = m_reporters[index])
-        r->end(port, outcome, code, ms, message);
+        r->end(port, ending, ms, message);
     m_dirty = true;
 }
 
@@ -186,7 +184,7 @@ void BoardRuns::redraw()
     for (const QString &port : std::as_const(ports)) {
         const BoardRow &row = m_rows[latest[port]];
         const qint64 to = row.running() ? now : row.endedMs;
-        const QString what = !row.running()  ? row.outcome
+        const QString what = !row.running()  ? infoOf(row.ending).token
                              : row.step == 0 ? QStringLiteral("opening")
                                              : Reporter::stepName(row.step);
         const QString line =
@@ -222,15 +220,15 @@ void BoardRuns::printTable() const
         table += QStringLiteral("%1  %2  %3  %4  %5\n")
                      .arg(row.port, -portWidth)
                      .arg(row.device.isEmpty() ? QStringLiteral("-") : row.device, -deviceWidth)
-                     .arg(row.outcome, -17)
+                     .arg(infoOf(row.ending).token, -17)
                      .arg(row.seconds(), 8, 'f', 3)
-                     .arg(row.exitCode, 4);
+                     .arg(exitCodeOf(row.ending), 4);
     std::fputs(table.toUtf8().constData(), stdout);
     std::fflush(stdout);
     // On a terminal the lines above were redrawn in place: the reasons come after them.
     if (m_style == Reporter::Style::Terminal)
         for (const auto &[index, row] : m_rows)
-            if (row.exitCode != 0)
+            if (row.ending != Ending::Success)
                 std::fprintf(stderr, "vantrel-cli: %s: %s\n", row.port.toUtf8().constData(),
                              row.message.toUtf8().constData());
 }
@@ -292,8 +290,7 @@ int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart)
         // The same image for every board: each is told, and none is flashed.
         for (const PortTarget &t : targets)
             Reporter(style, stdout, nullptr)
-                .end(t.name, QStringLiteral("image_refused"), exitCodeOf(Ending::ImageRefused),
-                     sinceStart.elapsed(), refusal);
+                .end(t.name, Ending::ImageRefused, sinceStart.elapsed(), refusal);
         std::fprintf(stderr, "vantrel-cli: %s\n", refusal.toUtf8().constData());
         BoardRuns::printSummary(style, 0, int(targets.size()), sinceStart.elapsed());
         return exitCodeOf(Ending::SomeBoardsFailed);
@@ -317,7 +314,7 @@ int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart)
 
     int passed = 0;
     for (const auto &[index, row] : runs.rows())
-        passed += row.exitCode == exitCodeOf(Ending::Success);
+        passed += row.ending == Ending::Success;
     const int failed = int(runs.rows().size()) - passed;
     runs.printTable();
     BoardRuns::printSummary(style, passed, failed, sinceStart.elapsed());

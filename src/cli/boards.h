@@ -21,10 +21,15 @@ struct BoardRow {
     int step = 0;
     qint64 bytes = 0, bytesSent = 0;
     qint64 beganMs = 0, blocksStartMs = -1, endedMs = -1;
-    QString outcome; // empty while running
+    Ending ending = Ending::Failure; // once ended
     QString message;
-    int exitCode = -1;
     bool running() const { return endedMs < 0; }
+    // Cut short by a signal: neither passed nor failed.
+    bool interrupted() const
+    {
+        return !running() && (ending == Ending::Interrupted || ending == Ending::Terminated ||
+                              ending == Ending::HungUp);
+    }
     double seconds() const { return double(endedMs - beganMs) / 1000.0; }
 };
 
@@ -64,8 +69,7 @@ private:
     void onStart(int index, const RunStart &s);
     void onState(int index, int step, qint64 ms);
     void onProgress(int index, qint32 block, qint32 blocks, qint64 sent, qint64 ms);
-    void onEnd(int index, const QString &port, const QString &outcome, int code, qint64 ms,
-               const QString &message);
+    void onEnd(int index, const QString &port, Ending ending, qint64 ms, const QString &message);
     void onThreadDone(int index, const QString &device);
     void redraw();
 

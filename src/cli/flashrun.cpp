@@ -3,23 +3,15 @@
 #include "cliargs.h"
 #include "clock.h"
 #include "configdir.h"
-#include "dialogs.h"
-#include "downloader.h"
-#include "endings.h"
+#include "downloadengine.h"
 #include "eventpump.h"
 #include "firmwareimage.h"
-#include "imagebuffer.h"
-#include "module1.h"
-#include "platform.h"
 #include "portmap.h"
 #include "portprobe.h"
-#include "protocol.h"
-#include "qtserialcomponent.h"
+#include "qtserialport.h"
 #include "quitsignals.h"
 #include "reporter.h"
-#include "runview.h"
 #include "settingsfile.h"
-#include "tone.h"
 #include "trace.h"
 
 #include <QCryptographicHash>
@@ -27,25 +19,10 @@
 #include <QFileInfo>
 #include <QTimer>
 
-#include <csignal>
+#include <chrono>
 
 namespace
 {
-
-// No sound on the command line: a beep, and the alarm's pauses between beeps, take no time.
-class SilentTone : public Tone
-{
-public:
-    void Beep(int, int) override {}
-};
-
-// The command line never shows a dialog: ports are opened without notices.
-class NoDialogs : public Dialogs
-{
-public:
-    QString getOpenFileName(QWidget *, const QString &) override { return QString(); }
-    void information(QWidget *, const QString &, const QString &) override {}
-};
 
 // The image file's format as the JSON start event names it.
 QString formatToken(FirmwareImage::Format format)
@@ -63,62 +40,36 @@ QString formatToken(FirmwareImage::Format format)
     return QStringLiteral("binary");
 }
 
-// What the engine needs of a window, without one: the choices come from the command line and
-// the settings file, and the progress goes to the run.
-class CliView : public RunView
+QString portOpenMessage(const PortError &e, const PortTarget &target)
 {
-public:
-    std::function<bool()> open;
-    std::function<void()> blockSent;
-    QString downloadBaud, resetBaud;
-    qint16 autoResetValue = 0;
-
-    bool openPort() override { return open(); }
-    QString downloadBaudText() const override { return downloadBaud; }
-    QString resetBaudText() const override { return resetBaud; }
-    qint16 autoReset() const override { return autoResetValue; }
-    qint16 previewBin() const override { return 0; }
-    void ALL_KEY(bool) override {}
-    void setCommand1Caption(const QString &) override {}
-    void setCommand1Enabled(bool) override {}
-    void setStatusText(const QString &) override {}
-    // Called after each block has been handed to the port, and when a run starts.
-    void setProgressWidth(int) override
-    {
-        if (blockSent)
-            blockSent();
-    }
-    double progressTrackWidth() const override { return 8145; }
-    void setPanelTexts(const QString &, const QString &) override {}
-    void setPanelTop(int) override {}
-    void setPanelVisible(bool) override {}
-    void waitRunningEvents(std::chrono::milliseconds) override {}
-};
-
-QString portOpenMessage(const Module1::PortOpening &o, const PortTarget &target,
-                        const QString &device)
-{
-    const QString where = device.isEmpty() ? target.name : device;
-    switch (o.error) {
-    case CommErrorNumber::InvalidPortNumber:
+    const QString where = e.device.isEmpty() ? target.name : e.device;
+    switch (e.kind) {
+    case PortError::Kind::NotFound:
         if (target.com > 0)
             return QStringLiteral("%1 stands for no device; `vantrel-cli ports` lists the ports")
                 .arg(target.name);
         return QStringLiteral("no such device %1").arg(target.path);
-    case CommErrorNumber::PortInUse: {
+    case PortError::Kind::Busy: {
         QStringList who;
-        for (const Holder &h : holdersOf(device))
+        for (const Holder &h : e.holders)
             who << QStringLiteral("pid %1 (%2)").arg(h.pid).arg(h.name);
         return QStringLiteral("%1 is held by another program%2; close it and try again")
             .arg(where, who.isEmpty() ? QString() : QStringLiteral(": ") + who.join(u", "));
     }
-    case CommErrorNumber::PermissionDenied:
+    case PortError::Kind::PermissionDenied:
         return QStringLiteral("this user may not open %1: join its group (sudo usermod -aG "
                               "dialout $USER), then log out and in")
             .arg(where);
-    default:
-        return QStringLiteral("cannot open %1: %2").arg(where, o.text);
+    case PortError::Kind::Other:
+    case PortError::Kind::None:
+        break;
     }
+    return QStringLiteral("cannot open %1: %2").arg(where, e.systemText);
+}
+
+std::chrono::milliseconds toMs(double seconds)
+{
+    return std::chrono::milliseconds(qint64(seconds * 1000));
 }
 
 } // namespace
@@ -127,25 +78,18 @@ struct BoardRun::Impl {
     Impl(const CliArgs &args, const FlashPlan &plan, const PortTarget &target, RunEvents &reporter,
          const QElapsedTimer &clock, const std::atomic<int> &stopRequest, const QString &tracePath)
         : args(args), plan(plan), reporter(reporter), clock(clock), stopRequest(stopRequest),
-          tracePath(tracePath), ports(vantrelConfigDir()), comm(ports),
-          download(comm, image, platform, view), target(target)
+          tracePath(tracePath), ports(vantrelConfigDir()), engine(pump, steadyClock), target(target)
     {
+        engine.setSelfTicking(false); // ticked below, after a look at the stop request
     }
 
-    int run();
-
-    struct RunEnd {
-        int code;
-        QString outcome;
-        QString message;
-    };
-
-    void observe();
+    Ending run();
+    bool openTrace();
+    bool openPort();
+    void startEngine();
     void tick();
-    void blockSent();
-    void stop(const RunEnd &ending);
-    void stopBySignal(int number);
-    void finish(const RunEnd &ending);
+    void finished(DownloadOutcome outcome);
+    RunStart runStart() const;
     qint64 elapsedMs() const { return clock.elapsed(); }
 
     const CliArgs &args;
@@ -155,199 +99,68 @@ struct BoardRun::Impl {
     const std::atomic<int> &stopRequest;
     const QString tracePath;
 
-    SilentTone tone;
     SteadyClock steadyClock;
     QtEventPump pump;
-    NoDialogs dialogs;
-    Platform platform{tone, steadyClock, pump, dialogs};
     PortMap ports;
-    QtSerialComponent comm;
-    ImageBuffer image;
-    CliView view;
-    Downloader download;
+    QtSerialPort port;
+    DownloadEngine engine;
 
     PortTarget target;
     QString device;
-    Module1::PortOpening opening;
     TraceWriter trace;
     QTimer timer;
     QEventLoop loop;
-    QElapsedTimer inStep; // since the step began
-    int step = 0;
-    qint32 totalBlocks = 0;
-    bool ending = false;
-    RunEnd result{exitCodeOf(Ending::Failure), QStringLiteral("failure"), QString()};
+    int lastBlock = 0; // the block last handed to the port
+    int stopSignal = 0;
+    Ending ending = Ending::Failure;
+    QString message;
 };
 
-void BoardRun::Impl::observe()
+bool BoardRun::Impl::openTrace()
 {
-    const int now = download.DOWN_STEP;
-    if (now == step || ending)
-        return;
-    if (now == 0) {
-        // The engine ended the run by itself: the step it left tells how.
-        const int from = step;
-        step = 0;
-        trace.step(0, Reporter::stepName(0));
-        if (from == 4)
-            finish({exitCodeOf(Ending::Success), QStringLiteral("success"),
-                    QStringLiteral("download complete: the board confirmed all %1 bytes")
-                        .arg(image.BIN_LEN)});
-        else if (from == 2)
-            finish({exitCodeOf(Ending::ConnectionFailed), QStringLiteral("connection_failed"),
-                    QStringLiteral("connection failed: the board answered the request but "
-                                   "not the length frame; check the hardware connection")});
-        else
-            finish({exitCodeOf(Ending::DownloadFailed), QStringLiteral("download_failed"),
-                    QStringLiteral("download failed: block %1 of %2 went unanswered; check "
-                                   "the hardware connection")
-                        .arg(download.BIN_BLOCK_NO)
-                        .arg(totalBlocks)});
-        return;
+    QString why;
+    if (!trace.open(tracePath, clock, &why)) {
+        ending = Ending::Usage;
+        message = QStringLiteral("--trace: cannot write %1: %2").arg(tracePath, why);
+        return false;
     }
-    // Steps only move forward; a reply can carry the run over a step (block 0 the last).
-    for (int s = step + 1; s <= now; ++s) {
-        trace.step(s, Reporter::stepName(s));
-        reporter.state(s, elapsedMs());
-    }
-    step = now;
-    inStep.start();
-}
-
-void BoardRun::Impl::blockSent()
-{
-    // The start of a run empties the bar too; only blocks come in steps 3 and 4.
-    if (download.DOWN_STEP < 3)
-        return;
-    observe();
-    const qint32 n = download.BIN_BLOCK_NO;
-    const qint64 sent = qMin<qint64>(qint64(n + 1) * Protocol::blockSize, image.BIN_LEN);
-    reporter.progress(n, totalBlocks, sent, elapsedMs());
-}
-
-void BoardRun::Impl::tick()
-{
-    if (ending)
-        return;
-    if (const int number = stopRequest.load(std::memory_order_relaxed)) {
-        stopBySignal(number);
-        return;
-    }
-    if (download.DOWN_ACTIVE && !comm.PortOpen()) {
-        stop({exitCodeOf(Ending::PortVanished), QStringLiteral("port_vanished"),
-              QStringLiteral("the port went away during the download (adapter unplugged?)")});
-        return;
-    }
-    if (step == 1 && inStep.elapsed() > qint64(args.connectTimeoutS * 1000)) {
-        stop({exitCodeOf(Ending::NoAnswer), QStringLiteral("no_answer"),
-              QStringLiteral("the board did not answer the download request within %1 s; is "
-                             "it in its bootloader, and is the rate right?")
-                  .arg(args.connectTimeoutS)});
-        return;
-    }
-    if (step == 4 && inStep.elapsed() > qint64(args.doneTimeoutS * 1000)) {
-        stop({exitCodeOf(Ending::NoCompletion), QStringLiteral("no_completion"),
-              QStringLiteral("the board took every block but sent no completion reply within "
-                             "%1 s")
-                  .arg(args.doneTimeoutS)});
-        return;
-    }
-    download.Timer1_Timer();
-    observe();
-}
-
-void BoardRun::Impl::stop(const RunEnd &e)
-{
-    if (ending)
-        return;
-    ending = true;
-    if (download.DOWN_ACTIVE)
-        download.Command1_Click(); // the stop button: the run ends and the port closes
-    finish(e);
-}
-
-void BoardRun::Impl::finish(const RunEnd &e)
-{
-    ending = true;
-    result = e;
-    timer.stop();
-    Module1::CLOSE_COM(comm);
-    trace.note(QStringLiteral("end %1 %2").arg(e.outcome).arg(e.code));
-    loop.exit(0);
-}
-
-void BoardRun::Impl::stopBySignal(int number)
-{
-    const bool interrupt = number == SIGINT;
-    stop({QuitSignals::exitCodeFor(number),
-          interrupt ? QStringLiteral("interrupted") : QStringLiteral("terminated"),
-          interrupt
-              ? QStringLiteral("interrupted: the download was stopped")
-              : QStringLiteral("terminated by signal %1: the download was stopped").arg(number)});
-}
-
-int BoardRun::Impl::run()
-{
-    const auto endEarly = [&](int code, const QString &outcome, const QString &message) {
-        reporter.end(target.name, outcome, code, elapsedMs(), message);
-        return code;
-    };
-    view.downloadBaud = plan.downloadBaud;
-    view.resetBaud = plan.resetBaud;
-    view.autoResetValue = plan.autoReset;
-    image.replaceImage(plan.image.data); // shared with the other boards, never copied
-    image.BIN_PATH = plan.imagePath;
-    image.LOAD_BIN();
-    totalBlocks = Protocol::totalBlocks(image.BIN_BLOCKS, image.BIN_NO_REMAIN != 0);
-
-    if (!tracePath.isEmpty()) {
-        QString why;
-        if (!trace.open(tracePath, clock, &why))
-            return endEarly(exitCodeOf(Ending::Usage), QStringLiteral("usage"),
-                            QStringLiteral("--trace: cannot write %1: %2").arg(tracePath, why));
-        comm.setTap([this](QtSerialComponent::TapKind kind, const QByteArray &bytes) {
-            switch (kind) {
-            case QtSerialComponent::TapKind::Sent:
-                trace.bytes("TX", bytes);
-                break;
-            case QtSerialComponent::TapKind::Received:
-                trace.bytes("RX", bytes);
-                break;
-            case QtSerialComponent::TapKind::Discarded:
-                trace.bytes("DROP", bytes);
-                break;
-            case QtSerialComponent::TapKind::Line:
-                trace.line(QString::fromLatin1(bytes));
-                break;
-            }
-        });
-    }
-
-    if (target.com == 0)
-        comm.setDevicePath(target.path);
-    device = comm.deviceFor(target.com > 0 ? target.com : 1);
-    view.open = [this] {
-        opening = Module1::openPortNumber(comm, target.com > 0 ? target.com : 1, view.downloadBaud,
-                                          QStringLiteral("8"), QStringLiteral("1"));
-        if (opening.opened()) {
-            trace.note(QStringLiteral("open %1 (%2)").arg(target.name, device));
-            trace.line(comm.Settings());
+    port.setTap([this](QtSerialPort::TapKind kind, const QByteArray &bytes) {
+        switch (kind) {
+        case QtSerialPort::TapKind::Sent:
+            trace.bytes("TX", bytes);
+            break;
+        case QtSerialPort::TapKind::Received:
+            trace.bytes("RX", bytes);
+            break;
+        case QtSerialPort::TapKind::Discarded:
+            trace.bytes("DROP", bytes);
+            break;
+        case QtSerialPort::TapKind::Line:
+            trace.line(QString::fromLatin1(bytes));
+            break;
         }
-        return opening.opened();
-    };
-    view.blockSent = [this] { blockSent(); };
-    QObject::connect(&comm, &SerialComponent::OnComm, &loop, [this] {
-        if (ending)
-            return;
-        download.MSComm1_OnComm();
-        observe();
     });
+    return true;
+}
 
-    download.Command1_Click(); // opens the port and starts at step 1
-    if (!download.DOWN_ACTIVE)
-        return endEarly(exitCodeOf(Ending::PortUnavailable), QStringLiteral("port_unavailable"),
-                        portOpenMessage(opening, target, device));
+bool BoardRun::Impl::openPort()
+{
+    const QString path = target.com > 0 ? ports.pathFor(target.com) : target.path;
+    device = target.com > 0 ? ports.deviceFor(target.com) : QFileInfo(path).canonicalFilePath();
+    const LineSettings line = LineSettings::eightNoneOne(plan.downloadRate);
+    const PortError error = port.open(path, line);
+    if (!error.ok()) {
+        ending = Ending::PortUnavailable;
+        message = portOpenMessage(error, target);
+        return false;
+    }
+    trace.note(QStringLiteral("open %1 (%2)").arg(target.name, device));
+    trace.line(line.text());
+    return true;
+}
 
+RunStart BoardRun::Impl::runStart() const
+{
     RunStart start;
     start.port = target.name;
     start.device = device;
@@ -355,27 +168,109 @@ int BoardRun::Impl::run()
     start.format = formatToken(FirmwareImage::formatForPath(plan.imagePath));
     start.startAddress = plan.image.start;
     start.sha256 = plan.sha256;
-    start.bytes = image.BIN_LEN;
-    start.blocks = totalBlocks;
-    start.baud = view.downloadBaud.toInt();
-    start.resetBaud = view.resetBaud.toInt();
-    start.autoReset = view.autoResetValue == 1;
-    reporter.start(start);
-    observe();
+    start.bytes = plan.image.data.size();
+    start.blocks = BlockSplit::of(start.bytes).blockCount();
+    start.baud = plan.downloadRate;
+    start.resetBaud = plan.resetRate;
+    start.autoReset = plan.autoReset;
+    return start;
+}
 
-    // The window's 10 ms tick drives the requests and counts the time limits. The first one
-    // runs at once: a script has waited long enough for the program to start.
+void BoardRun::Impl::startEngine()
+{
+    QObject::connect(&engine, &DownloadEngine::stepEntered, &loop, [this](DownloadStep step) {
+        trace.step(int(step), Reporter::stepName(int(step)));
+        reporter.state(int(step), elapsedMs());
+    });
+    QObject::connect(&engine, &DownloadEngine::blockSent, &loop,
+                     [this](int index, int count, qint64 sent) {
+                         lastBlock = index;
+                         reporter.progress(index, count, sent, elapsedMs());
+                     });
+    QObject::connect(&engine, &DownloadEngine::finished, &loop,
+                     [this](DownloadOutcome outcome) { finished(outcome); });
+    DownloadRequest request;
+    request.image = plan.image.data; // shared with the other boards, never copied
+    request.port = &port;
+    request.downloadRate = plan.downloadRate;
+    request.resetRate = plan.resetRate;
+    request.autoReset = plan.autoReset;
+    request.connectLimit = toMs(args.connectTimeoutS);
+    request.completionLimit = toMs(args.doneTimeoutS);
+    request.endWhenPortLost = true;
+    engine.start(request);
+}
+
+void BoardRun::Impl::tick()
+{
+    if (const int number = stopRequest.load(std::memory_order_relaxed)) {
+        stopSignal = number;
+        engine.stop(DownloadOutcome::Interrupted);
+        return;
+    }
+    engine.tick();
+}
+
+void BoardRun::Impl::finished(DownloadOutcome outcome)
+{
+    timer.stop();
+    port.close();
+    trace.step(0, Reporter::stepName(0));
+    switch (outcome) {
+    case DownloadOutcome::Success:
+        ending = Ending::Success;
+        message = infoOf(ending).message.arg(plan.image.data.size());
+        break;
+    case DownloadOutcome::NoAnswer:
+        ending = Ending::NoAnswer;
+        message = infoOf(ending).message.arg(args.connectTimeoutS);
+        break;
+    case DownloadOutcome::ConnectionFailed:
+        ending = Ending::ConnectionFailed;
+        message = infoOf(ending).message;
+        break;
+    case DownloadOutcome::DownloadFailed:
+        ending = Ending::DownloadFailed;
+        message = infoOf(ending).message.arg(lastBlock).arg(runStart().blocks);
+        break;
+    case DownloadOutcome::NoCompletion:
+        ending = Ending::NoCompletion;
+        message = infoOf(ending).message.arg(args.doneTimeoutS);
+        break;
+    case DownloadOutcome::PortLost:
+        ending = Ending::PortVanished;
+        message = infoOf(ending).message;
+        break;
+    case DownloadOutcome::Stopped:
+    case DownloadOutcome::Interrupted:
+        ending = endingForSignal(stopSignal);
+        message = infoOf(ending).message.arg(stopSignal);
+        break;
+    }
+    trace.note(QStringLiteral("end %1 %2").arg(infoOf(ending).token).arg(exitCodeOf(ending)));
+    loop.exit(0);
+}
+
+Ending BoardRun::Impl::run()
+{
+    if ((!tracePath.isEmpty() && !openTrace()) || !openPort()) {
+        reporter.end(target.name, ending, elapsedMs(), message);
+        return ending;
+    }
+    reporter.start(runStart());
+    startEngine();
+    // The 10 ms tick drives the requests and counts the time limits. The first one runs at
+    // once: a script has waited long enough for the program to start.
     timer.setTimerType(Qt::PreciseTimer);
     timer.setInterval(10);
     QObject::connect(&timer, &QTimer::timeout, &loop, [this] { tick(); });
     timer.start();
     QTimer::singleShot(0, &loop, [this] { tick(); });
-    if (!ending)
-        loop.exec();
+    loop.exec();
 
     trace.close();
-    reporter.end(target.name, result.outcome, result.code, elapsedMs(), result.message);
-    return result.code;
+    reporter.end(target.name, ending, elapsedMs(), message);
+    return ending;
 }
 
 std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal)
@@ -385,11 +280,11 @@ std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal)
     StoredSettings stored = StoredSettings::defaults();
     readSettingsFile(vantrelSettingsPath(vantrelConfigDir()), stored);
     stored = applicableSettings(stored);
-    plan.downloadBaud =
-        args.baud ? QString::number(*args.baud) : downloadRates().value(stored.DOWN_BAUD_INDEX);
-    plan.resetBaud = args.resetBaud ? QString::number(*args.resetBaud)
-                                    : resetRates().value(stored.RESET_BAUD_INDEX);
-    plan.autoReset = args.autoReset ? (*args.autoReset ? 1 : 0) : stored.AUTO_RESET;
+    plan.downloadRate =
+        args.baud ? *args.baud : downloadRates().value(stored.DOWN_BAUD_INDEX).toInt();
+    plan.resetRate =
+        args.resetBaud ? *args.resetBaud : resetRates().value(stored.RESET_BAUD_INDEX).toInt();
+    plan.autoReset = args.autoReset ? *args.autoReset : stored.AUTO_RESET == 1;
 
     plan.imagePath = args.image;
     plan.image = FirmwareImage::read(args.image, args.base);
@@ -411,7 +306,7 @@ BoardRun::BoardRun(const CliArgs &args, const FlashPlan &plan, const PortTarget 
 
 BoardRun::~BoardRun() = default;
 
-int BoardRun::run()
+Ending BoardRun::run()
 {
     return d->run();
 }
@@ -427,15 +322,14 @@ int runFlash(const CliArgs &args, Reporter &reporter, const QElapsedTimer &since
     QString refusal;
     const std::optional<FlashPlan> plan = makePlan(args, &refusal);
     if (!plan) {
-        reporter.end(target.name, QStringLiteral("image_refused"), exitCodeOf(Ending::ImageRefused),
-                     sinceStart.elapsed(), refusal);
+        reporter.end(target.name, Ending::ImageRefused, sinceStart.elapsed(), refusal);
         return exitCodeOf(Ending::ImageRefused);
     }
     // From here on a signal ends the run as the stop button would.
     std::atomic<int> stop{0};
-    QuitSignals stopSignals;
-    QObject::connect(&stopSignals, &QuitSignals::received, &stopSignals,
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::received, &quitSignals,
                      [&stop](int number) { stop.store(number); });
     BoardRun run(args, *plan, target, reporter, sinceStart, stop, args.tracePath);
-    return run.run();
+    return exitCodeOf(run.run());
 }

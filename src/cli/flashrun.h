@@ -1,5 +1,6 @@
 #pragma once
 
+#include "endings.h"
 #include "firmwareimage.h"
 #include "portname.h"
 
@@ -20,23 +21,23 @@ struct FlashPlan {
     QString imagePath;
     FirmwareImage::Result image;
     QString sha256;
-    QString downloadBaud, resetBaud;
-    qint16 autoReset = 0;
+    qint32 downloadRate = 0, resetRate = 0;
+    bool autoReset = false;
 };
 
 // Reads the settings and the image. Empty, with the reason in `refusal`, when the image cannot
 // be downloaded.
 std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal);
 
-// One board's download on the calling thread: opens the port and runs the window's download
-// engine against the board until the completion reply, a failure, a time limit or a stop
-// request. Everything it makes lives on that thread, so several boards run side by side, each
-// on a thread of its own, and a blocking wait on one port never holds up another.
+// One board's download on the calling thread: opens the port and runs the download engine
+// against the board until the completion reply, a failure, a time limit or a stop request.
+// Everything it makes lives on that thread, so several boards run side by side, each on a thread of
+// its own, and a blocking wait on one port never holds up another.
 class BoardRun
 {
 public:
-    // `stop` is read at each tick: a signal number (not 0) ends the run as the stop button
-    // would, with that signal's exit status. `tracePath` may be empty.
+    // `stop` is read at each 10 ms tick: a signal number (not 0) ends the run, with that
+    // signal's ending. `tracePath` may be empty.
     BoardRun(const CliArgs &args, const FlashPlan &plan, const PortTarget &target,
              RunEvents &events, const QElapsedTimer &clock, const std::atomic<int> &stop,
              const QString &tracePath);
@@ -44,7 +45,7 @@ public:
     BoardRun(const BoardRun &) = delete;
     BoardRun &operator=(const BoardRun &) = delete;
 
-    int run(); // the exit status
+    Ending run();
     // The device the port stood for when the run began ("" when it stood for none).
     QString device() const;
 

@@ -260,16 +260,16 @@ void Reporter::drawLine(qint64 elapsedMs)
     m_lineOpen = true;
 }
 
-void Reporter::end(const QString &port, const QString &outcome, int exitCode, qint64 elapsedMs,
-                   const QString &message)
+void Reporter::end(const QString &port, Ending ending, qint64 elapsedMs, const QString &message)
 {
+    const int exitCode = exitCodeOf(ending);
     const QString name = m_started ? m_start.port : port;
     switch (m_style) {
     case Style::Json:
         emitJson(JsonLine()
                      .add("event", "end")
                      .add("port", name)
-                     .add("outcome", outcome)
+                     .add("outcome", infoOf(ending).token)
                      .add("exit_code", exitCode)
                      .add("elapsed_ms", elapsedMs)
                      .add("message", message));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "endings.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -46,7 +48,7 @@ public:
     virtual void state(int step, qint64 elapsedMs) = 0;
     virtual void progress(qint32 block, qint32 blocks, qint64 bytesSent, qint64 elapsedMs) = 0;
     // The last event of every run, whatever its end. `port` is used when start() never ran.
-    virtual void end(const QString &port, const QString &outcome, int exitCode, qint64 elapsedMs,
+    virtual void end(const QString &port, Ending ending, qint64 elapsedMs,
                      const QString &message) = 0;
 };
 
@@ -66,8 +68,7 @@ public:
     void start(const RunStart &s) override;
     void state(int step, qint64 elapsedMs) override;
     void progress(qint32 block, qint32 blocks, qint64 bytesSent, qint64 elapsedMs) override;
-    void end(const QString &port, const QString &outcome, int exitCode, qint64 elapsedMs,
-             const QString &message) override;
+    void end(const QString &port, Ending ending, qint64 elapsedMs, const QString &message) override;
 
     static QString stepName(int step);
     // " 42% [#####.......]": the share of `bytes` sent, as a bar of `width` marks.

@@ -46,7 +46,7 @@ private:
 
     QHash<int, PortPresence> flashed;     // the runs going on: row -> the board it flashes
     QHash<QString, PortPresence> waiting; // port -> a board that came while its run went on
-    int passed = 0, failed = 0;
+    int passed = 0, failed = 0, interrupted = 0;
     bool stopping = false;
     QEventLoop loop;
 };
@@ -110,7 +110,8 @@ void Station::ended(int index)
 {
     const BoardRow row = runs.rows().at(index); // a copy: a new run may forget it
     const PortPresence p = flashed.take(index);
-    (row.exitCode == exitCodeOf(Ending::Success) ? passed : failed) += 1;
+    // A run that the closing Ctrl-C cut short neither passed nor failed.
+    (row.ending == Ending::Success ? passed : row.interrupted() ? interrupted : failed) += 1;
     if (report.isOpen()) {
         StationRow r;
         r.port = row.port;
@@ -119,8 +120,8 @@ void Station::ended(int index)
         r.usbSerial = p.usbSerial;
         r.imageSha256 = plan.sha256;
         r.bytes = plan.image.span;
-        r.outcome = row.outcome;
-        r.exitCode = row.exitCode;
+        r.outcome = infoOf(row.ending).token;
+        r.exitCode = exitCodeOf(row.ending);
         r.seconds = row.seconds();
         QString why;
         if (!report.append(r, &why))
@@ -173,13 +174,13 @@ int Station::run()
     const qint64 elapsed = clock.elapsed();
     const double perHour = elapsed > 0 ? passed * 3'600'000.0 / double(elapsed) : 0;
     BoardRuns::printSummary(style, passed, failed, elapsed, [&](JsonLine &line) {
-        line.add("boards_per_hour", qint64(perHour + 0.5));
+        line.add("interrupted", interrupted).add("boards_per_hour", qint64(perHour + 0.5));
     });
     if (style == Reporter::Style::Terminal || style == Reporter::Style::Plain)
-        std::printf("%.0f boards per hour\n", perHour);
+        std::printf("%d interrupted, %.0f boards per hour\n", interrupted, perHour);
     std::fflush(stdout);
-    return passed > 0 && failed == 0 ? exitCodeOf(Ending::Success)
-                                     : exitCodeOf(Ending::SomeBoardsFailed);
+    return passed > 0 && failed == 0 && interrupted == 0 ? exitCodeOf(Ending::Success)
+                                                         : exitCodeOf(Ending::SomeBoardsFailed);
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 #include "portmap.h"
 #include "ptyboard.h"
 #include "ptypeer.h"
-#include "qtserialcomponent.h"
 #include "tone.h"
 
 #include <QtTest>
@@ -34,57 +33,6 @@ private slots:
             system << map.pathFor(n);
         QCOMPARE(system, (QStringList{"", "/dev/ttyACM1", "/dev/ttyUSB2", "/dev/ttyUSB10",
                                       "/dev/ttyS2", "/dev/ttyS10", ""}));
-    }
-
-    void sessionUntilTheDeviceIsGone()
-    {
-        QTemporaryDir config, locks;
-        PtyPeer peer;
-        PortMap map(config.path());
-        QtSerialComponent com(map);
-        peer.linkAs(config.path() + "/ports", 1);
-        com.setLockDir(locks.path());
-        const auto speed = [&peer] {
-            termios t{};
-            tcgetattr(peer.slaveFd(), &t);
-            return cfgetospeed(&t);
-        };
-        QByteArray all;
-        for (int i = 0; i < 256; ++i)
-            all.append(char(i));
-        com.setOutput("closed: skipped");
-        peer.write("stale");
-        com.setPortOpen(true); // drops what waited before the open
-        com.setOutput(all);
-        com.setSettings("115200,n,8,1"); // after bytes already written
-        com.setOutput("DMF");
-        QCOMPARE(peer.read(259), all + "DMF");
-        QCOMPARE(speed(), speed_t(B115200));
-        // Refused by the component (2^64 + 9600) or by the driver (no parity): nothing changes.
-        for (const char *refused : {"18446744073709561216,n,8,1", "9600,n,8,1.5", "9600,e,8,1"})
-            QVERIFY_THROWS_EXCEPTION(CommError, com.setSettings(refused));
-        QCOMPARE(speed(), speed_t(B115200));
-        peer.write(all);
-        QTRY_COMPARE(com.InBufferCount(), 256);
-        QCOMPARE(com.Input(), all);
-
-        com.setRThreshold(5);
-        com.setInputLen(5);
-        QByteArrayList got;
-        connect(&com, &SerialComponent::OnComm, this, [&] { got.append(com.Input()); });
-        peer.write("ABCD");
-        QTest::qWait(30);
-        QVERIFY(got.isEmpty());
-        peer.write("E0123456789");
-        QTRY_COMPARE(got, QByteArrayList({"ABCDE", "01234", "56789"}));
-
-        peer.closeMaster(); // the adapter is pulled out
-        QTRY_VERIFY(!com.PortOpen());
-        com.setOutput("DMF");
-        const std::clock_t cpu = std::clock();
-        QTest::qWait(200);
-        QVERIFY2((std::clock() - cpu) * 1000 / CLOCKS_PER_SEC < 50, "the event loop spins");
-        QCOMPARE(flock(peer.slaveFd(), LOCK_EX | LOCK_NB), 0); // no hold on the device left
     }
 
     void beepTakesItsLength_data()
