@@ -1,20 +1,14 @@
 #include "firmwareimage.h"
 
 #include "firmwarerecords.h"
+#include "hugepages.h"
 
-#include <QFile>
 #include <QFileInfo>
-#include <QScopeGuard>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <new>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace FirmwareImage
@@ -24,35 +18,6 @@ namespace
 {
 
 using Kind = Refusal::Kind;
-
-// Prepares a large buffer not yet touched: huge pages where the system grants them, and with
-// `populate` every page mapped in one call. Touching fresh pages one by one costs a fault each,
-// and for the hundreds of megabytes a 64 MiB image's HEX text takes, those faults cost more than
-// the reading.
-void prefault(void *buffer, size_t size, bool populate)
-{
-    if (size < (256 << 10))
-        return;
-    const auto inside = [&](quintptr align, int advice) {
-        const quintptr from = (quintptr(buffer) + align - 1) & ~(align - 1);
-        const quintptr to = (quintptr(buffer) + size) & ~(align - 1);
-        if (to > from)
-            ::madvise(reinterpret_cast<void *>(from), to - from, advice); // a hint: errors are fine
-    };
-    inside(2 << 20, MADV_HUGEPAGE);
-#ifdef MADV_POPULATE_WRITE
-    if (populate)
-        inside(4096, MADV_POPULATE_WRITE);
-#endif
-}
-
-// A buffer of `size` bytes, not yet touched; throws std::bad_alloc.
-QByteArray bigBuffer(qint64 size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    prefault(bytes.data(), size_t(size), true);
-    return bytes;
-}
 
 Result refused(Refusal r)
 {
@@ -203,7 +168,7 @@ Result flatten(Format format, QByteArrayView content, std::vector<Run> &runs,
 
     Result result;
     try {
-        result.data = bigBuffer(span); // each byte is written once below: data or 0xFF
+        result.data = freshBuffer(span); // each byte is written once below: data or 0xFF
     } catch (const std::bad_alloc &) {
         return refused(refusal(Kind::OutOfMemory, format));
     }
@@ -242,80 +207,20 @@ Result flatten(Format format, QByteArrayView content, std::vector<Run> &runs,
     return result;
 }
 
-// One read() that retries when a signal interrupts it.
-ssize_t readSome(int fd, char *into, size_t count)
-{
-    for (;;) {
-        const ssize_t n = ::read(fd, into, count);
-        if (n >= 0 || errno != EINTR)
-            return n;
-    }
-}
-
-// Reads a whole regular file (at most maxFileSize bytes) that keeps its length while it is read.
-Refusal readWhole(const QString &path, Format format, QByteArray &into)
+// Why a file that could not be read whole was refused. A HEX, S-record or ELF file over its
+// limit, or without memory for its bytes, has refusals of its own; the rest are the loader's.
+Refusal unreadable(Format format, const ImageFile::Result &file)
 {
     Refusal r = refusal(Kind::FileUnreadable, format);
-    const QByteArray name = QFile::encodeName(path);
-    // Non-blocking: a pipe chosen by mistake must not hang the caller waiting for a writer.
-    const int fd = path.isEmpty()
-                       ? -1
-                       : ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        const int error = path.isEmpty() ? ENOENT : errno;
-        r.fileOutcome = error == ENOENT || error == ENOTDIR ? ImageFile::Outcome::NotFound
-                        : error == EACCES || error == EPERM ? ImageFile::Outcome::NoPermission
-                                                            : ImageFile::Outcome::CannotOpen;
-        return r;
-    }
-    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
-    struct stat st {
-    };
-    if (::fstat(fd, &st) != 0) {
-        r.fileOutcome = ImageFile::Outcome::CannotOpen;
-        return r;
-    }
-    r.fileSize = st.st_size;
-    if (S_ISDIR(st.st_mode) || !S_ISREG(st.st_mode)) {
-        r.fileOutcome =
-            S_ISDIR(st.st_mode) ? ImageFile::Outcome::IsFolder : ImageFile::Outcome::NotRegularFile;
-        return r;
-    }
-    if (st.st_size == 0) {
-        r.fileOutcome = ImageFile::Outcome::Empty;
-        return r;
-    }
-    if (st.st_size > maxFileSize) {
+    const bool firmware = format != Format::Binary;
+    if (firmware && file.outcome == ImageFile::Outcome::TooLarge)
         r.kind = Kind::FileTooLarge;
-        return r;
-    }
-    try {
-        into = bigBuffer(st.st_size);
-    } catch (const std::bad_alloc &) {
+    else if (firmware && file.outcome == ImageFile::Outcome::OutOfMemory)
         r.kind = Kind::OutOfMemory;
-        return r;
-    }
-    qint64 done = 0;
-    while (done < into.size()) {
-        const ssize_t got = readSome(fd, into.data() + done, size_t(into.size() - done));
-        if (got <= 0) {
-            r.fileOutcome =
-                got < 0 ? ImageFile::Outcome::ReadFailed : ImageFile::Outcome::ChangedWhileRead;
-            return r;
-        }
-        done += got;
-    }
-    // Nothing may follow, and the length must still be the same.
-    char extra = 0;
-    const ssize_t more = readSome(fd, &extra, 1);
-    struct stat after {
-    };
-    if (more != 0 || ::fstat(fd, &after) != 0 || after.st_size != st.st_size) {
-        r.fileOutcome =
-            more < 0 ? ImageFile::Outcome::ReadFailed : ImageFile::Outcome::ChangedWhileRead;
-        return r;
-    }
-    return Refusal();
+    else
+        r.fileOutcome = file.outcome;
+    r.fileSize = file.size;
+    return r;
 }
 
 } // namespace
@@ -371,25 +276,17 @@ Result Records::convertWithin(Format format, QByteArrayView content, std::option
 Result read(const QString &path, std::optional<quint64> base)
 {
     const Format format = formatForPath(path);
-    if (format == Format::Binary) {
-        ImageFile::Result file = ImageFile::read(path);
-        if (file.outcome != ImageFile::Outcome::Loaded) {
-            Refusal r = refusal(Kind::FileUnreadable, format);
-            r.fileOutcome = file.outcome;
-            r.fileSize = file.size;
-            return refused(r);
-        }
-        Result r;
-        r.start = base.value_or(0);
-        r.span = file.data.size();
-        r.data = std::move(file.data); // the loader's bytes as they are, not copied
-        return r;
-    }
-    QByteArray content;
-    const Refusal fault = readWhole(path, format, content);
-    if (fault.kind != Kind::None)
-        return refused(fault);
-    return convert(format, content, base);
+    ImageFile::Result file =
+        ImageFile::read(path, format == Format::Binary ? maxSpan : maxFileSize);
+    if (file.outcome != ImageFile::Outcome::Loaded)
+        return refused(unreadable(format, file));
+    if (format != Format::Binary)
+        return convert(format, file.data, base);
+    Result r;
+    r.start = base.value_or(0);
+    r.span = file.data.size();
+    r.data = std::move(file.data); // the loader's bytes as they are, not copied
+    return r;
 }
 
 QString hexAddress(quint64 address)
