@@ -136,45 +136,46 @@ std::vector<Range> rangesOf(const std::vector<Run> &sorted)
     return ranges;
 }
 
-// Lays the runs out from their lowest address (or `base`) to their highest, 0xFF between.
-Result flatten(Format format, QByteArrayView content, std::vector<Run> &runs,
-               std::optional<quint64> base, qint64 limit)
-{
-    if (runs.empty())
-        return refused(refusal(Kind::NoData, format));
-    std::stable_sort(runs.begin(), runs.end(),
-                     [](const Run &a, const Run &b) { return a.address < b.address; });
-    const quint64 lowest = runs.front().address;
-    quint64 highest = 0;
-    for (const Run &run : runs)
-        highest = std::max(highest, run.address + quint64(run.length - 1));
-    const quint64 start = base ? *base : lowest;
-    if (lowest < start) {
-        Refusal r = refusal(Kind::BelowBase, format);
-        r.address = lowest;
-        r.base = base;
-        return refused(r);
-    }
-    if (highest - start >= quint64(limit)) {
-        const std::vector<Range> ranges = rangesOf(runs);
-        Refusal r = refusal(Kind::SpanTooLarge, format);
-        r.low = ranges.front();
-        r.high = ranges.back();
-        r.base = base;
-        r.span = highest - start == ~0ULL ? ~0ULL : highest - start + 1;
-        return refused(r);
-    }
-    const qint64 span = qint64(highest - start) + 1;
+// Where the image of the sorted runs starts (`base`, or their lowest address) and how long it
+// is; refused when data lies below the base or the span is over `limit`.
+struct Placement {
+    quint64 start = 0;
+    qint64 span = 0;
+    Refusal refusal;
+};
 
-    Result result;
-    try {
-        result.data = freshBuffer(span); // each byte is written once below: data or 0xFF
-    } catch (const std::bad_alloc &) {
-        return refused(refusal(Kind::OutOfMemory, format));
+Placement place(Format format, const std::vector<Run> &sorted, std::optional<quint64> base,
+                qint64 limit)
+{
+    const quint64 lowest = sorted.front().address;
+    quint64 highest = 0;
+    for (const Run &run : sorted)
+        highest = std::max(highest, run.address + quint64(run.length - 1));
+    Placement p;
+    p.start = base ? *base : lowest;
+    if (lowest < p.start) {
+        p.refusal = refusal(Kind::BelowBase, format);
+        p.refusal.address = lowest;
+        p.refusal.base = base;
+    } else if (highest - p.start >= quint64(limit)) {
+        const std::vector<Range> ranges = rangesOf(sorted);
+        p.refusal = refusal(Kind::SpanTooLarge, format);
+        p.refusal.low = ranges.front();
+        p.refusal.high = ranges.back();
+        p.refusal.base = base;
+        p.refusal.span = highest - p.start == ~0ULL ? ~0ULL : highest - p.start + 1;
+    } else {
+        p.span = qint64(highest - p.start) + 1;
     }
-    auto *image = reinterpret_cast<uchar *>(result.data.data());
+    return p;
+}
+
+// Writes each byte of the image once, from `start`: the sorted runs' bytes, 0xFF between them.
+// Returns the first address where a run disagrees with the bytes an earlier run put there.
+std::optional<quint64> layOut(const std::vector<Run> &sorted, quint64 start, uchar *image)
+{
     qint64 covered = 0; // image bytes [0, covered) are written: the runs before, 0xFF between
-    for (const Run &run : runs) {
+    for (const Run &run : sorted) {
         const qint64 at = qint64(run.address - start);
         const qint64 end = at + run.length;
         if (at < covered) {
@@ -183,15 +184,7 @@ Result flatten(Format format, QByteArrayView content, std::vector<Run> &runs,
                 qint64 i = 0;
                 while (image[at + i] == run.bytes[i])
                     ++i;
-                Refusal r = refusal(Kind::Overlap, format);
-                r.address = run.address + quint64(i);
-                OverlapFinder finder(r.address);
-                readRecords(format, content, finder);
-                if (format == Format::Elf)
-                    r.otherSegment = int(finder.earlier()), r.segment = int(finder.later());
-                else
-                    r.otherLine = finder.earlier(), r.line = finder.later();
-                return refused(r);
+                return run.address + quint64(i);
             }
         }
         if (at > covered)
@@ -202,8 +195,46 @@ Result flatten(Format format, QByteArrayView content, std::vector<Run> &runs,
             covered = end;
         }
     }
-    result.start = start;
-    result.span = span;
+    return std::nullopt;
+}
+
+// Two records disagree at `address`: the refusal names the first that wrote it and the first
+// that differs, found by reading the file again.
+Refusal overlapAt(Format format, QByteArrayView content, quint64 address)
+{
+    Refusal r = refusal(Kind::Overlap, format);
+    r.address = address;
+    OverlapFinder finder(address);
+    readRecords(format, content, finder);
+    if (format == Format::Elf)
+        r.otherSegment = int(finder.earlier()), r.segment = int(finder.later());
+    else
+        r.otherLine = finder.earlier(), r.line = finder.later();
+    return r;
+}
+
+// Lays the runs out from their lowest address (or `base`) to their highest, 0xFF between.
+Result flatten(Format format, QByteArrayView content, std::vector<Run> &runs,
+               std::optional<quint64> base, qint64 limit)
+{
+    if (runs.empty())
+        return refused(refusal(Kind::NoData, format));
+    std::stable_sort(runs.begin(), runs.end(),
+                     [](const Run &a, const Run &b) { return a.address < b.address; });
+    const Placement placement = place(format, runs, base, limit);
+    if (placement.refusal.kind != Kind::None)
+        return refused(placement.refusal);
+    Result result;
+    try {
+        result.data = freshBuffer(placement.span);
+    } catch (const std::bad_alloc &) {
+        return refused(refusal(Kind::OutOfMemory, format));
+    }
+    auto *image = reinterpret_cast<uchar *>(result.data.data());
+    if (const std::optional<quint64> clash = layOut(runs, placement.start, image))
+        return refused(overlapAt(format, content, *clash));
+    result.start = placement.start;
+    result.span = placement.span;
     return result;
 }
 
