@@ -9,6 +9,7 @@
 #include "eventpump.h"
 #include "firmwareimage.h"
 #include "imagebuffer.h"
+#include "imagefacts.h"
 #include "module1.h"
 #include "platform.h"
 #include "portmap.h"
@@ -22,7 +23,6 @@
 #include "tone.h"
 #include "trace.h"
 
-#include <QCryptographicHash>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QTimer>
@@ -397,8 +397,7 @@ std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal)
         *refusal = FirmwareImage::refusalLine(plan.image.refusal, args.image);
         return std::nullopt;
     }
-    plan.sha256 = QString::fromLatin1(
-        QCryptographicHash::hash(plan.image.data, QCryptographicHash::Sha256).toHex());
+    plan.sha256 = sha256Hex(plan.image.data);
     return plan;
 }
 
