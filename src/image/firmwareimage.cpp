@@ -19,6 +19,19 @@ namespace
 
 using Kind = Refusal::Kind;
 
+// The extensions that select each reader, in the order the file dialog lists them. A raw image
+// is shown with the extension it has always had; any extension not listed is read raw too.
+struct Extension {
+    const char *name;
+    Format format;
+};
+constexpr Extension extensions[] = {
+    {"BIN", Format::Binary},   {"hex", Format::IntelHex}, {"ihx", Format::IntelHex},
+    {"s19", Format::SRecord},  {"s28", Format::SRecord},  {"s37", Format::SRecord},
+    {"srec", Format::SRecord}, {"mot", Format::SRecord},  {"elf", Format::Elf},
+    {"axf", Format::Elf},      {"out", Format::Elf},
+};
+
 Result refused(Refusal r)
 {
     Result result;
@@ -259,14 +272,24 @@ Refusal unreadable(Format format, const ImageFile::Result &file)
 Format formatForPath(const QString &path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == u"hex" || suffix == u"ihx")
-        return Format::IntelHex;
-    if (suffix == u"s19" || suffix == u"s28" || suffix == u"s37" || suffix == u"srec" ||
-        suffix == u"mot")
-        return Format::SRecord;
-    if (suffix == u"elf" || suffix == u"axf" || suffix == u"out")
-        return Format::Elf;
+    for (const Extension &extension : extensions)
+        if (suffix == QString::fromLatin1(extension.name).toLower())
+            return extension.format;
     return Format::Binary;
+}
+
+QString openDialogFilter()
+{
+    QStringList raw, firmware;
+    for (const Extension &extension : extensions)
+        (extension.format == Format::Binary ? raw : firmware)
+            << QStringLiteral("*.") + QLatin1String(extension.name);
+    // One choice: its patterns in brackets as its description, then the patterns.
+    const auto choice = [](const QStringList &patterns) {
+        const QString joined = patterns.join(QLatin1Char(';'));
+        return QLatin1Char('(') + joined + QStringLiteral(")|") + joined;
+    };
+    return choice(raw) + QLatin1Char('|') + choice(firmware);
 }
 
 Result convert(Format format, QByteArrayView content, std::optional<quint64> base)

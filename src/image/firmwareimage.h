@@ -16,15 +16,20 @@
 namespace FirmwareImage
 {
 
+// Which reader a file goes to; its extension chooses (formatForPath, openDialogFilter).
 enum class Format {
-    Binary,   // .bin and every other extension: the file's bytes as they are
-    IntelHex, // .hex, .ihx
-    SRecord,  // .s19, .s28, .s37, .srec, .mot
-    Elf,      // .elf, .axf, .out
+    Binary, // .bin and every extension no other reader claims: the file's bytes as they are
+    IntelHex,
+    SRecord,
+    Elf,
 };
 
 // The reader a file name's extension selects (case-insensitive).
 Format formatForPath(const QString &path);
+
+// The open dialog's choices as "description|pattern" pairs: raw images ("(*.BIN)|*.BIN"), then
+// every extension a firmware reader claims, in one choice.
+QString openDialogFilter();
 
 // The longest flat image: what the length frame can announce, 64 MiB - 1.
 constexpr qint64 maxSpan = ImageBuffer::maxLength;
