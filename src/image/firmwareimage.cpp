@@ -292,30 +292,9 @@ QString openDialogFilter()
     return choice(raw) + QLatin1Char('|') + choice(firmware);
 }
 
-Result convert(Format format, QByteArrayView content, std::optional<quint64> base)
-{
-    return Records::convertWithin(format, content, base, maxSpan);
-}
-
 Result Records::convertWithin(Format format, QByteArrayView content, std::optional<quint64> base,
                               qint64 limit)
 {
-    if (format == Format::Binary) {
-        Result r;
-        if (content.isEmpty())
-            return refused(refusal(Kind::NoData, format));
-        if (content.size() > maxSpan) {
-            Refusal too = refusal(Kind::SpanTooLarge, format);
-            too.low = too.high = {base.value_or(0), base.value_or(0) + quint64(content.size() - 1)};
-            too.span = quint64(content.size());
-            too.base = base;
-            return refused(too);
-        }
-        r.data = content.toByteArray();
-        r.start = base.value_or(0);
-        r.span = r.data.size();
-        return r;
-    }
     try {
         Collector collector(format == Format::Elf ? 0 : content.size() / 2);
         const Refusal fault = readRecords(format, content, collector);
@@ -335,7 +314,7 @@ Result read(const QString &path, std::optional<quint64> base)
     if (file.outcome != ImageFile::Outcome::Loaded)
         return refused(unreadable(format, file));
     if (format != Format::Binary)
-        return convert(format, file.data, base);
+        return Records::convertWithin(format, file.data, base, maxSpan);
     Result r;
     r.start = base.value_or(0);
     r.span = file.data.size();
