@@ -264,10 +264,7 @@ QString refusalMessage(const Refusal &r, const QString &path, bool imageKept)
         file.size = r.fileSize;
         return ImageFile::refusalMessage(file, path, imageKept);
     }
-    QString text = textsOf(r, QStringLiteral("“") + path + QStringLiteral("”")).chinese;
-    if (imageKept)
-        text += QStringLiteral("\n已加载的Bin文件保持不变。");
-    return text;
+    return ImageFile::keptNotice(textsOf(r, ImageFile::quoted(path)).chinese, imageKept);
 }
 
 QString refusalLine(const Refusal &r, const QString &path)
@@ -276,7 +273,7 @@ QString refusalLine(const Refusal &r, const QString &path)
         return QString();
     const QString why = r.kind == Kind::FileUnreadable
                             ? fileOutcomeEnglish(r)
-                            : textsOf(r, QStringLiteral("“") + path + QStringLiteral("”")).english;
+                            : textsOf(r, ImageFile::quoted(path)).english;
     return path + QStringLiteral(": ") + why;
 }
 

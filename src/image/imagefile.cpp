@@ -162,7 +162,7 @@ Result read(const QString &path, qint64 maxSize, qint64 pieceSize, const ReadPro
 QString refusalMessage(const Result &result, const QString &path, bool imageKept)
 {
     // One-pass substitution throughout: a "%2" inside a file name stays as it is.
-    const QString file = QStringLiteral("“") + path + QStringLiteral("”");
+    const QString file = quoted(path);
     QString text;
     switch (result.outcome) {
     case Outcome::Loaded:
@@ -205,9 +205,17 @@ QString refusalMessage(const Result &result, const QString &path, bool imageKept
                    .arg(file, QString::number(result.size));
         break;
     }
-    if (imageKept)
-        text += QStringLiteral("\n已加载的Bin文件保持不变。");
-    return text;
+    return keptNotice(text, imageKept);
+}
+
+QString quoted(const QString &path)
+{
+    return QStringLiteral("“") + path + QStringLiteral("”");
+}
+
+QString keptNotice(const QString &text, bool imageKept)
+{
+    return imageKept ? text + QStringLiteral("\n已加载的Bin文件保持不变。") : text;
 }
 
 } // namespace ImageFile

@@ -46,4 +46,10 @@ Result read(const QString &path, qint64 maxSize, qint64 pieceSize = 4 << 20,
 // loaded before stays in place.
 QString refusalMessage(const Result &result, const QString &path, bool imageKept);
 
+// How every notice about a file names it: the path in quotes, “path”.
+QString quoted(const QString &path);
+
+// A notice's text, followed with `imageKept` by the line that the image loaded before stays.
+QString keptNotice(const QString &text, bool imageKept);
+
 } // namespace ImageFile
