@@ -3,10 +3,10 @@
 #include "cliargs.h"
 #include "endings.h"
 #include "firmwareimage.h"
+#include "imagefacts.h"
 #include "reporter.h"
 #include "usage.h"
 
-#include <QCryptographicHash>
 #include <QSaveFile>
 
 #include <cstdio>
@@ -38,8 +38,7 @@ int runConvert(const CliArgs &args)
         return fail(exitCodeOf(Ending::Failure),
                     QStringLiteral("cannot write %1: %2").arg(args.output, out.errorString()));
 
-    const QString sha = QString::fromLatin1(
-        QCryptographicHash::hash(image.data, QCryptographicHash::Sha256).toHex());
+    const QString sha = sha256Hex(image.data);
     if (args.json) {
         const QByteArray line = JsonLine()
                                     .add("event", "convert")

@@ -6,6 +6,7 @@
 #include "downloadengine.h"
 #include "eventpump.h"
 #include "firmwareimage.h"
+#include "imagefacts.h"
 #include "portmap.h"
 #include "portprobe.h"
 #include "qtserialport.h"
@@ -14,7 +15,6 @@
 #include "settingsfile.h"
 #include "trace.h"
 
-#include <QCryptographicHash>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QTimer>
@@ -292,8 +292,7 @@ std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal)
         *refusal = FirmwareImage::refusalLine(plan.image.refusal, args.image);
         return std::nullopt;
     }
-    plan.sha256 = QString::fromLatin1(
-        QCryptographicHash::hash(plan.image.data, QCryptographicHash::Sha256).toHex());
+    plan.sha256 = sha256Hex(plan.image.data);
     return plan;
 }
 

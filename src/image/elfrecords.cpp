@@ -41,6 +41,7 @@ struct Load {
 class Fields
 {
 public:
+    Fields() = default;
     Fields(const uchar *bytes, bool bigEndian) : m_bytes(bytes), m_big(bigEndian) {}
     quint64 get(qint64 at, int size) const
     {
@@ -51,8 +52,24 @@ public:
     }
 
 private:
-    const uchar *m_bytes;
-    bool m_big;
+    const uchar *m_bytes = nullptr;
+    bool m_big = false;
+};
+
+// The file as its identification describes it.
+struct Elf {
+    const uchar *bytes = nullptr;
+    quint64 size = 0;
+    bool wide = false; // 64-bit
+    int word = 4;      // the width of an address, offset or size
+    Fields f;
+};
+
+// A table of headers: where it starts, the size of one entry, how many.
+struct Table {
+    quint64 at = 0;
+    quint64 entrySize = 0;
+    quint64 entries = 0;
 };
 
 Refusal refuse(Kind kind, int segment = -1, ElfProblem problem = ElfProblem::None)
@@ -65,9 +82,8 @@ Refusal refuse(Kind kind, int segment = -1, ElfProblem problem = ElfProblem::Non
     return r;
 }
 
-} // namespace
-
-Refusal readElf(QByteArrayView file, Sink &sink)
+// The magic number, the class and the byte order, and room for the ELF header of that class.
+Refusal identify(QByteArrayView file, Elf &e)
 {
     const auto *b = reinterpret_cast<const uchar *>(file.data());
     const qint64 n = file.size();
@@ -75,81 +91,134 @@ Refusal readElf(QByteArrayView file, Sink &sink)
         return refuse(Kind::WrongContent);
     if (n < 6)
         return refuse(Kind::Truncated);
-    const bool wide = b[4] == 2;
-    if (b[4] != 1 && !wide)
+    e.wide = b[4] == 2;
+    if (b[4] != 1 && !e.wide)
         return refuse(Kind::BadHeader, -1, ElfProblem::Class);
     if (b[5] != 1 && b[5] != 2)
         return refuse(Kind::BadHeader, -1, ElfProblem::ByteOrder);
-    if (n < (wide ? 64 : 52))
+    if (n < (e.wide ? 64 : 52))
         return refuse(Kind::Truncated);
-    const Fields f(b, b[5] == 2);
-    const int word = wide ? 8 : 4;
-    const quint64 tableAt = f.get(wide ? 32 : 28, word);
-    const quint64 entrySize = f.get(wide ? 54 : 42, 2);
-    const quint64 entries = f.get(wide ? 56 : 44, 2);
-    if (entries == countInSection)
-        return refuse(Kind::BadHeader, -1, ElfProblem::TooManySegments);
-    if (entries == 0)
-        return Refusal(); // no program headers (an object file): no data
-    if (entrySize < quint64(wide ? 56 : 32))
-        return refuse(Kind::BadHeader, -1, ElfProblem::HeaderSize);
-    if (tableAt > quint64(n) || entries * entrySize > quint64(n) - tableAt)
-        return refuse(Kind::Truncated);
+    e.bytes = b;
+    e.size = quint64(n);
+    e.word = e.wide ? 8 : 4;
+    e.f = Fields(b, b[5] == 2);
+    return Refusal();
+}
 
-    std::vector<Load> loads;
-    for (quint64 i = 0; i < entries; ++i) {
-        const qint64 at = qint64(tableAt + i * entrySize);
-        if (f.get(at, 4) != loadSegment)
+// The program header table; no entries when the file has none (an object file).
+Refusal programTable(const Elf &e, Table &programs)
+{
+    programs.at = e.f.get(e.wide ? 32 : 28, e.word);
+    programs.entrySize = e.f.get(e.wide ? 54 : 42, 2);
+    programs.entries = e.f.get(e.wide ? 56 : 44, 2);
+    if (programs.entries == countInSection)
+        return refuse(Kind::BadHeader, -1, ElfProblem::TooManySegments);
+    if (programs.entries == 0)
+        return Refusal();
+    if (programs.entrySize < quint64(e.wide ? 56 : 32))
+        return refuse(Kind::BadHeader, -1, ElfProblem::HeaderSize);
+    if (programs.at > e.size || programs.entries * programs.entrySize > e.size - programs.at)
+        return refuse(Kind::Truncated);
+    return Refusal();
+}
+
+// The load segments with bytes in the file, in program header order.
+Refusal loadSegments(const Elf &e, const Table &programs, std::vector<Load> &loads)
+{
+    for (quint64 i = 0; i < programs.entries; ++i) {
+        const qint64 at = qint64(programs.at + i * programs.entrySize);
+        if (e.f.get(at, 4) != loadSegment)
             continue;
-        const quint64 offset = f.get(at + (wide ? 8 : 4), word);
-        const quint64 address = f.get(at + (wide ? 24 : 12), word);
-        const quint64 fileSize = f.get(at + (wide ? 32 : 16), word);
-        const quint64 memorySize = f.get(at + (wide ? 40 : 20), word);
+        const quint64 offset = e.f.get(at + (e.wide ? 8 : 4), e.word);
+        const quint64 address = e.f.get(at + (e.wide ? 24 : 12), e.word);
+        const quint64 fileSize = e.f.get(at + (e.wide ? 32 : 16), e.word);
+        const quint64 memorySize = e.f.get(at + (e.wide ? 40 : 20), e.word);
         if (fileSize == 0)
             continue;
         if (fileSize > memorySize)
             return refuse(Kind::BadHeader, int(i), ElfProblem::FileLargerThanMemory);
         if (fileSize - 1 > std::numeric_limits<quint64>::max() - address)
             return refuse(Kind::BadHeader, int(i), ElfProblem::AddressWraps);
-        if (offset > quint64(n) || fileSize > quint64(n) - offset)
+        if (offset > e.size || fileSize > e.size - offset)
             return refuse(Kind::Truncated, int(i));
         loads.push_back({int(i), address, {offset, fileSize}});
     }
+    return Refusal();
+}
+
+// The section header table; no entries when the file has none.
+Table sectionTable(const Elf &e)
+{
+    Table sections;
+    sections.at = e.f.get(e.wide ? 40 : 32, e.word);
+    sections.entrySize = e.f.get(e.wide ? 58 : 46, 2);
+    sections.entries = sections.at == 0 ? 0 : e.f.get(e.wide ? 60 : 48, 2);
+    return sections;
+}
+
+// The file bytes of the allocated sections with contents, to be matched with `loads` segments.
+Refusal sectionContents(const Elf &e, const Table &sections, size_t loads,
+                        std::vector<Piece> &contents)
+{
+    if (sections.entrySize < quint64(e.wide ? 64 : 40))
+        return refuse(Kind::BadHeader, -1, ElfProblem::HeaderSize);
+    if (sections.at > e.size || sections.entries * sections.entrySize > e.size - sections.at)
+        return refuse(Kind::Truncated);
+    for (quint64 i = 0; i < sections.entries; ++i) {
+        const qint64 at = qint64(sections.at + i * sections.entrySize);
+        const quint64 size = e.f.get(at + (e.wide ? 32 : 20), e.word);
+        if (e.f.get(at + 4, 4) != noBits && (e.f.get(at + 8, e.word) & allocated) && size > 0)
+            contents.push_back({e.f.get(at + (e.wide ? 24 : 16), e.word), size});
+    }
+    if (contents.size() * loads > maxPairs)
+        return refuse(Kind::BadHeader, -1, ElfProblem::TooManyPairs);
+    return Refusal();
+}
+
+// Hands the sink the part of a segment's file bytes inside each section with contents.
+void handSections(const Elf &e, const Load &load, const std::vector<Piece> &contents, Sink &sink)
+{
+    const quint64 loadEnd = load.file.offset + load.file.size;
+    for (const Piece &section : contents) {
+        const quint64 from = std::max(section.offset, load.file.offset);
+        const quint64 to = section.size > loadEnd - std::min(loadEnd, section.offset)
+                               ? loadEnd
+                               : section.offset + section.size;
+        if (from < to)
+            sink.data(load.address + (from - load.file.offset), e.bytes + from, qint64(to - from),
+                      load.index);
+    }
+}
+
+} // namespace
+
+Refusal readElf(QByteArrayView file, Sink &sink)
+{
+    Elf e;
+    Table programs;
+    Refusal fault = identify(file, e);
+    if (fault.kind == Kind::None)
+        fault = programTable(e, programs);
+    if (fault.kind != Kind::None || programs.entries == 0)
+        return fault; // no program headers: no data
+    std::vector<Load> loads;
+    fault = loadSegments(e, programs, loads);
+    if (fault.kind != Kind::None)
+        return fault;
 
     // The sections with bytes to load; without a section table, each segment is one.
-    const quint64 sectionsAt = f.get(wide ? 40 : 32, word);
-    const quint64 sectionSize = f.get(wide ? 58 : 46, 2);
-    const quint64 sections = sectionsAt == 0 ? 0 : f.get(wide ? 60 : 48, 2);
+    const Table sections = sectionTable(e);
     std::vector<Piece> contents;
-    if (sections > 0) {
-        if (sectionSize < quint64(wide ? 64 : 40))
-            return refuse(Kind::BadHeader, -1, ElfProblem::HeaderSize);
-        if (sectionsAt > quint64(n) || sections * sectionSize > quint64(n) - sectionsAt)
-            return refuse(Kind::Truncated);
-        for (quint64 i = 0; i < sections; ++i) {
-            const qint64 at = qint64(sectionsAt + i * sectionSize);
-            const quint64 size = f.get(at + (wide ? 32 : 20), word);
-            if (f.get(at + 4, 4) != noBits && (f.get(at + 8, word) & allocated) && size > 0)
-                contents.push_back({f.get(at + (wide ? 24 : 16), word), size});
-        }
-        if (contents.size() * loads.size() > maxPairs)
-            return refuse(Kind::BadHeader, -1, ElfProblem::TooManyPairs);
+    if (sections.entries > 0) {
+        fault = sectionContents(e, sections, loads.size(), contents);
+        if (fault.kind != Kind::None)
+            return fault;
     }
     for (const Load &load : loads) {
-        if (sections == 0) {
-            sink.data(load.address, b + load.file.offset, qint64(load.file.size), load.index);
-            continue;
-        }
-        const quint64 loadEnd = load.file.offset + load.file.size;
-        for (const Piece &section : contents) {
-            const quint64 from = std::max(section.offset, load.file.offset);
-            const quint64 to = section.size > loadEnd - std::min(loadEnd, section.offset)
-                                   ? loadEnd
-                                   : section.offset + section.size;
-            if (from < to)
-                sink.data(load.address + (from - load.file.offset), b + from, qint64(to - from),
-                          load.index);
-        }
+        if (sections.entries > 0)
+            handSections(e, load, contents, sink);
+        else
+            sink.data(load.address, e.bytes + load.file.offset, qint64(load.file.size), load.index);
     }
     return Refusal();
 }

@@ -1,20 +1,14 @@
 #include "firmwareimage.h"
 
 #include "firmwarerecords.h"
+#include "hugepages.h"
 
-#include <QFile>
 #include <QFileInfo>
-#include <QScopeGuard>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <new>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace FirmwareImage
@@ -25,34 +19,18 @@ namespace
 
 using Kind = Refusal::Kind;
 
-// Prepares a large buffer not yet touched: huge pages where the system grants them, and with
-// `populate` every page mapped in one call. Touching fresh pages one by one costs a fault each,
-// and for the hundreds of megabytes a 64 MiB image's HEX text takes, those faults cost more than
-// the reading.
-void prefault(void *buffer, size_t size, bool populate)
-{
-    if (size < (256 << 10))
-        return;
-    const auto inside = [&](quintptr align, int advice) {
-        const quintptr from = (quintptr(buffer) + align - 1) & ~(align - 1);
-        const quintptr to = (quintptr(buffer) + size) & ~(align - 1);
-        if (to > from)
-            ::madvise(reinterpret_cast<void *>(from), to - from, advice); // a hint: errors are fine
-    };
-    inside(2 << 20, MADV_HUGEPAGE);
-#ifdef MADV_POPULATE_WRITE
-    if (populate)
-        inside(4096, MADV_POPULATE_WRITE);
-#endif
-}
-
-// A buffer of `size` bytes, not yet touched; throws std::bad_alloc.
-QByteArray bigBuffer(qint64 size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    prefault(bytes.data(), size_t(size), true);
-    return bytes;
-}
+// The extensions that select each reader, in the order the file dialog lists them. A raw image
+// is shown with the extension it has always had; any extension not listed is read raw too.
+struct Extension {
+    const char *name;
+    Format format;
+};
+constexpr Extension extensions[] = {
+    {"BIN", Format::Binary},   {"hex", Format::IntelHex}, {"ihx", Format::IntelHex},
+    {"s19", Format::SRecord},  {"s28", Format::SRecord},  {"s37", Format::SRecord},
+    {"srec", Format::SRecord}, {"mot", Format::SRecord},  {"elf", Format::Elf},
+    {"axf", Format::Elf},      {"out", Format::Elf},
+};
 
 Result refused(Refusal r)
 {
@@ -171,45 +149,46 @@ std::vector<Range> rangesOf(const std::vector<Run> &sorted)
     return ranges;
 }
 
-// Lays the runs out from their lowest address (or `base`) to their highest, 0xFF between.
-Result flatten(Format format, QByteArrayView content, std::vector<Run> &runs,
-               std::optional<quint64> base, qint64 limit)
-{
-    if (runs.empty())
-        return refused(refusal(Kind::NoData, format));
-    std::stable_sort(runs.begin(), runs.end(),
-                     [](const Run &a, const Run &b) { return a.address < b.address; });
-    const quint64 lowest = runs.front().address;
-    quint64 highest = 0;
-    for (const Run &run : runs)
-        highest = std::max(highest, run.address + quint64(run.length - 1));
-    const quint64 start = base ? *base : lowest;
-    if (lowest < start) {
-        Refusal r = refusal(Kind::BelowBase, format);
-        r.address = lowest;
-        r.base = base;
-        return refused(r);
-    }
-    if (highest - start >= quint64(limit)) {
-        const std::vector<Range> ranges = rangesOf(runs);
-        Refusal r = refusal(Kind::SpanTooLarge, format);
-        r.low = ranges.front();
-        r.high = ranges.back();
-        r.base = base;
-        r.span = highest - start == ~0ULL ? ~0ULL : highest - start + 1;
-        return refused(r);
-    }
-    const qint64 span = qint64(highest - start) + 1;
+// Where the image of the sorted runs starts (`base`, or their lowest address) and how long it
+// is; refused when data lies below the base or the span is over `limit`.
+struct Placement {
+    quint64 start = 0;
+    qint64 span = 0;
+    Refusal refusal;
+};
 
-    Result result;
-    try {
-        result.data = bigBuffer(span); // each byte is written once below: data or 0xFF
-    } catch (const std::bad_alloc &) {
-        return refused(refusal(Kind::OutOfMemory, format));
+Placement place(Format format, const std::vector<Run> &sorted, std::optional<quint64> base,
+                qint64 limit)
+{
+    const quint64 lowest = sorted.front().address;
+    quint64 highest = 0;
+    for (const Run &run : sorted)
+        highest = std::max(highest, run.address + quint64(run.length - 1));
+    Placement p;
+    p.start = base ? *base : lowest;
+    if (lowest < p.start) {
+        p.refusal = refusal(Kind::BelowBase, format);
+        p.refusal.address = lowest;
+        p.refusal.base = base;
+    } else if (highest - p.start >= quint64(limit)) {
+        const std::vector<Range> ranges = rangesOf(sorted);
+        p.refusal = refusal(Kind::SpanTooLarge, format);
+        p.refusal.low = ranges.front();
+        p.refusal.high = ranges.back();
+        p.refusal.base = base;
+        p.refusal.span = highest - p.start == ~0ULL ? ~0ULL : highest - p.start + 1;
+    } else {
+        p.span = qint64(highest - p.start) + 1;
     }
-    auto *image = reinterpret_cast<uchar *>(result.data.data());
+    return p;
+}
+
+// Writes each byte of the image once, from `start`: the sorted runs' bytes, 0xFF between them.
+// Returns the first address where a run disagrees with the bytes an earlier run put there.
+std::optional<quint64> layOut(const std::vector<Run> &sorted, quint64 start, uchar *image)
+{
     qint64 covered = 0; // image bytes [0, covered) are written: the runs before, 0xFF between
-    for (const Run &run : runs) {
+    for (const Run &run : sorted) {
         const qint64 at = qint64(run.address - start);
         const qint64 end = at + run.length;
         if (at < covered) {
@@ -218,15 +197,7 @@ Result flatten(Format format, QByteArrayView content, std::vector<Run> &runs,
                 qint64 i = 0;
                 while (image[at + i] == run.bytes[i])
                     ++i;
-                Refusal r = refusal(Kind::Overlap, format);
-                r.address = run.address + quint64(i);
-                OverlapFinder finder(r.address);
-                readRecords(format, content, finder);
-                if (format == Format::Elf)
-                    r.otherSegment = int(finder.earlier()), r.segment = int(finder.later());
-                else
-                    r.otherLine = finder.earlier(), r.line = finder.later();
-                return refused(r);
+                return run.address + quint64(i);
             }
         }
         if (at > covered)
@@ -237,85 +208,63 @@ Result flatten(Format format, QByteArrayView content, std::vector<Run> &runs,
             covered = end;
         }
     }
-    result.start = start;
-    result.span = span;
+    return std::nullopt;
+}
+
+// Two records disagree at `address`: the refusal names the first that wrote it and the first
+// that differs, found by reading the file again.
+Refusal overlapAt(Format format, QByteArrayView content, quint64 address)
+{
+    Refusal r = refusal(Kind::Overlap, format);
+    r.address = address;
+    OverlapFinder finder(address);
+    readRecords(format, content, finder);
+    if (format == Format::Elf)
+        r.otherSegment = int(finder.earlier()), r.segment = int(finder.later());
+    else
+        r.otherLine = finder.earlier(), r.line = finder.later();
+    return r;
+}
+
+// Lays the runs out from their lowest address (or `base`) to their highest, 0xFF between.
+Result flatten(Format format, QByteArrayView content, std::vector<Run> &runs,
+               std::optional<quint64> base, qint64 limit)
+{
+    if (runs.empty())
+        return refused(refusal(Kind::NoData, format));
+    std::stable_sort(runs.begin(), runs.end(),
+                     [](const Run &a, const Run &b) { return a.address < b.address; });
+    const Placement placement = place(format, runs, base, limit);
+    if (placement.refusal.kind != Kind::None)
+        return refused(placement.refusal);
+    Result result;
+    try {
+        result.data = freshBuffer(placement.span);
+    } catch (const std::bad_alloc &) {
+        return refused(refusal(Kind::OutOfMemory, format));
+    }
+    auto *image = reinterpret_cast<uchar *>(result.data.data());
+    if (const std::optional<quint64> clash = layOut(runs, placement.start, image))
+        return refused(overlapAt(format, content, *clash));
+    result.start = placement.start;
+    result.span = placement.span;
     return result;
 }
 
-// One read() that retries when a signal interrupts it.
-ssize_t readSome(int fd, char *into, size_t count)
-{
-    for (;;) {
-        const ssize_t n = ::read(fd, into, count);
-        if (n >= 0 || errno != EINTR)
-            return n;
-    }
-}
-
-// Reads a whole regular file (at most maxFileSize bytes) that keeps its length while it is read.
-Refusal readWhole(const QString &path, Format format, QByteArray &into)
+// Why a file that could not be read whole was refused. A HEX, S-record or ELF file over its
+// limit, or without memory for its bytes, has refusals of its own; the rest are the loader's.
+Refusal unreadable(Format format, const ImageFile::Result &file)
 {
     Refusal r = refusal(Kind::FileUnreadable, format);
-    const QByteArray name = QFile::encodeName(path);
-    // Non-blocking: a pipe chosen by mistake must not hang the caller waiting for a writer.
-    const int fd = path.isEmpty()
-                       ? -1
-                       : ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        const int error = path.isEmpty() ? ENOENT : errno;
-        r.fileOutcome = error == ENOENT || error == ENOTDIR ? ImageFile::Outcome::NotFound
-                        : error == EACCES || error == EPERM ? ImageFile::Outcome::NoPermission
-                                                            : ImageFile::Outcome::CannotOpen;
-        return r;
-    }
-    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
-    struct stat st {
-    };
-    if (::fstat(fd, &st) != 0) {
-        r.fileOutcome = ImageFile::Outcome::CannotOpen;
-        return r;
-    }
-    r.fileSize = st.st_size;
-    if (S_ISDIR(st.st_mode) || !S_ISREG(st.st_mode)) {
-        r.fileOutcome =
-            S_ISDIR(st.st_mode) ? ImageFile::Outcome::IsFolder : ImageFile::Outcome::NotRegularFile;
-        return r;
-    }
-    if (st.st_size == 0) {
-        r.fileOutcome = ImageFile::Outcome::Empty;
-        return r;
-    }
-    if (st.st_size > maxFileSize) {
+    const bool firmware = format != Format::Binary;
+    if (firmware && file.outcome == ImageFile::Outcome::TooLarge)
         r.kind = Kind::FileTooLarge;
-        return r;
-    }
-    try {
-        into = bigBuffer(st.st_size);
-    } catch (const std::bad_alloc &) {
+    else if (firmware && file.outcome == ImageFile::Outcome::OutOfMemory)
         r.kind = Kind::OutOfMemory;
-        return r;
-    }
-    qint64 done = 0;
-    while (done < into.size()) {
-        const ssize_t got = readSome(fd, into.data() + done, size_t(into.size() - done));
-        if (got <= 0) {
-            r.fileOutcome =
-                got < 0 ? ImageFile::Outcome::ReadFailed : ImageFile::Outcome::ChangedWhileRead;
-            return r;
-        }
-        done += got;
-    }
-    // Nothing may follow, and the length must still be the same.
-    char extra = 0;
-    const ssize_t more = readSome(fd, &extra, 1);
-    struct stat after {
-    };
-    if (more != 0 || ::fstat(fd, &after) != 0 || after.st_size != st.st_size) {
-        r.fileOutcome =
-            more < 0 ? ImageFile::Outcome::ReadFailed : ImageFile::Outcome::ChangedWhileRead;
-        return r;
-    }
-    return Refusal();
+    else
+        r.fileOutcome = file.outcome;
+    r.fileSize = file.size;
+    return r;
 }
 
 } // namespace
@@ -323,40 +272,29 @@ Refusal readWhole(const QString &path, Format format, QByteArray &into)
 Format formatForPath(const QString &path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == u"hex" || suffix == u"ihx")
-        return Format::IntelHex;
-    if (suffix == u"s19" || suffix == u"s28" || suffix == u"s37" || suffix == u"srec" ||
-        suffix == u"mot")
-        return Format::SRecord;
-    if (suffix == u"elf" || suffix == u"axf" || suffix == u"out")
-        return Format::Elf;
+    for (const Extension &extension : extensions)
+        if (suffix == QString::fromLatin1(extension.name).toLower())
+            return extension.format;
     return Format::Binary;
 }
 
-Result convert(Format format, QByteArrayView content, std::optional<quint64> base)
+QString openDialogFilter()
 {
-    return Records::convertWithin(format, content, base, maxSpan);
+    QStringList raw, firmware;
+    for (const Extension &extension : extensions)
+        (extension.format == Format::Binary ? raw : firmware)
+            << QStringLiteral("*.") + QLatin1String(extension.name);
+    // One choice: its patterns in brackets as its description, then the patterns.
+    const auto choice = [](const QStringList &patterns) {
+        const QString joined = patterns.join(QLatin1Char(';'));
+        return QLatin1Char('(') + joined + QStringLiteral(")|") + joined;
+    };
+    return choice(raw) + QLatin1Char('|') + choice(firmware);
 }
 
 Result Records::convertWithin(Format format, QByteArrayView content, std::optional<quint64> base,
                               qint64 limit)
 {
-    if (format == Format::Binary) {
-        Result r;
-        if (content.isEmpty())
-            return refused(refusal(Kind::NoData, format));
-        if (content.size() > maxSpan) {
-            Refusal too = refusal(Kind::SpanTooLarge, format);
-            too.low = too.high = {base.value_or(0), base.value_or(0) + quint64(content.size() - 1)};
-            too.span = quint64(content.size());
-            too.base = base;
-            return refused(too);
-        }
-        r.data = content.toByteArray();
-        r.start = base.value_or(0);
-        r.span = r.data.size();
-        return r;
-    }
     try {
         Collector collector(format == Format::Elf ? 0 : content.size() / 2);
         const Refusal fault = readRecords(format, content, collector);
@@ -371,25 +309,17 @@ Result Records::convertWithin(Format format, QByteArrayView content, std::option
 Result read(const QString &path, std::optional<quint64> base)
 {
     const Format format = formatForPath(path);
-    if (format == Format::Binary) {
-        ImageFile::Result file = ImageFile::read(path);
-        if (file.outcome != ImageFile::Outcome::Loaded) {
-            Refusal r = refusal(Kind::FileUnreadable, format);
-            r.fileOutcome = file.outcome;
-            r.fileSize = file.size;
-            return refused(r);
-        }
-        Result r;
-        r.start = base.value_or(0);
-        r.span = file.data.size();
-        r.data = std::move(file.data); // the loader's bytes as they are, not copied
-        return r;
-    }
-    QByteArray content;
-    const Refusal fault = readWhole(path, format, content);
-    if (fault.kind != Kind::None)
-        return refused(fault);
-    return convert(format, content, base);
+    ImageFile::Result file =
+        ImageFile::read(path, format == Format::Binary ? maxSpan : maxFileSize);
+    if (file.outcome != ImageFile::Outcome::Loaded)
+        return refused(unreadable(format, file));
+    if (format != Format::Binary)
+        return Records::convertWithin(format, file.data, base, maxSpan);
+    Result r;
+    r.start = base.value_or(0);
+    r.span = file.data.size();
+    r.data = std::move(file.data); // the loader's bytes as they are, not copied
+    return r;
 }
 
 QString hexAddress(quint64 address)

@@ -16,15 +16,20 @@
 namespace FirmwareImage
 {
 
+// Which reader a file goes to; its extension chooses (formatForPath, openDialogFilter).
 enum class Format {
-    Binary,   // .bin and every other extension: the file's bytes as they are
-    IntelHex, // .hex, .ihx
-    SRecord,  // .s19, .s28, .s37, .srec, .mot
-    Elf,      // .elf, .axf, .out
+    Binary, // .bin and every extension no other reader claims: the file's bytes as they are
+    IntelHex,
+    SRecord,
+    Elf,
 };
 
 // The reader a file name's extension selects (case-insensitive).
 Format formatForPath(const QString &path);
+
+// The open dialog's choices as "description|pattern" pairs: raw images ("(*.BIN)|*.BIN"), then
+// every extension a firmware reader claims, in one choice.
+QString openDialogFilter();
 
 // The longest flat image: what the length frame can announce, 64 MiB - 1.
 constexpr qint64 maxSpan = ImageBuffer::maxLength;
@@ -94,13 +99,9 @@ struct Result {
     bool ok() const { return refusal.kind == Refusal::Kind::None; }
 };
 
-// Turns a file's content into the flat image. With `base`, data below it is refused and the
-// image starts at it, padded with 0xFF up to the lowest data. Binary content is taken as it is
-// and starts at `base` (or 0).
-Result convert(Format format, QByteArrayView content, std::optional<quint64> base = {});
-
-// Reads the file at `path` with the reader its extension selects. Binary files go through
-// ImageFile::read, byte for byte.
+// Reads the file at `path` with the reader its extension selects and turns it into the flat
+// image. With `base`, data below it is refused and the image starts at it, padded with 0xFF up to
+// the lowest data. A binary file's bytes are the image as they are, starting at `base` (or 0).
 Result read(const QString &path, std::optional<quint64> base = {});
 
 // The notice that tells the operator why `path` was not loaded (Simplified Chinese), in the

@@ -25,8 +25,9 @@ Refusal readIntelHex(QByteArrayView text, Sink &sink);
 Refusal readSRecord(QByteArrayView text, Sink &sink);
 Refusal readElf(QByteArrayView file, Sink &sink);
 
-// convert() with a lower limit on the span of the text and ELF formats: a fuzzer that builds
-// 64 MiB images from scattered addresses spends its time filling them instead of searching.
+// Turns the content of a HEX, S-record or ELF file into the flat image of at most `limit` bytes,
+// as read() does with maxSpan. A fuzzer passes a lower limit: building 64 MiB images from
+// scattered addresses, it would spend its time filling them instead of searching.
 Result convertWithin(Format format, QByteArrayView content, std::optional<quint64> base,
                      qint64 limit);
 

@@ -1,5 +1,7 @@
 #include "imagefacts.h"
 
+#include <QCryptographicHash>
+
 QString kiloBytesText(qint64 length)
 {
     // length / 1024 in tenths is length * 10 / 1024; rounding is done on the exact quotient in
@@ -18,4 +20,9 @@ QString kiloBytesText(qint64 length)
 QString fileNameOf(const QString &path)
 {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString sha256Hex(const QByteArray &image)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
 }

@@ -35,7 +35,7 @@ private:
     int m_fd;
 };
 
-Result refused(Outcome outcome, qint64 size = -1)
+Result resultOf(Outcome outcome, qint64 size = -1)
 {
     Result r;
     r.outcome = outcome;
@@ -67,80 +67,102 @@ ssize_t readSome(int fd, char *into, size_t count)
     }
 }
 
-} // namespace
-
-Result read(const QString &path, qint64 pieceSize, const ReadProgress &afterPiece)
+// Opens `path` for reading, or says why it cannot: -1 and `failure`.
+int openFile(const QString &path, Outcome &failure)
 {
-    if (path.isEmpty())
-        return refused(Outcome::NotFound);
-    // Non-blocking open: a pipe chosen by mistake must not hang the window waiting for a
+    if (path.isEmpty()) {
+        failure = Outcome::NotFound;
+        return -1;
+    }
+    // Non-blocking open: a pipe chosen by mistake must not hang the caller waiting for a
     // writer. It changes nothing for regular files.
     const QByteArray name = QFile::encodeName(path);
-    Descriptor fd(::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (fd.get() < 0) {
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        failure = openFailure(errno);
         // Bytes of a name that are not UTF-8 reach us as U+FFFD, so that name cannot be found
         // again: the file is there, but the program cannot name it.
-        const Outcome failure = openFailure(errno);
         if (failure == Outcome::NotFound && path.contains(QChar::ReplacementCharacter))
-            return refused(Outcome::NameNotUsable);
-        return refused(failure);
+            failure = Outcome::NameNotUsable;
     }
+    return fd;
+}
 
+// What the open file is: Loaded with its length when it can be read whole, else why not.
+Result examine(int fd, qint64 maxSize)
+{
     struct stat st {
     };
-    if (::fstat(fd.get(), &st) != 0)
-        return refused(Outcome::CannotOpen);
+    if (::fstat(fd, &st) != 0)
+        return resultOf(Outcome::CannotOpen);
     if (S_ISDIR(st.st_mode))
-        return refused(Outcome::IsFolder);
+        return resultOf(Outcome::IsFolder);
     if (!S_ISREG(st.st_mode))
-        return refused(Outcome::NotRegularFile);
+        return resultOf(Outcome::NotRegularFile);
     const qint64 size = st.st_size;
     if (size == 0)
-        return refused(Outcome::Empty, size);
-    if (size > ImageBuffer::maxLength)
-        return refused(Outcome::TooLarge, size);
+        return resultOf(Outcome::Empty, size);
+    if (size > maxSize)
+        return resultOf(Outcome::TooLarge, size);
+    return resultOf(Outcome::Loaded, size);
+}
 
-    // One buffer of the file's length, filled in place: the bytes are never held twice.
-    QByteArray data;
-    try {
-        data = QByteArray(size, Qt::Uninitialized);
-    } catch (const std::bad_alloc &) {
-        return refused(Outcome::OutOfMemory, size);
-    }
-    adviseHugePages(data.data(), size_t(size));
+// Fills `data`, the file's length, from `fd` in pieces: Loaded when the file held exactly that
+// many bytes before and after the read, else why not.
+Outcome fill(int fd, QByteArray &data, qint64 pieceSize, const ReadProgress &afterPiece)
+{
+    const qint64 size = data.size();
     const qint64 piece = pieceSize > 0 ? pieceSize : size;
     qint64 done = 0;
     while (done < size) {
-        const ssize_t n = readSome(fd.get(), data.data() + done, size_t(qMin(piece, size - done)));
+        const ssize_t n = readSome(fd, data.data() + done, size_t(qMin(piece, size - done)));
         if (n < 0)
-            return refused(Outcome::ReadFailed, size);
+            return Outcome::ReadFailed;
         if (n == 0)
-            return refused(Outcome::ChangedWhileRead, size); // it shrank
+            return Outcome::ChangedWhileRead; // it shrank
         done += n;
         if (afterPiece)
             afterPiece(done);
     }
     // Nothing may follow the bytes we expected, and the length must still be the same.
     char extra = 0;
-    const ssize_t more = readSome(fd.get(), &extra, 1);
+    const ssize_t more = readSome(fd, &extra, 1);
     if (more < 0)
-        return refused(Outcome::ReadFailed, size);
+        return Outcome::ReadFailed;
     struct stat after {
     };
-    if (more > 0 || ::fstat(fd.get(), &after) != 0 || after.st_size != size)
-        return refused(Outcome::ChangedWhileRead, size);
+    if (more > 0 || ::fstat(fd, &after) != 0 || after.st_size != size)
+        return Outcome::ChangedWhileRead;
+    return Outcome::Loaded;
+}
 
-    Result r;
-    r.outcome = Outcome::Loaded;
-    r.size = size;
-    r.data = std::move(data);
+} // namespace
+
+Result read(const QString &path, qint64 maxSize, qint64 pieceSize, const ReadProgress &afterPiece)
+{
+    Outcome failure = Outcome::CannotOpen;
+    const Descriptor fd(openFile(path, failure));
+    if (fd.get() < 0)
+        return resultOf(failure);
+    Result r = examine(fd.get(), maxSize);
+    if (r.outcome != Outcome::Loaded)
+        return r;
+    // One buffer of the file's length, filled in place: the bytes are never held twice.
+    try {
+        r.data = freshBuffer(r.size);
+    } catch (const std::bad_alloc &) {
+        return resultOf(Outcome::OutOfMemory, r.size);
+    }
+    const Outcome filled = fill(fd.get(), r.data, pieceSize, afterPiece);
+    if (filled != Outcome::Loaded)
+        return resultOf(filled, r.size);
     return r;
 }
 
 QString refusalMessage(const Result &result, const QString &path, bool imageKept)
 {
     // One-pass substitution throughout: a "%2" inside a file name stays as it is.
-    const QString file = QStringLiteral("“") + path + QStringLiteral("”");
+    const QString file = quoted(path);
     QString text;
     switch (result.outcome) {
     case Outcome::Loaded:
@@ -183,9 +205,17 @@ QString refusalMessage(const Result &result, const QString &path, bool imageKept
                    .arg(file, QString::number(result.size));
         break;
     }
-    if (imageKept)
-        text += QStringLiteral("\n已加载的Bin文件保持不变。");
-    return text;
+    return keptNotice(text, imageKept);
+}
+
+QString quoted(const QString &path)
+{
+    return QStringLiteral("“") + path + QStringLiteral("”");
+}
+
+QString keptNotice(const QString &text, bool imageKept)
+{
+    return imageKept ? text + QStringLiteral("\n已加载的Bin文件保持不变。") : text;
 }
 
 } // namespace ImageFile

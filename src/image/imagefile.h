@@ -5,8 +5,8 @@
 
 #include <functional>
 
-// Reading an image file: the whole file as raw bytes, or a reason why it cannot be an image.
-// Nothing is ever half-read: either every byte of a file that kept its size throughout the
+// Reading an image file, raw or firmware: the whole file as bytes, or a reason why it cannot be
+// read. Nothing is ever half-read: either every byte of a file that kept its size throughout the
 // read comes back, or nothing does.
 namespace ImageFile
 {
@@ -21,7 +21,7 @@ enum class Outcome {
     CannotOpen,       // any other reason the system refused to open it
     ReadFailed,       // the system reported an error while reading
     Empty,            // 0 bytes: no image
-    TooLarge,         // 64 MiB or more: the length frame cannot announce it
+    TooLarge,         // longer than the caller's limit (a raw image: 64 MiB or more)
     ChangedWhileRead, // it grew or shrank while it was read
     OutOfMemory,      // no memory for the bytes
 };
@@ -35,12 +35,21 @@ struct Result {
 // Called after each piece of the file has been read, with the number of bytes read so far.
 using ReadProgress = std::function<void(qint64 bytesRead)>;
 
-// Reads the file at `path`. The bytes go straight into one buffer of the file's length, read in
-// pieces of `pieceSize` bytes.
-Result read(const QString &path, qint64 pieceSize = 4 << 20, const ReadProgress &afterPiece = {});
+// Reads the file at `path`, refused as TooLarge when it is longer than `maxSize` bytes. The bytes
+// go straight into one buffer of the file's length, read in pieces of `pieceSize` bytes. A pipe
+// chosen by mistake is refused at once instead of waited on.
+Result read(const QString &path, qint64 maxSize, qint64 pieceSize = 4 << 20,
+            const ReadProgress &afterPiece = {});
 
-// The notice that tells the operator why `path` was not loaded (Simplified Chinese). With
-// `imageKept` it adds that the image loaded before stays in place.
+// The notice that tells the operator why the raw image `path` was not loaded (Simplified
+// Chinese; TooLarge names the length frame's limit). With `imageKept` it adds that the image
+// loaded before stays in place.
 QString refusalMessage(const Result &result, const QString &path, bool imageKept);
+
+// How every notice about a file names it: the path in quotes, “path”.
+QString quoted(const QString &path);
+
+// A notice's text, followed with `imageKept` by the line that the image loaded before stays.
+QString keptNotice(const QString &text, bool imageKept);
 
 } // namespace ImageFile

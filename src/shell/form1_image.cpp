@@ -17,10 +17,7 @@ namespace
 {
 // The file dialog's choices, "description|pattern" pairs: raw images first, as always, then the
 // files the toolchain writes. Both match without regard to case.
-const QString imageFileFilter =
-    QStringLiteral("(*.BIN)|*.BIN|"
-                   "(*.hex;*.ihx;*.s19;*.s28;*.s37;*.srec;*.mot;*.elf;*.axf;*.out)|"
-                   "*.hex;*.ihx;*.s19;*.s28;*.s37;*.srec;*.mot;*.elf;*.axf;*.out");
+const QString imageFileFilter = FirmwareImage::openDialogFilter();
 } // namespace
 
 void Form1::Command2_Click()

@@ -2,6 +2,7 @@
 // when it changes while read), and each dump row shows exactly the 16 bytes it stands for.
 #include "fuzzcheck.h"
 #include "hexdump.h"
+#include "imagebuffer.h"
 #include "imagefile.h"
 
 #include <fcntl.h>
@@ -30,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         changed = true;
         CHECK(::truncate(name.constData(), change == 1 ? n / 2 : n + 1) == 0);
     };
-    const ImageFile::Result r = ImageFile::read(path, 1 + (control & 63) * 63, afterPiece);
+    const ImageFile::Result r =
+        ImageFile::read(path, ImageBuffer::maxLength, 1 + (control & 63) * 63, afterPiece);
     if (n == 0)
         CHECK(r.outcome == ImageFile::Outcome::Empty);
     else if (changed)

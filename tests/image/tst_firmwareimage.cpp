@@ -5,6 +5,11 @@
 
 #include <QtTest>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace FirmwareImage;
 using Kind = Refusal::Kind;
 
@@ -144,22 +149,83 @@ private slots:
         // clang-format on
     }
 
-    void binaryAndUnreadable() // both go through the raw loader
+    void binary() // the raw loader's bytes
     {
         // Only the last extension chooses a reader: these are raw images, whatever they hold.
         const QByteArray raw(":00000001FF\x00\xFF", 13);
-        QVERIFY(QDir().mkpath("x.hex") && QDir().mkpath("folder.hex"));
+        QVERIFY(QDir().mkpath("x.hex"));
         for (const char *name : {"raw.BIN", "app.hex.bin", "x.hex/app"}) {
             writeBytes(name, raw);
             const Result bin = read(name, 0x08004000);
             QVERIFY(bin.ok() && bin.data == raw && bin.span == 13 && bin.start == 0x08004000);
         }
-        for (const QString &name : {QStringLiteral("missing.s19"), QStringLiteral("folder.hex")}) {
-            const Result r = read(name);
-            QCOMPARE(r.refusal.kind, Kind::FileUnreadable);
-            QCOMPARE(refusalMessage(r.refusal, name, false),
-                     ImageFile::refusalMessage(ImageFile::read(name), name, false));
+    }
+
+    // Raw and firmware files go through one reader: the same checks, each with its size limit.
+    // A row's path is its name in the test's folder, "%1" in the texts.
+    void unreadable_data()
+    {
+        QTest::addColumn<QByteArray>("name"); // the bytes of the name on disk
+        QTest::addColumn<qint64>("size");     // of the (sparse) file made; -1 none, -2 a folder,
+                                              // -3 a pipe
+        QTest::addColumn<QString>("chinese");
+        QTest::addColumn<QString>("english");
+        // clang-format off
+        QTest::newRow("missing s19") << QByteArray("missing.s19") << -1LL
+            << "文件“%1”不存在，请选择其它文件！" << "%1: no such file";
+        QTest::newRow("folder hex") << QByteArray("folder.hex") << -2LL
+            << "“%1”是文件夹，不是Bin文件，请选择其它文件！" << "%1: this is a folder, not an image file";
+        QTest::newRow("pipe elf, nothing waits") << QByteArray("pipe.elf") << -3LL
+            << "“%1”不是普通文件，请选择其它文件！"
+            << "%1: not a regular file (a device, pipe or socket has no fixed length)";
+        QTest::newRow("empty srec") << QByteArray("empty.srec") << 0LL
+            << "文件“%1”是空文件（0字节），请选择其它文件！" << "%1: the file is empty (0 bytes)";
+        QTest::newRow("hex over 1 GiB") << QByteArray("big.hex") << (1LL << 30) + 1
+            << "文件“%1”有1073741825字节，超过了可读取的最大长度1073741824字节，请选择其它文件！"
+            << "%1: 1073741825 bytes, more than the 1073741824 bytes a firmware file may have";
+        QTest::newRow("bin of 64 MiB") << QByteArray("big.bin") << (64LL << 20)
+            << "文件“%1”有67108864字节，超过了可下载的最大长度67108863字节，请选择其它文件！"
+            << "%1: 67108864 bytes is more than the bootloader's length frame can announce "
+               "(at most 67108863 bytes)";
+        // A name that is not UTF-8 arrives with U+FFFD in it: not "no such file" but "rename it".
+        QTest::newRow("hex name not UTF-8") << QByteArray("fw\xff.hex") << 1LL
+            << "文件“%1”的名称含有无法识别的字符，无法使用，请把文件改名后再加载！"
+            << "%1: the file name is not valid UTF-8; rename the file";
+        QTest::newRow("bin name not UTF-8") << QByteArray("fw\xff.bin") << 1LL
+            << "文件“%1”的名称含有无法识别的字符，无法使用，请把文件改名后再加载！"
+            << "%1: the file name is not valid UTF-8; rename the file";
+        // clang-format on
+    }
+    void unreadable()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(qint64, size);
+        QFETCH(QString, chinese);
+        QFETCH(QString, english);
+        const QString path = QFile::decodeName(name);
+        if (size == -2)
+            QVERIFY(QDir().mkdir(path));
+        if (size == -3)
+            QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        if (size >= 0) { // made through its bytes: a name that is not UTF-8 has no QString
+            const int fd = ::open(name.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+            QVERIFY(fd >= 0 && ::ftruncate(fd, size) == 0 && ::close(fd) == 0);
         }
+        const auto remove = qScopeGuard([&] { std::remove(name.constData()); });
+        const Result r = read(path);
+        QVERIFY(!r.ok() && r.data.isEmpty());
+        QCOMPARE(refusalMessage(r.refusal, path, false), chinese.arg(path));
+        QCOMPARE(refusalLine(r.refusal, path), english.arg(path));
+    }
+
+    // The window's open dialog: raw images first, as always, then every firmware file.
+    void dialogFilter()
+    {
+        const QString filter = openDialogFilter();
+        QCOMPARE(filter, "(*.BIN)|*.BIN|(*.hex;*.ihx;*.s19;*.s28;*.s37;*.srec;*.mot;*.elf;*.axf;"
+                         "*.out)|*.hex;*.ihx;*.s19;*.s28;*.s37;*.srec;*.mot;*.elf;*.axf;*.out");
+        for (const QString &pattern : filter.section('|', 3).split(';')) // a reader for each
+            QVERIFY2(formatForPath("app" + pattern.mid(1)) != Format::Binary, qPrintable(pattern));
     }
 
     // A row's file is named after the first word of its tag, which so chooses the reader.

@@ -1,13 +1,10 @@
 #include "hexdump.h"
 #include "hexpreview.h"
 #include "imagefacts.h"
-#include "imagefile.h"
 #include "windowrig.h"
 
 #include <QtTest>
 #include <QtWidgets>
-
-#include <fcntl.h>
 
 class TestImage : public QObject
 {
@@ -65,21 +62,6 @@ private slots:
             image.replaceImage(QByteArray(length, 'Z'));
         image.LOAD_BIN();
         QCOMPARE((QList<int>{image.BIN_BLOCKS, image.BIN_REMAIN, image.BIN_NO_REMAIN}), split);
-    }
-
-    // A name that is not UTF-8 arrives with U+FFFD in it: not "不存在" but "rename it".
-    void nameNotUtf8()
-    {
-        QTemporaryDir dir;
-        const QByteArray raw = QFile::encodeName(dir.path()) + "/fw\xff.bin";
-        QFile named;
-        QVERIFY(named.open(::open(raw.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600),
-                           QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
-        QVERIFY(named.write("x") == 1);
-        const ImageFile::Result r = ImageFile::read(QFile::decodeName(raw));
-        QCOMPARE(r.outcome, ImageFile::Outcome::NameNotUsable);
-        QVERIFY(ImageFile::refusalMessage(r, QFile::decodeName(raw), false).contains("改名"));
-        ::unlink(raw.constData()); // QTemporaryDir cannot name it either
     }
 
     void loadAndPreview()
