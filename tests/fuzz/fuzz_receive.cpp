@@ -1,12 +1,11 @@
-// A download run fed arbitrary ticks, clicks and receive events, also nested inside a tick's or
-// the alarm's event pumping. After each event: only the current step's reply, as the first five
-// bytes of one read, moves the run on; blocks go out in order, each once, cut from the image.
-#include "downloader.h"
-#include "fakerunview.h"
+// The download engine fed arbitrary ticks, starts, stops and frames, also nested inside a
+// request's event pumping or a failure's alarm (the front end runs events there, as the window
+// does). After each event: only the current step's reply, as the first five bytes of one frame,
+// moves the run on; blocks go out in order, each once, cut from the image; every run ends once.
+#include "downloadengine.h"
+#include "fakeport.h"
 #include "fakes.h"
-#include "fakeserial.h"
 #include "fuzzcheck.h"
-#include "imagebuffer.h"
 #include "wire.h"
 
 #include <functional>
@@ -14,19 +13,15 @@
 namespace
 {
 
-const QString success = QStringLiteral("       下载成功");
-
 // Every write on the open port goes to the run's checks.
-class Serial : public FakeSerial
+class Port : public FakePort
 {
 public:
-    void setOutput(const QByteArray &bytes) override
+    void write(const QByteArray &bytes) override
     {
-        if (PortOpen())
+        if (isOpen())
             onWrite(bytes);
     }
-    QByteArray Input() override { return lastRead = FakeSerial::Input(); }
-    QByteArray lastRead;
     std::function<void(const QByteArray &)> onWrite;
 };
 
@@ -36,99 +31,127 @@ struct Run {
     explicit Run(FuzzInput &input) : in(input)
     {
         fp.pump.runQtEvents = false;
-        // Events that arrive while a tick's request or the failure alarm pumps.
+        engine.setSelfTicking(false);
+        // Events that arrive while a request or the failure alarm runs events.
         fp.pump.hook = [this] {
             if (causes.size() < 3 && !in.atEnd())
                 event();
         };
-        serial.onWrite = [this](const QByteArray &bytes) { written(bytes); };
+        port.onWrite = [this](const QByteArray &bytes) { written(bytes); };
+        QObject::connect(&engine, &DownloadEngine::blockSent,
+                         [this](int index, int count, qint64) { blockTold(index, count); });
+        QObject::connect(&engine, &DownloadEngine::finished,
+                         [this](DownloadOutcome outcome) { finished(outcome); });
     }
 
     void setImage(int length)
     {
         data = testImage(length);
-        if (length > 0)
-            image.replaceImage(data);
         total = (length + 1023) / 1024;
+    }
+
+    // The front end: a click starts a run (opening the port) or ends the one it shows.
+    void click()
+    {
+        if (!running) {
+            port.open({}, LineSettings::eightNoneOne(115200));
+            running = true;
+            ++runs;
+            sent = 0;
+            told = 0;
+            DownloadRequest request{data, &port, 115200, 9600, autoReset, {}, {}, false};
+            engine.start(request);
+            CHECK(engine.step() == DownloadStep::Connect);
+        } else {
+            engine.isRunning() ? engine.stop() : endRun();
+        }
+    }
+
+    void endRun()
+    {
+        running = false;
+        port.close();
+    }
+
+    void finished(DownloadOutcome outcome)
+    {
+        CHECK(running && !engine.isRunning());
+        if (outcome == DownloadOutcome::Success) {
+            CHECK(receiving && total > 0 && sent == total && told == total);
+        } else if (outcome == DownloadOutcome::ConnectionFailed) {
+            CHECK(outer() == Cause::Tick && sent == 0);
+        } else if (outcome == DownloadOutcome::DownloadFailed) {
+            CHECK(outer() == Cause::Tick);
+        } else {
+            CHECK(outcome == DownloadOutcome::Stopped && outer() == Cause::Click);
+            endRun();
+            return;
+        }
+        if (outcome != DownloadOutcome::Success) {
+            const quint64 run = runs; // the alarm runs events; a stop and a new run may come
+            for (int i = 0; i < 5; ++i)
+                fp.pump.processEvents();
+            if (runs != run)
+                return;
+        }
+        endRun();
     }
 
     Cause outer() const { return causes.isEmpty() ? Cause::None : causes.back(); }
 
-    // Every change of step since the last look must be one that `cause` can make.
-    void look(Cause cause)
+    void act(Cause cause)
     {
-        const qint16 now = d.DOWN_STEP;
-        CHECK(now >= 0 && now <= 4);
-        CHECK(view.status != success || succeeded);
-        if (now == seen)
-            return;
-        if (cause == Cause::Tick) { // only the time limits of steps 2 and 3
-            CHECK(now == 0 && (seen == 2 || seen == 3));
-            CHECK(view.status == (seen == 2 ? "连接失败" : "下载失败"));
-        } else if (cause == Cause::Click) { // a start or a stop
-            CHECK((seen == 0 && now == 1) || now == 0);
-            if (now == 1)
-                sent = 0, succeeded = false;
-        } else {
-            CHECK(false); // nothing happens between events, and receive events look themselves
-        }
-        seen = now;
-    }
-
-    void act(Cause cause) // a tick or a click
-    {
-        look(outer());
         causes.push_back(cause);
-        cause == Cause::Tick ? d.Timer1_Timer() : d.Command1_Click();
-        look(cause);
+        cause == Cause::Tick ? engine.tick() : click();
         causes.pop_back();
     }
 
-    void receive(const QByteArray &bytes, int commEvent)
+    void receive(const QByteArray &bytes)
     {
-        look(outer());
-        const qint16 before = d.DOWN_STEP;
+        const DownloadStep before = engine.step();
         const qint32 sentBefore = sent;
-        serial.lastRead.clear();
-        serial.receive(bytes, commEvent);
+        causes.push_back(Cause::Receive);
         receiving = true;
-        d.MSComm1_OnComm();
+        port.deliver(bytes);
         receiving = false;
-        const qint16 now = d.DOWN_STEP;
-        const QByteArray &read = serial.lastRead;
-        const bool exact = before >= 1 && commEvent == CommEventCode::Receive && read.size() >= 5 &&
-                           read.left(5) == reply(char('A' + before - 1));
+        causes.pop_back();
+        const DownloadStep now = engine.step();
+        const int letter = int(before) - 1; // the reply this step waits for: A to D
+        const bool exact = before != DownloadStep::Idle && bytes.size() >= 5 &&
+                           bytes.left(5) == reply(char('A' + letter));
         if (!exact) {
             CHECK(now == before && sent == sentBefore);
-        } else if (before == 1) {
-            CHECK(now == 2 && sent == 0);
-        } else if (before == 2 || before == 3) {
-            CHECK(before == 3 || sentBefore == 0);
+        } else if (before == DownloadStep::Connect) {
+            CHECK(now == DownloadStep::Length && sent == 0);
+        } else if (before == DownloadStep::Length || before == DownloadStep::Blocks) {
             CHECK(sent == (total > 0 ? sentBefore + 1 : 0));
-            CHECK(now == (total > 0 && sent == total ? 4 : 3));
-        } else { // reply D in step 4
-            CHECK(now == 0 && total > 0 && sent == total);
-            CHECK(view.status == success && !serial.PortOpen() && view.controlsEnabled);
-            succeeded = true;
+            CHECK(now ==
+                  (total > 0 && sent == total ? DownloadStep::Completion : DownloadStep::Blocks));
+        } else { // reply D: the run ended and its port closed
+            CHECK(now == DownloadStep::Idle && !running && !port.isOpen());
         }
-        seen = now;
-        look(Cause::Receive);
+    }
+
+    void blockTold(int index, int count)
+    {
+        CHECK(receiving && count == total && index == told && told + 1 == sent);
+        ++told;
     }
 
     void written(const QByteArray &bytes)
     {
-        if (receiving) { // the receive handler writes nothing but the next block, whole
+        if (receiving && engine.step() >= DownloadStep::Blocks) { // the next block, whole
             CHECK(sent < total);
             CHECK(bytes == data.mid(qsizetype(sent) * 1024, 1024));
             ++sent;
             return;
         }
-        // A tick writes the requests in step 1 and the pieces of the length frame in step 2.
+        // A tick writes the requests in the connect step and the length frame in the next.
         const QByteArray frame = lengthFrame(int(data.size()));
         if (bytes == resetRequest || bytes == downloadRequest)
-            CHECK(d.DOWN_STEP == 1);
+            CHECK(engine.step() == DownloadStep::Connect);
         else
-            CHECK(d.DOWN_STEP == 2 &&
+            CHECK(engine.step() == DownloadStep::Length &&
                   (bytes == frame.left(3) || bytes == frame.mid(3, 4) || bytes == frame.right(3)));
     }
 
@@ -143,7 +166,8 @@ struct Run {
                 act(Cause::Tick);
             break;
         case 3:
-            receive(in.take(c >> 3 & 15), CommEventCode::Receive);
+        case 6:
+            receive(in.take(c >> 3 & 15));
             break;
         case 4: { // a reply, clean or spoilt
             QByteArray bytes = reply(char('A' + (c >> 3 & 3)));
@@ -153,47 +177,38 @@ struct Run {
                 bytes.chop(1 + in.byte() % 5);
             else if (c >> 5 == 3)
                 bytes += in.take(in.byte() % 8);
-            receive(bytes, CommEventCode::Receive);
+            receive(bytes);
             break;
         }
         case 5:
             act(Cause::Click);
             break;
-        case 6:
-            receive({}, c >> 3 & 1 ? CommEventCode::None : CommEventCode::Receive);
-            break;
         default: // between runs the operator may tick the box or load another image
-            if (!view.controlsEnabled)
+            if (running)
                 break;
             if (c >> 3 & 1)
-                view.AUTO_RESET = qint16(1 - view.AUTO_RESET);
+                autoReset = !autoReset;
             else
                 setImage(1 + (in.byte() | in.byte() << 8) % 9000);
             break;
         }
-        if (causes.isEmpty()) { // between events: a run is either under way or fully ended
-            serial.log.clear(); // nobody reads it here
-            if (d.DOWN_STEP == 0)
-                CHECK(!d.DOWN_ACTIVE && !serial.PortOpen() && view.controlsEnabled &&
-                      view.caption == QStringLiteral("单次下载") && !view.panelVisible);
-            else
-                CHECK(d.DOWN_ACTIVE && serial.PortOpen() && !view.controlsEnabled &&
-                      view.command1Enabled && view.caption == QStringLiteral("停 止"));
-        }
+        if (causes.isEmpty()) // between events: a run is either under way or fully ended
+            CHECK(running ? port.isOpen() : !engine.isRunning() && !port.isOpen());
+        port.log.clear(); // nobody reads it here
     }
 
     FuzzInput &in;
     FakePlatform fp;
-    Serial serial;
-    FakeRunView view{serial, fp.platform, serial.log};
-    ImageBuffer image;
-    Downloader d{serial, image, fp.platform, view};
+    Port port;
+    DownloadEngine engine{fp.pump, fp.clock};
 
     QByteArray data;  // the image
     qint32 total = 0; // its blocks
     qint32 sent = 0;  // blocks written in this run
-    qint16 seen = 0;  // the step at the last look
-    bool succeeded = false;
+    qint32 told = 0;  // blocks told as sent in this run
+    quint64 runs = 0; // runs started
+    bool running = false;
+    bool autoReset = false;
     bool receiving = false;
     QList<Cause> causes; // the events being handled, outermost first
 };
@@ -204,7 +219,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzInput in{data, size};
     Run run(in);
-    run.view.AUTO_RESET = in.byte() & 1;
+    run.autoReset = in.byte() & 1;
     run.setImage((in.byte() | in.byte() << 8) % 9000); // 0: nothing loaded
     while (!in.atEnd())
         run.event();
