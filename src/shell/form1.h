@@ -60,7 +60,6 @@ public:
     static constexpr int clientWidthTwips = 8460;
 
     QString settingsPath() const { return m_settingsPath; }
-    Platform &platform() const { return m_platform; }
 
     // ---- procedures ----
     void Form_Load();

@@ -58,7 +58,6 @@ public:
 
     // ---- selection ----
     Position cursorPosition() const { return m_cursor; }
-    Position anchorPosition() const { return m_anchor; }
     void setSelection(Position anchor, Position cursor);
     bool hasSelection() const { return m_anchor != m_cursor; }
     qint64 selectedLength() const;
@@ -71,8 +70,6 @@ public:
     static constexpr qint64 copyLimit = qint64(32) << 20; // characters, 64 MB of text
 
     // ---- geometry, in viewport pixels ----
-    int cellWidth() const { return m_cellWidth; }
-    int lineHeight() const { return m_lineHeight; }
     // The grid column where character `p.column` of line `p.line` starts.
     int columnOf(Position p) const;
     // The text position nearest to a viewport point (clamped to the text).
