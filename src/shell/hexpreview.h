@@ -10,7 +10,7 @@ class QTimer;
 
 // The preview box (Text1). It holds an exact text, lines separated by CR LF, and shows it
 // read-only in a fixed grid of character cells: every character is drawn at column
-// x = column * cellWidth, a CJK character taking two columns, so the dump's header stands over
+// x = column * cell width, a CJK character taking two columns, so the dump's header stands over
 // its rows whatever the font's own spacing. The text can be selected with the mouse or the
 // keyboard (Shift with the arrows, Page Up/Down, Home/End; Ctrl+A selects all) and copied
 // (Ctrl+C) exactly as it is, CR LF included.
@@ -112,7 +112,16 @@ private:
     Position atColumn(qint64 line, int column) const;
     Position atX(qint64 line, int x) const;
     Position endOfText() const;
+    // The selected characters [from, to) of a line, and whether its line break is selected.
+    struct LineSelection {
+        int from = 0;
+        int to = 0;
+        bool lineBreak = false;
+    };
+    LineSelection selectionIn(qint64 line, int length) const;
     void paintLine(class QPainter &painter, qint64 index, int y, const QPalette &pal);
+    void paintCharacters(QPainter &painter, const QString &text, const LineSelection &selection,
+                         QPoint origin, const QPalette &pal);
 
     // Text mode: the lines of m_text and their offsets. Dump mode: the image; lines 0 and 1 are
     // the header.

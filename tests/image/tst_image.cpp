@@ -39,6 +39,68 @@ private slots:
         QCOMPARE(QApplication::clipboard()->text(), expected);
     }
 
+    // The selection is painted over whole grid cells, from its first character to its last on
+    // each line and one cell further where the line break is selected too; its characters are
+    // drawn in the highlighted-text colour, the others not.
+    void selectionIsPainted_data()
+    {
+        QTest::addColumn<int>("anchor"); // character offsets in "ab中cd\r\nxyz\r\n12"
+        QTest::addColumn<int>("cursor");
+        QTest::addColumn<QList<int>>("cells"); // per line the first and end grid column
+        QTest::newRow("none") << 3 << 3 << QList<int>{0, 0, 0, 0, 0, 0};
+        QTest::newRow("inside a line, over the wide one") << 1 << 4 << QList<int>{1, 5, 0, 0, 0, 0};
+        QTest::newRow("backwards over a break") << 9 << 3 << QList<int>{4, 7, 0, 2, 0, 0};
+        QTest::newRow("the line break alone") << 5 << 7 << QList<int>{6, 7, 0, 0, 0, 0};
+        QTest::newRow("everything") << 0 << 14 << QList<int>{0, 7, 0, 4, 0, 2};
+    }
+    void selectionIsPainted()
+    {
+        QFETCH(int, anchor);
+        QFETCH(int, cursor);
+        QFETCH(QList<int>, cells);
+        HexPreview view;
+        view.resize(300, 120);
+        view.setText(QStringLiteral("ab中cd\r\nxyz\r\n12"));
+        QPalette pal = view.palette();
+        pal.setColor(QPalette::Base, Qt::white);
+        pal.setColor(QPalette::Text, Qt::black);
+        pal.setColor(QPalette::Highlight, Qt::green);
+        pal.setColor(QPalette::HighlightedText, Qt::blue);
+        view.setPalette(pal);
+        view.setSelection(view.positionOf(anchor), view.positionOf(cursor));
+        const QImage shot = view.viewport()->grab().toImage();
+
+        QFont font = view.font();
+        font.setKerning(false);
+        const QFontMetricsF fm(font);
+        const int cell = qRound(fm.horizontalAdvance('0')), height = qCeil(fm.lineSpacing());
+        const int margin = 4;
+        // Highlight with highlighted text blended over it has no red; white and grey have.
+        const auto selected = [](QRgb p) { return qRed(p) < 32 && qGreen(p) + qBlue(p) >= 224; };
+        for (int line = 0; line < 3; ++line) {
+            const int top = margin + line * height;
+            QList<int> span; // the selected pixels across the middle of the line
+            for (int x = 0; x < shot.width(); ++x)
+                if (selected(shot.pixel(x, top + height / 2)))
+                    span << x;
+            const int from = margin + cells[2 * line] * cell,
+                      to = margin + cells[2 * line + 1] * cell;
+            QCOMPARE(span.size(), to - from);
+            if (!span.isEmpty())
+                QCOMPARE(QPair(span.first(), span.last() + 1), QPair(from, to));
+            bool selectedInk = false, otherInk = false;
+            for (int y = top; y < top + height; ++y)
+                for (int x = 0; x < shot.width(); ++x) {
+                    const QRgb p = shot.pixel(x, y);
+                    selectedInk |= qBlue(p) >= qMax(qRed(p), qGreen(p)) + 64;
+                    otherInk |= x >= margin && (x < from || x >= to) && qRed(p) < 200;
+                }
+            const int columns = line == 0 ? 6 : view.lineLength(line); // "中" takes two
+            QCOMPARE(selectedInk, qMin(cells[2 * line + 1], columns) > cells[2 * line]);
+            QCOMPARE(otherInk, cells[2 * line] > 0 || cells[2 * line + 1] < columns);
+        }
+    }
+
     void lengthFacts_data()
     {
         QTest::addColumn<int>("length");
