@@ -8,7 +8,7 @@
 
 class QTimer;
 
-// The preview box (Text1). It holds an exact text, lines separated by CR LF, and shows it
+// The preview box. It holds an exact text, lines separated by CR LF, and shows it
 // read-only in a fixed grid of character cells: every character is drawn at column
 // x = column * cell width, a CJK character taking two columns, so the dump's header stands over
 // its rows whatever the font's own spacing. The text can be selected with the mouse or the

@@ -110,7 +110,7 @@ void TestFaultMatrix::cell()
     };
     auto loadFile = [&](const QString &path) { // a click on "加载Bin文件" choosing `path`
         rig.fp.dialogs.fileAnswers.enqueue(path);
-        rig.form->Command2->click();
+        rig.form->loadButton->click();
     };
     const QString bad = rig.home.filePath(QStringLiteral("bad.BIN"));
 

@@ -148,15 +148,15 @@ private slots:
     {
         const int length = 32001;
         WindowRig w;
-        w.form.Form_Load();
-        Form1 &f = w.form;
+        w.form.startUp();
+        MainWindow &f = w.form;
         const auto shown = [&f] {
-            return QStringList{f.Label2->text(), f.Label5->text(), f.Label3->text(),
-                               f.Text1->text()};
+            return QStringList{f.lengthValue->text(), f.sizeValue->text(), f.nameValue->text(),
+                               f.hexPreview->text()};
         };
         struct Watch : QObject {
             QString path;
-            QByteArrayList saved; // the settings file's end whenever Text1 is shown or hidden
+            QByteArrayList saved; // the settings file's end whenever the preview is shown or hidden
             bool eventFilter(QObject *, QEvent *e) override
             {
                 QFile s(path);
@@ -166,12 +166,14 @@ private slots:
             }
         } watch;
         watch.path = f.settingsPath();
-        f.Text1->installEventFilter(&watch);
+        f.hexPreview->installEventFilter(&watch);
         bool locked = true; // at the build's one pump: the panel up, the controls locked
-        w.fakes.pump.hook = [&] { locked &= !f.Frame4->isHidden() && !f.Check2->isEnabled(); };
-        f.Check2->click(); // nothing loaded: one blank row, then every control enabled
+        w.fakes.pump.hook = [&] {
+            locked &= !f.noticePanel->isHidden() && !f.previewBox->isEnabled();
+        };
+        f.previewBox->click(); // nothing loaded: one blank row, then every control enabled
         QCOMPARE(w.fakes.pump.waits, 1);
-        QVERIFY(f.Text1->text() == HexDump::text({}) && f.Command1->isEnabled());
+        QVERIFY(f.hexPreview->text() == HexDump::text({}) && f.downloadButton->isEnabled());
 
         const QByteArray first(length, 'a'), second(20, 'b');
         w.load("Fw 主板.bin", first);
@@ -179,20 +181,21 @@ private slots:
         const QStringList facts = shown();
         QCOMPARE(facts, (QStringList{QString::number(length), kiloBytesText(length), "Fw 主板.bin",
                                      HexDump::text(first)}));
-        f.Command2_Click(); // cancelled: image, labels, buttons and preview stay
+        f.onLoadClicked(); // cancelled: image, labels, buttons and preview stay
         QCOMPARE(shown(), facts);
-        QVERIFY(f.Command1->isEnabled() && f.Command3->isEnabled() && f.image.BIN_DATA == first);
+        QVERIFY(f.downloadButton->isEnabled() && f.repeatButton->isEnabled() &&
+                f.image.BIN_DATA == first);
         QVERIFY(w.fakes.dialogs.messages.isEmpty());
 
         w.load("second.BIN", second);
         QCOMPARE(shown(), (QStringList{"20", "0kB", "second.BIN", HexDump::text(second)}));
-        f.Check2->click();
-        QCOMPARE(f.Text1->text(), HexDump::text(second)); // hidden, not cleared
-        f.Check2->click();
+        f.previewBox->click();
+        QCOMPARE(f.hexPreview->text(), HexDump::text(second)); // hidden, not cleared
+        f.previewBox->click();
         QCOMPARE(watch.saved, (QByteArrayList{"YULAN1\r\n", "YULAN0\r\n", "YULAN1\r\n"}));
-        QVERIFY(locked && !f.Frame4->isVisibleTo(&f));
+        QVERIFY(locked && !f.noticePanel->isVisibleTo(&f));
 
-        HexPreview &view = *f.Text1; // the largest image the length frame can announce
+        HexPreview &view = *f.hexPreview; // the largest image the length frame can announce
         view.setDump(QByteArray(67108863, 'A'));
         QCOMPARE(view.line(2 + 2000).left(10), " 00007D00|");
         QCOMPARE(view.line(2 + 4096).left(10), " 00010000|");
@@ -221,25 +224,25 @@ private slots:
     {
         QFETCH(int, length);
         WindowRig w;
-        w.form.Form_Load();
-        Form1 &f = w.form;
+        w.form.startUp();
+        MainWindow &f = w.form;
         QByteArray image(qMax(length, 0), Qt::Uninitialized);
         for (int i = 0; i < image.size(); ++i)
             image[i] = char(i * 7 % 251);
         QStringList lines{HexDump::headerLine(), QString(80, '*')}; // the first and last two
         if (length >= 0) {
-            f.Check2->click();
+            f.previewBox->click();
             w.load("fw.bin", image);
             const qint64 rows = HexDump::rowCount(length);
             lines << HexDump::row(image, rows - 2) << HexDump::row(image, rows - 1);
         }
-        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(f.Text1);
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(f.hexPreview);
         QVERIFY(a && a->role() == QAccessible::EditableText && a->state().readOnly);
         QAccessibleTextInterface *t = a->textInterface();
         const int count = t->characterCount();
         QCOMPARE(count, length < 0 ? 138 : HexDump::textLength(length));
         if (length < 1 << 20)
-            QCOMPARE(t->text(0, count), f.Text1->text());
+            QCOMPARE(t->text(0, count), f.hexPreview->text());
         QCOMPARE(t->text(50, 70), (lines[0] + "\r\n" + lines[1]).mid(50, 20));
         int s = 0, e = 0;
         QCOMPARE(t->textAtOffset(count - 1, QAccessible::LineBoundary, &s, &e), lines.last());
@@ -249,7 +252,7 @@ private slots:
 
         t->setSelection(0, count - 3, count - 90);
         const QString tail = lines[lines.size() - 2] + "\r\n" + lines.last();
-        QCOMPARE(f.Text1->selectedText(), tail.mid(tail.size() - 90, 87));
+        QCOMPARE(f.hexPreview->selectedText(), tail.mid(tail.size() - 90, 87));
         t->selection(0, &s, &e);
         QCOMPARE(QList<int>({t->selectionCount(), s, e}), QList<int>({1, count - 90, count - 3}));
         t->setCursorPosition(count);
@@ -257,9 +260,9 @@ private slots:
         // On screen: from the first visible line (the caret's page) to the caret.
         const QRect caret = t->characterRect(count - 1);
         QCOMPARE(t->offsetAtPoint(caret.center()), count - 1);
-        const int top = t->offsetAtPoint(f.Text1->viewport()->mapToGlobal(QPoint(5, 5)));
+        const int top = t->offsetAtPoint(f.hexPreview->viewport()->mapToGlobal(QPoint(5, 5)));
         QVERIFY(t->textAtOffset(top, QAccessible::LineBoundary, &s, &e)
-                    .startsWith(f.Text1->line(f.Text1->firstVisibleLine())));
+                    .startsWith(f.hexPreview->line(f.hexPreview->firstVisibleLine())));
         QVERIFY(s <= top && top < e);
 
         // Every other control keeps its caption as its name.

@@ -21,29 +21,50 @@ struct Platform;
 // The program's one window. It holds every control, the serial component and the timer, owns
 // the whole state, and runs everything from its event handlers on the user-interface thread.
 //
-// Controls are public so that tests can look at them and click them.
-class Form1 : public QWidget, public RunView
+// Controls are public so that tests can look at them and click them. Each one's caption, where
+// it has one, stands beside it.
+class MainWindow : public QWidget, public RunView
 {
     Q_OBJECT
 public:
-    Form1(Platform &platform, SerialComponent &MSComm1, const QString &configDir,
-          QWidget *parent = nullptr);
-    ~Form1() override;
+    MainWindow(Platform &platform, SerialComponent &port, const QString &configDir,
+               QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     // ---- controls ----
-    QGroupBox *Frame2, *Frame3, *Frame1, *Frame4;
-    QLabel *Label4, *Label10, *Label6, *Label8, *Label11, *Label2, *Label12, *Label5, *Label9,
-        *Label3, *Label1, *Label7;
-    QComboBox *ComboComm, *Comboxzbtv, *Combo2;
-    QCheckBox *Check1, *Check2;
-    QPushButton *Command2, *Command1, *Command3, *Command4;
-    Shape *Shape1, *Shape2;
-    HexPreview *Text1;
+    QGroupBox *downloadGroup; // "下载设置"
+    QLabel *portLabel;        // "串口"
+    QComboBox *portBox;
+    QLabel *downloadRateLabel; // "波特率"
+    QComboBox *downloadRateBox;
+    QGroupBox *resetGroup;   // "自动复位"
+    QCheckBox *autoResetBox; // "自动复位"
+    QLabel *resetRateLabel;  // "波特率"
+    QComboBox *resetRateBox;
+    QPushButton *loadButton;     // "加载Bin文件"
+    QPushButton *downloadButton; // "单次下载"
+    QPushButton *repeatButton;   // "重复下载"
+    QPushButton *exitButton;     // "退 出"
+    Shape *progressTrack;
+    Shape *progressFill;
+    QLabel *statusLine;    // "下载进度：" until start-up empties it
+    QGroupBox *imageGroup; // "Bin文件信息"
+    QCheckBox *previewBox; // "预览Bin"
+    QLabel *lengthLabel;   // "字节:"
+    QLabel *lengthValue;
+    QLabel *sizeLabel; // "大小:"
+    QLabel *sizeValue;
+    QLabel *nameLabel; // "文件名:"
+    QLabel *nameValue;
+    HexPreview *hexPreview;
+    QGroupBox *noticePanel;
+    QLabel *noticeLine1;
+    QLabel *noticeLine2;
     // The 10 ms tick. Its handler has work only in steps 1 to 3 of a run, so the timer runs only
     // then and an idle window does not wake up 100 times a second. A timer stopped from outside
     // (tests that tick by hand) stays stopped.
-    QTimer *Timer1;
-    SerialComponent &MSComm1;
+    QTimer *tickTimer;
+    SerialComponent &port;
 
     // ---- state ----
     qint16 DOWN_BAUD_INDEX = 0;
@@ -55,39 +76,40 @@ public:
 
     // ---- geometry model, in twips ----
     int windowHeightTwips() const { return m_windowHeight; }
-    int frame1HeightTwips() const { return m_frame1Height; }
-    int frame4TopTwips() const { return m_frame4Top; }
+    int imageGroupHeightTwips() const { return m_imageGroupHeight; }
+    int noticePanelTopTwips() const { return m_noticePanelTop; }
     static constexpr int clientWidthTwips = 8460;
 
     QString settingsPath() const { return m_settingsPath; }
 
     // ---- procedures ----
-    void Form_Load();
+    void startUp();
     void waitRunningEvents(std::chrono::milliseconds wait) override;
-    void ALL_KEY(bool enable) override;
-    void BIN_SHOW();
-    void WRITE_SET();
-    void READ_SET();
+    // Enables (true) or disables (false) the operator's controls at once.
+    void setControlsEnabled(bool enable);
+    void showPreview();
+    void writeSettings();
+    void readSettings();
 
-    // The preview layout for the current PREVIEW_BIN: Text1 shown, Frame1 4000 and the window
-    // 6800 twips high with the preview on; hidden, 760 and 3600 with it off.
+    // The preview layout for the current PREVIEW_BIN: the preview shown, the image group 4000
+    // and the window 6800 twips high with the preview on; hidden, 760 and 3600 with it off.
     void applyPreviewLayout();
 
 public slots:
-    void Command1_Click();
-    void Command2_Click();
-    void Command4_Click();
-    void Check1_Click();
-    void Check2_Click();
-    void Combo2_Click();
-    void Comboxzbtv_Click();
-    void Timer1_Timer();
-    void MSComm1_OnComm();
+    void onDownloadClicked();
+    void onLoadClicked();
+    void onExitClicked();
+    void onAutoResetToggled();
+    void onPreviewToggled();
+    void onResetRatePicked();
+    void onDownloadRatePicked();
+    void onTick();
+    void onReceive();
 
-    // ---- preview box (form1_image.cpp) ----
-    // Tells the operator that a selection in Text1 is too large to copy; connected to
+    // ---- preview box (mainwindow_image.cpp) ----
+    // Tells the operator that a selection in the preview is too large to copy; connected to
     // HexPreview::copyRefused.
-    void Text1_CopyRefused(qint64 characters);
+    void onCopyRefused(qint64 characters);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -101,6 +123,7 @@ private:
     QString resetBaudText() const override;
     qint16 autoReset() const override { return AUTO_RESET; }
     qint16 previewBin() const override { return PREVIEW_BIN; }
+    void ALL_KEY(bool enable) override { setControlsEnabled(enable); }
     void setCommand1Caption(const QString &caption) override;
     void setCommand1Enabled(bool enabled) override;
     void setStatusText(const QString &text) override;
@@ -112,7 +135,7 @@ private:
 
     void createControls();
     void setWindowHeightTwips(int twips);
-    void setFrame1HeightTwips(int twips);
+    void setImageGroupHeightTwips(int twips);
     void applyWindowHeight();
     void syncTimer();
     // `toolTipLine`, when given, is shown in the tooltip under the whole text.
@@ -125,8 +148,8 @@ private:
     Platform &m_platform;
     QString m_settingsPath;
     int m_windowHeight = 3600;
-    int m_frame1Height = 4000;
-    int m_frame4Top = 1800;
+    int m_imageGroupHeight = 4000;
+    int m_noticePanelTop = 1800;
     bool m_loaded = false;
-    bool m_timerParked = false; // Timer1 stopped by syncTimer(), not by anyone else
+    bool m_timerParked = false; // tickTimer stopped by syncTimer(), not by anyone else
 };

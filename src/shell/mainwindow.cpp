@@ -1,4 +1,4 @@
-#include "form1.h"
+#include "mainwindow.h"
 
 #include "fonts.h"
 #include "hexdump.h"
@@ -157,140 +157,146 @@ template <typename F> void guarded(F &&f)
 
 } // namespace
 
-Form1::Form1(Platform &platform, SerialComponent &comm, const QString &configDir, QWidget *parent)
-    : QWidget(parent), MSComm1(comm), download(comm, image, platform, *this), m_platform(platform),
+MainWindow::MainWindow(Platform &platform, SerialComponent &comm, const QString &configDir,
+                       QWidget *parent)
+    : QWidget(parent), port(comm), download(comm, image, platform, *this), m_platform(platform),
       m_settingsPath(vantrelSettingsPath(configDir))
 {
     setWindowTitle(QStringLiteral("Vantrel"));
     setWindowIcon(vantrelIcon());
     createControls();
 
-    Timer1 = new QTimer(this);
-    Timer1->setTimerType(Qt::PreciseTimer);
-    Timer1->setInterval(10);
-    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
-    Timer1->start();
+    tickTimer = new QTimer(this);
+    tickTimer->setTimerType(Qt::PreciseTimer);
+    tickTimer->setInterval(10);
+    connect(tickTimer, &QTimer::timeout, this, &MainWindow::onTick);
+    tickTimer->start();
 
-    connect(&MSComm1, &SerialComponent::OnComm, this, &Form1::MSComm1_OnComm);
+    connect(&port, &SerialComponent::OnComm, this, &MainWindow::onReceive);
 }
 
-Form1::~Form1()
+MainWindow::~MainWindow()
 {
-    Timer1->stop();
-    guarded([&] { Module1::CLOSE_COM(MSComm1); });
+    tickTimer->stop();
+    guarded([&] { Module1::CLOSE_COM(port); });
 }
 
-void Form1::createControls()
+void MainWindow::createControls()
 {
     const QFont song = songFont();
     QFont valueFont = songFont(10.5, true);
     const QFont noticeFont = songFont(14.25, true);
 
-    Frame2 = new QGroupBox(QStringLiteral("下载设置"), this);
-    place(Frame2, 120, 120, 2295, 1335);
-    Label4 = makeLabel(Frame2, QStringLiteral("串口"), 300, 360, 420, 210, song);
-    ComboComm = makeCombo(Frame2, 840, 300, 1095, 330);
-    Label10 = makeLabel(Frame2, QStringLiteral("波特率"), 120, 900, 630, 210, song);
-    Comboxzbtv = makeCombo(Frame2, 840, 840, 1095, 330);
+    downloadGroup = new QGroupBox(QStringLiteral("下载设置"), this);
+    place(downloadGroup, 120, 120, 2295, 1335);
+    portLabel = makeLabel(downloadGroup, QStringLiteral("串口"), 300, 360, 420, 210, song);
+    portBox = makeCombo(downloadGroup, 840, 300, 1095, 330);
+    downloadRateLabel =
+        makeLabel(downloadGroup, QStringLiteral("波特率"), 120, 900, 630, 210, song);
+    downloadRateBox = makeCombo(downloadGroup, 840, 840, 1095, 330);
 
-    Frame3 = new QGroupBox(QStringLiteral("自动复位"), this);
-    place(Frame3, 2640, 120, 2175, 1335);
-    Check1 = makeCheck(Frame3, QStringLiteral("自动复位"), 360, 360, 1335, 255);
-    Label6 = makeLabel(Frame3, QStringLiteral("波特率"), 120, 900, 630, 210, song);
-    Combo2 = makeCombo(Frame3, 840, 840, 1095, 330);
+    resetGroup = new QGroupBox(QStringLiteral("自动复位"), this);
+    place(resetGroup, 2640, 120, 2175, 1335);
+    autoResetBox = makeCheck(resetGroup, QStringLiteral("自动复位"), 360, 360, 1335, 255);
+    resetRateLabel = makeLabel(resetGroup, QStringLiteral("波特率"), 120, 900, 630, 210, song);
+    resetRateBox = makeCombo(resetGroup, 840, 840, 1095, 330);
 
-    Command2 = new QPushButton(QStringLiteral("加载Bin文件"), this);
-    place(Command2, 5040, 240, 1575, 495);
-    Command1 = new QPushButton(QStringLiteral("单次下载"), this);
-    place(Command1, 6840, 240, 1455, 495);
-    Command3 = new QPushButton(QStringLiteral("重复下载"), this);
-    place(Command3, 5040, 840, 1575, 495);
-    Command4 = new QPushButton(QStringLiteral("退 出"), this);
-    place(Command4, 6840, 840, 1455, 495);
-    for (QPushButton *b : {Command2, Command1, Command3, Command4}) {
+    loadButton = new QPushButton(QStringLiteral("加载Bin文件"), this);
+    place(loadButton, 5040, 240, 1575, 495);
+    downloadButton = new QPushButton(QStringLiteral("单次下载"), this);
+    place(downloadButton, 6840, 240, 1455, 495);
+    repeatButton = new QPushButton(QStringLiteral("重复下载"), this);
+    place(repeatButton, 5040, 840, 1575, 495);
+    exitButton = new QPushButton(QStringLiteral("退 出"), this);
+    place(exitButton, 6840, 840, 1455, 495);
+    for (QPushButton *b : {loadButton, downloadButton, repeatButton, exitButton}) {
         b->setFont(song);
         b->setAutoDefault(false);
     }
 
-    Shape1 = new Shape(trackOrange, this);
-    Shape1->setGeometryTwips(120, 1560, 8145, 375);
-    Shape2 = new Shape(fillGreen, this);
-    Shape2->setGeometryTwips(120, 1560, 6540, 375);
-    Label8 = makeLabel(this, QStringLiteral("下载进度："), 2640, 1650, 1050, 210, song);
-    Label8->setAttribute(Qt::WA_TransparentForMouseEvents);
-    Label8->setAutoFillBackground(false);
+    progressTrack = new Shape(trackOrange, this);
+    progressTrack->setGeometryTwips(120, 1560, 8145, 375);
+    progressFill = new Shape(fillGreen, this);
+    progressFill->setGeometryTwips(120, 1560, 6540, 375);
+    statusLine = makeLabel(this, QStringLiteral("下载进度："), 2640, 1650, 1050, 210, song);
+    statusLine->setAttribute(Qt::WA_TransparentForMouseEvents);
+    statusLine->setAutoFillBackground(false);
 
-    Frame1 = new QGroupBox(QStringLiteral("Bin文件信息"), this);
-    place(Frame1, 120, 2160, 8175, 4000);
-    Check2 = makeCheck(Frame1, QStringLiteral("预览Bin"), 240, 280, 1215, 255);
-    Label11 = makeLabel(Frame1, QStringLiteral("字节:"), 1440, 300, 525, 210, song);
-    Label2 = makeLabel(Frame1, QStringLiteral("字节:"), 2000, 300, 570, 210, valueFont);
-    Label12 = makeLabel(Frame1, QStringLiteral("大小:"), 2760, 300, 525, 210, song);
-    Label5 = makeLabel(Frame1, QStringLiteral("大小:"), 3320, 300, 570, 210, valueFont);
-    Label9 = makeLabel(Frame1, QStringLiteral("文件名:"), 4200, 300, 735, 210, song);
-    Label3 = makeLabel(Frame1, QStringLiteral("文件名:"), 4920, 300, 795, 210, valueFont);
-    for (QLabel *l : {Label2, Label5, Label3})
+    imageGroup = new QGroupBox(QStringLiteral("Bin文件信息"), this);
+    place(imageGroup, 120, 2160, 8175, 4000);
+    previewBox = makeCheck(imageGroup, QStringLiteral("预览Bin"), 240, 280, 1215, 255);
+    lengthLabel = makeLabel(imageGroup, QStringLiteral("字节:"), 1440, 300, 525, 210, song);
+    lengthValue = makeLabel(imageGroup, QStringLiteral("字节:"), 2000, 300, 570, 210, valueFont);
+    sizeLabel = makeLabel(imageGroup, QStringLiteral("大小:"), 2760, 300, 525, 210, song);
+    sizeValue = makeLabel(imageGroup, QStringLiteral("大小:"), 3320, 300, 570, 210, valueFont);
+    nameLabel = makeLabel(imageGroup, QStringLiteral("文件名:"), 4200, 300, 735, 210, song);
+    nameValue = makeLabel(imageGroup, QStringLiteral("文件名:"), 4920, 300, 795, 210, valueFont);
+    for (QLabel *l : {lengthValue, sizeValue, nameValue})
         colourText(l, valueBlue);
-    Text1 = new HexPreview(Frame1);
-    place(Text1, 180, 600, 7815, 3255);
+    hexPreview = new HexPreview(imageGroup);
+    place(hexPreview, 180, 600, 7815, 3255);
 
-    Frame4 = new QGroupBox(QStringLiteral("正在加载BIN文件信息"), this);
-    place(Frame4, 2400, 1800, 3735, 1815);
-    Frame4->setAutoFillBackground(true);
+    noticePanel = new QGroupBox(QStringLiteral("正在加载BIN文件信息"), this);
+    place(noticePanel, 2400, 1800, 3735, 1815);
+    noticePanel->setAutoFillBackground(true);
     {
-        QPalette pal = Frame4->palette();
+        QPalette pal = noticePanel->palette();
         pal.setColor(QPalette::Window, panelYellow);
-        Frame4->setPalette(pal);
+        noticePanel->setPalette(pal);
     }
-    Label1 =
-        makeLabel(Frame4, QStringLiteral("正在加载BIN文件信息"), 480, 480, 2895, 285, noticeFont);
-    Label7 = makeLabel(Frame4, QStringLiteral("请稍等……"), 480, 960, 1500, 285, noticeFont);
-    for (QLabel *l : {Label1, Label7}) {
+    noticeLine1 = makeLabel(noticePanel, QStringLiteral("正在加载BIN文件信息"), 480, 480, 2895, 285,
+                            noticeFont);
+    noticeLine2 =
+        makeLabel(noticePanel, QStringLiteral("请稍等……"), 480, 960, 1500, 285, noticeFont);
+    for (QLabel *l : {noticeLine1, noticeLine2}) {
         colourText(l, noticeRed);
         l->setAutoFillBackground(false);
     }
-    Frame4->hide();
+    noticePanel->hide();
 
     // Static captions are sized to their text.
-    for (QLabel *l : {Label4, Label10, Label6, Label8, Label11, Label12, Label9, Label1, Label7})
+    for (QLabel *l : {portLabel, downloadRateLabel, resetRateLabel, statusLine, lengthLabel,
+                      sizeLabel, nameLabel, noticeLine1, noticeLine2})
         l->adjustSize();
     // A value never starts inside its caption's text ("文件名:" in a Song face is a pixel
     // wider than its design box).
-    for (auto [caption, value] : {std::pair{Label11, Label2}, {Label12, Label5}, {Label9, Label3}})
+    for (auto [caption, value] :
+         {std::pair{lengthLabel, lengthValue}, {sizeLabel, sizeValue}, {nameLabel, nameValue}})
         if (caption->geometry().right() >= value->x())
             value->move(caption->geometry().right() + 1, value->y());
 
     // Stacking: the track under the fill under the status line; the panel over everything.
-    Shape1->raise();
-    Shape2->raise();
-    Label8->raise();
-    Frame4->raise();
+    progressTrack->raise();
+    progressFill->raise();
+    statusLine->raise();
+    noticePanel->raise();
 
     // Focus order.
-    const QList<QWidget *> order{Command2,  Command1, Command3, Command4, Comboxzbtv,
-                                 ComboComm, Combo2,   Check1,   Check2,   Text1};
+    const QList<QWidget *> order{loadButton,      downloadButton, repeatButton, exitButton,
+                                 downloadRateBox, portBox,        resetRateBox, autoResetBox,
+                                 previewBox,      hexPreview};
     for (int i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
 
     // A check box's click handler runs whenever its value changes, by the operator or from
     // code. A combo box's runs when the operator picks an item; code that selects an item
     // calls it through setComboIndex. Typing into a box raises nothing.
-    connect(Check1, &QCheckBox::toggled, this, &Form1::Check1_Click);
-    connect(Check2, &QCheckBox::toggled, this, &Form1::Check2_Click);
+    connect(autoResetBox, &QCheckBox::toggled, this, &MainWindow::onAutoResetToggled);
+    connect(previewBox, &QCheckBox::toggled, this, &MainWindow::onPreviewToggled);
     auto *ignoreEnter = new IgnoreEnter(this);
-    Comboxzbtv->lineEdit()->installEventFilter(ignoreEnter);
-    Combo2->lineEdit()->installEventFilter(ignoreEnter);
-    connect(Comboxzbtv, &QComboBox::activated, this, &Form1::Comboxzbtv_Click);
-    connect(Combo2, &QComboBox::activated, this, &Form1::Combo2_Click);
-    connect(ComboComm, &QComboBox::currentIndexChanged, this, [this](int index) {
-        ComboComm->setToolTip(index < 0 ? QString()
-                                        : ComboComm->itemData(index, Qt::ToolTipRole).toString());
+    downloadRateBox->lineEdit()->installEventFilter(ignoreEnter);
+    resetRateBox->lineEdit()->installEventFilter(ignoreEnter);
+    connect(downloadRateBox, &QComboBox::activated, this, &MainWindow::onDownloadRatePicked);
+    connect(resetRateBox, &QComboBox::activated, this, &MainWindow::onResetRatePicked);
+    connect(portBox, &QComboBox::currentIndexChanged, this, [this](int index) {
+        portBox->setToolTip(index < 0 ? QString()
+                                      : portBox->itemData(index, Qt::ToolTipRole).toString());
     });
-    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
-    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
-    connect(Text1, &HexPreview::copyRefused, this, &Form1::Text1_CopyRefused);
-    // Command3 ("重复下载") has no action.
+    connect(downloadButton, &QPushButton::clicked, this, &MainWindow::onDownloadClicked);
+    connect(loadButton, &QPushButton::clicked, this, &MainWindow::onLoadClicked);
+    connect(exitButton, &QPushButton::clicked, this, &MainWindow::onExitClicked);
+    connect(hexPreview, &HexPreview::copyRefused, this, &MainWindow::onCopyRefused);
+    // repeatButton ("重复下载") has no action.
 
     setFixedWidth(px(clientWidthTwips));
     applyWindowHeight();
@@ -298,7 +304,7 @@ void Form1::createControls()
 
 // ---------------------------------------------------------------- start-up
 
-void Form1::Form_Load()
+void MainWindow::startUp()
 {
     if (m_loaded)
         return;
@@ -307,41 +313,41 @@ void Form1::Form_Load()
     // 1. Position on the screen.
     move(px(50), px(50));
     // 2. Settings; a value a control cannot take falls back to its default.
-    READ_SET();
+    readSettings();
     makeSettingsApplicable();
     // 3, 4. The check boxes (each change runs its handler).
-    setCheckValue(Check1, AUTO_RESET);
-    setCheckValue(Check2, PREVIEW_BIN);
+    setCheckValue(autoResetBox, AUTO_RESET);
+    setCheckValue(previewBox, PREVIEW_BIN);
     // 5. The preview layout.
     applyPreviewLayout();
     // 6. The value labels.
-    setLabelText(Label2, QString());
-    setLabelText(Label3, QString());
-    setLabelText(Label5, QString());
+    setLabelText(lengthValue, QString());
+    setLabelText(nameValue, QString());
+    setLabelText(sizeValue, QString());
     // 7, 8. The rate lists and their stored selections.
-    fillRates(Comboxzbtv, downloadRates());
-    setComboIndex(Comboxzbtv, DOWN_BAUD_INDEX);
-    fillRates(Combo2, resetRates());
-    setComboIndex(Combo2, RESET_BAUD_INDEX);
+    fillRates(downloadRateBox, downloadRates());
+    setComboIndex(downloadRateBox, DOWN_BAUD_INDEX);
+    fillRates(resetRateBox, resetRates());
+    setComboIndex(resetRateBox, RESET_BAUD_INDEX);
     // 9. The ports.
-    ComboPortList ports(ComboComm);
-    guarded([&] { Module1::SCAN_COM(MSComm1, ports); });
+    ComboPortList ports(portBox);
+    guarded([&] { Module1::SCAN_COM(port, ports); });
     // 10. Empty progress display.
-    Shape2->setWidthTwips(0);
-    setLabelText(Label8, QString());
+    progressFill->setWidthTwips(0);
+    setLabelText(statusLine, QString());
     // 11. The preview header.
-    Text1->setText(HexDump::header());
+    hexPreview->setText(HexDump::header());
     // 13. The start-up beep.
     m_platform.tone.Beep(beepFrequencyHz, beepDurationMs);
     // 14. Idle, nothing to download yet.
     download.DOWN_ACTIVE = 0;
-    Command1->setEnabled(false);
-    Command3->setEnabled(false);
+    downloadButton->setEnabled(false);
+    repeatButton->setEnabled(false);
     download.DOWN_STEP = 0;
     syncTimer();
 }
 
-void Form1::makeSettingsApplicable()
+void MainWindow::makeSettingsApplicable()
 {
     const StoredSettings v = applicableSettings(storedSettings());
     DOWN_BAUD_INDEX = v.DOWN_BAUD_INDEX;
@@ -350,36 +356,36 @@ void Form1::makeSettingsApplicable()
     PREVIEW_BIN = v.PREVIEW_BIN;
 }
 
-void Form1::setCheckValue(QCheckBox *box, int value)
+void MainWindow::setCheckValue(QCheckBox *box, int value)
 {
     box->setChecked(value == 1); // toggled() runs the handler when the value changes
 }
 
-void Form1::setComboIndex(QComboBox *box, int index)
+void MainWindow::setComboIndex(QComboBox *box, int index)
 {
     if (box->currentIndex() == index)
         return;
     box->setCurrentIndex(index);
-    if (box == Comboxzbtv)
-        Comboxzbtv_Click();
-    else if (box == Combo2)
-        Combo2_Click();
+    if (box == downloadRateBox)
+        onDownloadRatePicked();
+    else if (box == resetRateBox)
+        onResetRatePicked();
 }
 
 // ---------------------------------------------------------------- settings
 
-StoredSettings Form1::storedSettings() const
+StoredSettings MainWindow::storedSettings() const
 {
     return {DOWN_BAUD_INDEX, RESET_BAUD_INDEX, AUTO_RESET, PREVIEW_BIN};
 }
 
-void Form1::WRITE_SET()
+void MainWindow::writeSettings()
 {
     // A folder that cannot be written leaves the program running on the values in memory.
     writeSettingsFile(m_settingsPath, storedSettings());
 }
 
-void Form1::READ_SET()
+void MainWindow::readSettings()
 {
     StoredSettings values = storedSettings();
     if (!readSettingsFile(m_settingsPath, values)) {
@@ -388,7 +394,7 @@ void Form1::READ_SET()
         RESET_BAUD_INDEX = d.RESET_BAUD_INDEX;
         AUTO_RESET = d.AUTO_RESET;
         PREVIEW_BIN = d.PREVIEW_BIN;
-        WRITE_SET();
+        writeSettings();
         return;
     }
     DOWN_BAUD_INDEX = values.DOWN_BAUD_INDEX;
@@ -397,52 +403,52 @@ void Form1::READ_SET()
     PREVIEW_BIN = values.PREVIEW_BIN;
 }
 
-void Form1::Check1_Click()
+void MainWindow::onAutoResetToggled()
 {
-    AUTO_RESET = Check1->isChecked() ? 1 : 0;
-    WRITE_SET();
+    AUTO_RESET = autoResetBox->isChecked() ? 1 : 0;
+    writeSettings();
 }
 
-void Form1::Comboxzbtv_Click()
+void MainWindow::onDownloadRatePicked()
 {
-    DOWN_BAUD_INDEX = qint16(Comboxzbtv->currentIndex());
-    WRITE_SET();
+    DOWN_BAUD_INDEX = qint16(downloadRateBox->currentIndex());
+    writeSettings();
 }
 
-void Form1::Combo2_Click()
+void MainWindow::onResetRatePicked()
 {
-    RESET_BAUD_INDEX = qint16(Combo2->currentIndex());
-    WRITE_SET();
+    RESET_BAUD_INDEX = qint16(resetRateBox->currentIndex());
+    writeSettings();
 }
 
 // ---------------------------------------------------------------- layout
 
-void Form1::applyPreviewLayout()
+void MainWindow::applyPreviewLayout()
 {
     if (PREVIEW_BIN == 1) {
-        Text1->setVisible(true);
-        setFrame1HeightTwips(4000);
+        hexPreview->setVisible(true);
+        setImageGroupHeightTwips(4000);
         setWindowHeightTwips(6800);
     } else {
-        Text1->setVisible(false);
-        setFrame1HeightTwips(760);
+        hexPreview->setVisible(false);
+        setImageGroupHeightTwips(760);
         setWindowHeightTwips(3600);
     }
 }
 
-void Form1::setFrame1HeightTwips(int twips)
+void MainWindow::setImageGroupHeightTwips(int twips)
 {
-    m_frame1Height = twips;
-    place(Frame1, 120, 2160, 8175, twips);
+    m_imageGroupHeight = twips;
+    place(imageGroup, 120, 2160, 8175, twips);
 }
 
-void Form1::setWindowHeightTwips(int twips)
+void MainWindow::setWindowHeightTwips(int twips)
 {
     m_windowHeight = twips;
     applyWindowHeight();
 }
 
-void Form1::applyWindowHeight()
+void MainWindow::applyWindowHeight()
 {
     // The height is the window's outer height: take the window manager's frame off where it
     // is known (after the window is shown); elsewhere the client area gets the whole height.
@@ -452,7 +458,7 @@ void Form1::applyWindowHeight()
     setFixedHeight(qMax(1, px(m_windowHeight) - frame));
 }
 
-void Form1::showEvent(QShowEvent *event)
+void MainWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
     applyWindowHeight();
@@ -460,15 +466,15 @@ void Form1::showEvent(QShowEvent *event)
     QTimer::singleShot(100, this, [this] { applyWindowHeight(); });
 }
 
-void Form1::moveEvent(QMoveEvent *event)
+void MainWindow::moveEvent(QMoveEvent *event)
 {
     QWidget::moveEvent(event);
     applyWindowHeight();
 }
 
-void Form1::setLabelText(QLabel *label, const QString &text, const QString &toolTipLine)
+void MainWindow::setLabelText(QLabel *label, const QString &text, const QString &toolTipLine)
 {
-    if (label != Label2 && label != Label5 && label != Label3) {
+    if (label != lengthValue && label != sizeValue && label != nameValue) {
         label->setText(text);
         label->adjustSize();
         return;
@@ -477,9 +483,9 @@ void Form1::setLabelText(QLabel *label, const QString &text, const QString &tool
     // margin). A value too wide for that room is drawn at the pixel size of a 9-point Song face
     // (the longest byte count, 67108863, fits then); what still does not fit, a long file name,
     // is cut in the middle with "…" and shown whole in the tooltip.
-    const int right = label == Label2   ? Label12->x()
-                      : label == Label5 ? Label9->x()
-                                        : Frame1->width() - px(120);
+    const int right = label == lengthValue ? sizeLabel->x()
+                      : label == sizeValue ? nameLabel->x()
+                                           : imageGroup->width() - px(120);
     const int room = right - label->x() - 2;
     const QString shown = oneLine(text);
     QFont font = songFont(10.5, true);
@@ -495,60 +501,62 @@ void Form1::setLabelText(QLabel *label, const QString &text, const QString &tool
         label->setToolTip(plainToolTip(text + QLatin1Char('\n') + toolTipLine));
     else
         label->setToolTip(cut ? plainToolTip(text) : QString());
-    label->resize(qMax(qMin(needed, room), label == Label3 ? px(795) : px(570)), label->height());
+    label->resize(qMax(qMin(needed, room), label == nameValue ? px(795) : px(570)),
+                  label->height());
 }
 
 // ---------------------------------------------------------------- locking and exit
 
-void Form1::ALL_KEY(bool enable)
+void MainWindow::setControlsEnabled(bool enable)
 {
-    for (QWidget *w : std::initializer_list<QWidget *>{
-             Command1, Command2, Command3, Command4, ComboComm, Comboxzbtv, Check1, Check2, Combo2})
+    for (QWidget *w : std::initializer_list<QWidget *>{downloadButton, loadButton, repeatButton,
+                                                       exitButton, portBox, downloadRateBox,
+                                                       autoResetBox, previewBox, resetRateBox})
         w->setEnabled(enable);
 }
 
-void Form1::Command4_Click()
+void MainWindow::onExitClicked()
 {
-    guarded([&] { Module1::CLOSE_COM(MSComm1); });
+    guarded([&] { Module1::CLOSE_COM(port); });
     m_platform.tone.Beep(beepFrequencyHz, beepDurationMs);
     close();
 }
 
-void Form1::closeEvent(QCloseEvent *event)
+void MainWindow::closeEvent(QCloseEvent *event)
 {
     // However the window is closed, an open port is released at once.
-    guarded([&] { Module1::CLOSE_COM(MSComm1); });
+    guarded([&] { Module1::CLOSE_COM(port); });
     QWidget::closeEvent(event);
 }
 
 // ---------------------------------------------------------------- delay
 
-void Form1::waitRunningEvents(std::chrono::milliseconds wait)
+void MainWindow::waitRunningEvents(std::chrono::milliseconds wait)
 {
     ::waitRunningEvents(wait, m_platform.clock, m_platform.pump);
 }
 
 // ---------------------------------------------------------------- download
 
-void Form1::Command1_Click()
+void MainWindow::onDownloadClicked()
 {
     guarded([&] { download.Command1_Click(); });
     syncTimer();
 }
 
-void Form1::Timer1_Timer()
+void MainWindow::onTick()
 {
     guarded([&] { download.Timer1_Timer(); });
     syncTimer();
 }
 
-void Form1::MSComm1_OnComm()
+void MainWindow::onReceive()
 {
     guarded([&] { download.MSComm1_OnComm(); });
     syncTimer();
 }
 
-void Form1::syncTimer()
+void MainWindow::syncTimer()
 {
     // Only a click starts a run (step 1) and steps only move on from there (1, 2, 3, then 4 or
     // 0), so the tick is needed from the click until the run leaves step 3. TICK_COUNT changes
@@ -556,69 +564,69 @@ void Form1::syncTimer()
     const bool needed = download.DOWN_STEP >= 1 && download.DOWN_STEP <= 3;
     if (needed && m_timerParked) {
         m_timerParked = false;
-        Timer1->start();
-    } else if (!needed && Timer1->isActive()) {
+        tickTimer->start();
+    } else if (!needed && tickTimer->isActive()) {
         m_timerParked = true;
-        Timer1->stop();
+        tickTimer->stop();
     }
 }
 
-bool Form1::openPort()
+bool MainWindow::openPort()
 {
-    return Module1::OPEN_COM(MSComm1, ComboComm->currentText(), Comboxzbtv->currentText(),
+    return Module1::OPEN_COM(port, portBox->currentText(), downloadRateBox->currentText(),
                              QStringLiteral("8"), QStringLiteral("1"), m_platform.dialogs, this);
 }
 
-QString Form1::downloadBaudText() const
+QString MainWindow::downloadBaudText() const
 {
-    return Comboxzbtv->currentText();
+    return downloadRateBox->currentText();
 }
 
-QString Form1::resetBaudText() const
+QString MainWindow::resetBaudText() const
 {
-    return Combo2->currentText();
+    return resetRateBox->currentText();
 }
 
-void Form1::setCommand1Caption(const QString &caption)
+void MainWindow::setCommand1Caption(const QString &caption)
 {
-    Command1->setText(caption);
+    downloadButton->setText(caption);
 }
 
-void Form1::setCommand1Enabled(bool enabled)
+void MainWindow::setCommand1Enabled(bool enabled)
 {
-    Command1->setEnabled(enabled);
+    downloadButton->setEnabled(enabled);
 }
 
-void Form1::setStatusText(const QString &text)
+void MainWindow::setStatusText(const QString &text)
 {
-    setLabelText(Label8, text);
+    setLabelText(statusLine, text);
 }
 
-void Form1::setProgressWidth(int twips)
+void MainWindow::setProgressWidth(int twips)
 {
-    Shape2->setWidthTwips(twips);
+    progressFill->setWidthTwips(twips);
 }
 
-double Form1::progressTrackWidth() const
+double MainWindow::progressTrackWidth() const
 {
-    return float(Shape1->widthTwips()); // a single-precision twip count
+    return float(progressTrack->widthTwips()); // a single-precision twip count
 }
 
-void Form1::setPanelTexts(const QString &line1, const QString &line2)
+void MainWindow::setPanelTexts(const QString &line1, const QString &line2)
 {
-    setLabelText(Label1, line1);
-    setLabelText(Label7, line2);
+    setLabelText(noticeLine1, line1);
+    setLabelText(noticeLine2, line2);
 }
 
-void Form1::setPanelTop(int twips)
+void MainWindow::setPanelTop(int twips)
 {
-    m_frame4Top = twips;
-    place(Frame4, 2400, twips, 3735, 1815);
+    m_noticePanelTop = twips;
+    place(noticePanel, 2400, twips, 3735, 1815);
 }
 
-void Form1::setPanelVisible(bool visible)
+void MainWindow::setPanelVisible(bool visible)
 {
-    Frame4->setVisible(visible);
+    noticePanel->setVisible(visible);
     if (visible)
-        Frame4->raise();
+        noticePanel->raise();
 }
