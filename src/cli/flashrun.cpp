@@ -382,14 +382,14 @@ std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal)
 {
     FlashPlan plan;
     // The rates and the automatic reset the window would use.
-    StoredSettings stored = StoredSettings::defaults();
-    readSettingsFile(vantrelSettingsPath(vantrelConfigDir()), stored);
-    stored = applicableSettings(stored);
+    SettingsDigits digits = settingsDigits(StoredSettings::defaults());
+    readSettingsFile(vantrelSettingsPath(vantrelConfigDir()), digits);
+    const StoredSettings stored = applicableSettings(digits);
     plan.downloadBaud =
-        args.baud ? QString::number(*args.baud) : downloadRates().value(stored.DOWN_BAUD_INDEX);
+        args.baud ? QString::number(*args.baud) : downloadRates().value(stored.downloadRateIndex);
     plan.resetBaud = args.resetBaud ? QString::number(*args.resetBaud)
-                                    : resetRates().value(stored.RESET_BAUD_INDEX);
-    plan.autoReset = args.autoReset ? (*args.autoReset ? 1 : 0) : stored.AUTO_RESET;
+                                    : resetRates().value(stored.resetRateIndex);
+    plan.autoReset = args.autoReset.value_or(stored.autoReset) ? 1 : 0;
 
     plan.imagePath = args.image;
     plan.image = FirmwareImage::read(args.image, args.base);

@@ -314,10 +314,9 @@ void MainWindow::startUp()
     move(px(50), px(50));
     // 2. Settings; a value a control cannot take falls back to its default.
     readSettings();
-    makeSettingsApplicable();
     // 3, 4. The check boxes (each change runs its handler).
-    setCheckValue(autoResetBox, AUTO_RESET);
-    setCheckValue(previewBox, PREVIEW_BIN);
+    autoResetBox->setChecked(settings.autoReset);
+    previewBox->setChecked(settings.preview);
     // 5. The preview layout.
     applyPreviewLayout();
     // 6. The value labels.
@@ -326,9 +325,9 @@ void MainWindow::startUp()
     setLabelText(sizeValue, QString());
     // 7, 8. The rate lists and their stored selections.
     fillRates(downloadRateBox, downloadRates());
-    setComboIndex(downloadRateBox, DOWN_BAUD_INDEX);
+    setComboIndex(downloadRateBox, settings.downloadRateIndex);
     fillRates(resetRateBox, resetRates());
-    setComboIndex(resetRateBox, RESET_BAUD_INDEX);
+    setComboIndex(resetRateBox, settings.resetRateIndex);
     // 9. The ports.
     ComboPortList ports(portBox);
     guarded([&] { Module1::SCAN_COM(port, ports); });
@@ -347,20 +346,6 @@ void MainWindow::startUp()
     syncTimer();
 }
 
-void MainWindow::makeSettingsApplicable()
-{
-    const StoredSettings v = applicableSettings(storedSettings());
-    DOWN_BAUD_INDEX = v.DOWN_BAUD_INDEX;
-    RESET_BAUD_INDEX = v.RESET_BAUD_INDEX;
-    AUTO_RESET = v.AUTO_RESET;
-    PREVIEW_BIN = v.PREVIEW_BIN;
-}
-
-void MainWindow::setCheckValue(QCheckBox *box, int value)
-{
-    box->setChecked(value == 1); // toggled() runs the handler when the value changes
-}
-
 void MainWindow::setComboIndex(QComboBox *box, int index)
 {
     if (box->currentIndex() == index)
@@ -374,50 +359,40 @@ void MainWindow::setComboIndex(QComboBox *box, int index)
 
 // ---------------------------------------------------------------- settings
 
-StoredSettings MainWindow::storedSettings() const
-{
-    return {DOWN_BAUD_INDEX, RESET_BAUD_INDEX, AUTO_RESET, PREVIEW_BIN};
-}
-
 void MainWindow::writeSettings()
 {
     // A folder that cannot be written leaves the program running on the values in memory.
-    writeSettingsFile(m_settingsPath, storedSettings());
+    writeSettingsFile(m_settingsPath, settings);
 }
 
 void MainWindow::readSettings()
 {
-    StoredSettings values = storedSettings();
-    if (!readSettingsFile(m_settingsPath, values)) {
-        const StoredSettings d = StoredSettings::defaults();
-        DOWN_BAUD_INDEX = d.DOWN_BAUD_INDEX;
-        RESET_BAUD_INDEX = d.RESET_BAUD_INDEX;
-        AUTO_RESET = d.AUTO_RESET;
-        PREVIEW_BIN = d.PREVIEW_BIN;
+    // A key the file does not set keeps the window's value; no file gives the defaults, and
+    // writes them.
+    SettingsDigits digits = settingsDigits(settings);
+    if (!readSettingsFile(m_settingsPath, digits)) {
+        settings = StoredSettings::defaults();
         writeSettings();
         return;
     }
-    DOWN_BAUD_INDEX = values.DOWN_BAUD_INDEX;
-    RESET_BAUD_INDEX = values.RESET_BAUD_INDEX;
-    AUTO_RESET = values.AUTO_RESET;
-    PREVIEW_BIN = values.PREVIEW_BIN;
+    settings = applicableSettings(digits);
 }
 
 void MainWindow::onAutoResetToggled()
 {
-    AUTO_RESET = autoResetBox->isChecked() ? 1 : 0;
+    settings.autoReset = autoResetBox->isChecked();
     writeSettings();
 }
 
 void MainWindow::onDownloadRatePicked()
 {
-    DOWN_BAUD_INDEX = qint16(downloadRateBox->currentIndex());
+    settings.downloadRateIndex = downloadRateBox->currentIndex();
     writeSettings();
 }
 
 void MainWindow::onResetRatePicked()
 {
-    RESET_BAUD_INDEX = qint16(resetRateBox->currentIndex());
+    settings.resetRateIndex = resetRateBox->currentIndex();
     writeSettings();
 }
 
@@ -425,7 +400,7 @@ void MainWindow::onResetRatePicked()
 
 void MainWindow::applyPreviewLayout()
 {
-    if (PREVIEW_BIN == 1) {
+    if (settings.preview) {
         hexPreview->setVisible(true);
         setImageGroupHeightTwips(4000);
         setWindowHeightTwips(6800);

@@ -67,12 +67,9 @@ public:
     SerialComponent &port;
 
     // ---- state ----
-    qint16 DOWN_BAUD_INDEX = 0;
-    qint16 RESET_BAUD_INDEX = 0;
-    qint16 AUTO_RESET = 0;
-    qint16 PREVIEW_BIN = 0;
-    ImageBuffer image;   // BIN_PATH, BIN_LEN, BIN_DATA and the block split
-    Downloader download; // DOWN_ACTIVE, DOWN_STEP, TICK_COUNT, BIN_BLOCK_NO
+    StoredSettings settings; // the remembered choices; all 0 until start-up reads the file
+    ImageBuffer image;       // BIN_PATH, BIN_LEN, BIN_DATA and the block split
+    Downloader download;     // DOWN_ACTIVE, DOWN_STEP, TICK_COUNT, BIN_BLOCK_NO
 
     // ---- geometry model, in twips ----
     int windowHeightTwips() const { return m_windowHeight; }
@@ -91,7 +88,7 @@ public:
     void writeSettings();
     void readSettings();
 
-    // The preview layout for the current PREVIEW_BIN: the preview shown, the image group 4000
+    // The preview layout for the current preview choice: the preview shown, the image group 4000
     // and the window 6800 twips high with the preview on; hidden, 760 and 3600 with it off.
     void applyPreviewLayout();
 
@@ -121,8 +118,8 @@ private:
     bool openPort() override;
     QString downloadBaudText() const override;
     QString resetBaudText() const override;
-    qint16 autoReset() const override { return AUTO_RESET; }
-    qint16 previewBin() const override { return PREVIEW_BIN; }
+    qint16 autoReset() const override { return settings.autoReset ? 1 : 0; }
+    qint16 previewBin() const override { return settings.preview ? 1 : 0; }
     void ALL_KEY(bool enable) override { setControlsEnabled(enable); }
     void setCommand1Caption(const QString &caption) override;
     void setCommand1Enabled(bool enabled) override;
@@ -140,10 +137,7 @@ private:
     void syncTimer();
     // `toolTipLine`, when given, is shown in the tooltip under the whole text.
     void setLabelText(QLabel *label, const QString &text, const QString &toolTipLine = QString());
-    void setCheckValue(QCheckBox *box, int value);
     void setComboIndex(QComboBox *box, int index);
-    void makeSettingsApplicable();
-    StoredSettings storedSettings() const;
 
     Platform &m_platform;
     QString m_settingsPath;

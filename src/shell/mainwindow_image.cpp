@@ -60,16 +60,16 @@ void MainWindow::onLoadClicked()
     downloadButton->setEnabled(true);
     repeatButton->setEnabled(true);
     applyPreviewLayout();
-    if (PREVIEW_BIN == 1)
+    if (settings.preview)
         showPreview();
 }
 
 void MainWindow::onPreviewToggled()
 {
-    PREVIEW_BIN = previewBox->isChecked() ? 1 : 0;
+    settings.preview = previewBox->isChecked();
     writeSettings(); // saved before the layout changes
     applyPreviewLayout();
-    if (PREVIEW_BIN == 1)
+    if (settings.preview)
         showPreview();
 }
 
