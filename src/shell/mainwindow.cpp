@@ -34,6 +34,27 @@ const QColor trackOrange(0xFF, 0xC0, 0x80);
 const QColor fillGreen(0x00, 0xFF, 0x00);
 const QColor panelYellow(0xFF, 0xFF, 0x80);
 
+// The face of the value labels (a length, a size, a file name), and their width before a value
+// is shown; the file name's is wider.
+QFont valueFont()
+{
+    return songFont(10.5, true);
+}
+constexpr int valueWidthTwips = 570;
+constexpr int nameValueWidthTwips = 795;
+
+// The layout with the preview on and with it off: the image group's height and the window's.
+struct PreviewLayout {
+    int imageGroupHeightTwips;
+    int windowHeightTwips;
+};
+constexpr PreviewLayout previewShown{4000, 6800};
+constexpr PreviewLayout previewHidden{760, 3600};
+
+// The tick of a run, and how long after showing the window its frame's size is taken again.
+constexpr std::chrono::milliseconds tickInterval(10);
+constexpr std::chrono::milliseconds frameKnownAfter(100);
+
 void place(QWidget *w, int left, int top, int width, int height)
 {
     w->setGeometry(px(left), px(top), px(width), px(height));
@@ -168,7 +189,7 @@ MainWindow::MainWindow(Platform &platform, SerialComponent &comm, const QString 
 
     tickTimer = new QTimer(this);
     tickTimer->setTimerType(Qt::PreciseTimer);
-    tickTimer->setInterval(10);
+    tickTimer->setInterval(tickInterval);
     connect(tickTimer, &QTimer::timeout, this, &MainWindow::onTick);
     tickTimer->start();
 
@@ -181,12 +202,27 @@ MainWindow::~MainWindow()
     guarded([&] { Module1::CLOSE_COM(port); });
 }
 
+// ---------------------------------------------------------------- building the window
+
 void MainWindow::createControls()
 {
-    const QFont song = songFont();
-    QFont valueFont = songFont(10.5, true);
-    const QFont noticeFont = songFont(14.25, true);
+    createDownloadGroups();
+    createButtons();
+    createProgressBar();
+    createImageGroup();
+    createNoticePanel();
+    arrangeControls();
+    connectControls();
 
+    // Until start-up applies the preview layout, the image group stands at its full height in
+    // the short window.
+    setFixedWidth(px(clientWidthTwips));
+    setWindowHeightTwips(previewHidden.windowHeightTwips);
+}
+
+void MainWindow::createDownloadGroups()
+{
+    const QFont song = songFont();
     downloadGroup = new QGroupBox(QStringLiteral("下载设置"), this);
     place(downloadGroup, 120, 120, 2295, 1335);
     portLabel = makeLabel(downloadGroup, QStringLiteral("串口"), 300, 360, 420, 210, song);
@@ -200,7 +236,10 @@ void MainWindow::createControls()
     autoResetBox = makeCheck(resetGroup, QStringLiteral("自动复位"), 360, 360, 1335, 255);
     resetRateLabel = makeLabel(resetGroup, QStringLiteral("波特率"), 120, 900, 630, 210, song);
     resetRateBox = makeCombo(resetGroup, 840, 840, 1095, 330);
+}
 
+void MainWindow::createButtons()
+{
     loadButton = new QPushButton(QStringLiteral("加载Bin文件"), this);
     place(loadButton, 5040, 240, 1575, 495);
     downloadButton = new QPushButton(QStringLiteral("单次下载"), this);
@@ -210,50 +249,64 @@ void MainWindow::createControls()
     exitButton = new QPushButton(QStringLiteral("退 出"), this);
     place(exitButton, 6840, 840, 1455, 495);
     for (QPushButton *b : {loadButton, downloadButton, repeatButton, exitButton}) {
-        b->setFont(song);
+        b->setFont(songFont());
         b->setAutoDefault(false);
     }
+}
 
+void MainWindow::createProgressBar()
+{
     progressTrack = new Shape(trackOrange, this);
     progressTrack->setGeometryTwips(120, 1560, 8145, 375);
     progressFill = new Shape(fillGreen, this);
     progressFill->setGeometryTwips(120, 1560, 6540, 375);
-    statusLine = makeLabel(this, QStringLiteral("下载进度："), 2640, 1650, 1050, 210, song);
+    statusLine = makeLabel(this, QStringLiteral("下载进度："), 2640, 1650, 1050, 210, songFont());
     statusLine->setAttribute(Qt::WA_TransparentForMouseEvents);
     statusLine->setAutoFillBackground(false);
+}
 
+void MainWindow::createImageGroup()
+{
+    const QFont song = songFont();
     imageGroup = new QGroupBox(QStringLiteral("Bin文件信息"), this);
-    place(imageGroup, 120, 2160, 8175, 4000);
+    setImageGroupHeightTwips(previewShown.imageGroupHeightTwips);
     previewBox = makeCheck(imageGroup, QStringLiteral("预览Bin"), 240, 280, 1215, 255);
     lengthLabel = makeLabel(imageGroup, QStringLiteral("字节:"), 1440, 300, 525, 210, song);
-    lengthValue = makeLabel(imageGroup, QStringLiteral("字节:"), 2000, 300, 570, 210, valueFont);
+    lengthValue = makeLabel(imageGroup, QStringLiteral("字节:"), 2000, 300, valueWidthTwips, 210,
+                            valueFont());
     sizeLabel = makeLabel(imageGroup, QStringLiteral("大小:"), 2760, 300, 525, 210, song);
-    sizeValue = makeLabel(imageGroup, QStringLiteral("大小:"), 3320, 300, 570, 210, valueFont);
+    sizeValue = makeLabel(imageGroup, QStringLiteral("大小:"), 3320, 300, valueWidthTwips, 210,
+                          valueFont());
     nameLabel = makeLabel(imageGroup, QStringLiteral("文件名:"), 4200, 300, 735, 210, song);
-    nameValue = makeLabel(imageGroup, QStringLiteral("文件名:"), 4920, 300, 795, 210, valueFont);
+    nameValue = makeLabel(imageGroup, QStringLiteral("文件名:"), 4920, 300, nameValueWidthTwips,
+                          210, valueFont());
     for (QLabel *l : {lengthValue, sizeValue, nameValue})
         colourText(l, valueBlue);
     hexPreview = new HexPreview(imageGroup);
     place(hexPreview, 180, 600, 7815, 3255);
+}
 
-    noticePanel = new QGroupBox(QStringLiteral("正在加载BIN文件信息"), this);
-    place(noticePanel, 2400, 1800, 3735, 1815);
+void MainWindow::createNoticePanel()
+{
+    const QFont noticeFont = songFont(14.25, true);
+    noticePanel = new QGroupBox(loadingNotice, this);
+    setPanelTop(previewNoticeTopTwips);
     noticePanel->setAutoFillBackground(true);
-    {
-        QPalette pal = noticePanel->palette();
-        pal.setColor(QPalette::Window, panelYellow);
-        noticePanel->setPalette(pal);
-    }
-    noticeLine1 = makeLabel(noticePanel, QStringLiteral("正在加载BIN文件信息"), 480, 480, 2895, 285,
-                            noticeFont);
-    noticeLine2 =
-        makeLabel(noticePanel, QStringLiteral("请稍等……"), 480, 960, 1500, 285, noticeFont);
+    QPalette pal = noticePanel->palette();
+    pal.setColor(QPalette::Window, panelYellow);
+    noticePanel->setPalette(pal);
+    noticeLine1 = makeLabel(noticePanel, loadingNotice, 480, 480, 2895, 285, noticeFont);
+    noticeLine2 = makeLabel(noticePanel, waitNotice, 480, 960, 1500, 285, noticeFont);
     for (QLabel *l : {noticeLine1, noticeLine2}) {
         colourText(l, noticeRed);
         l->setAutoFillBackground(false);
     }
     noticePanel->hide();
+}
 
+// Sizes, stacking and focus order, once every control exists.
+void MainWindow::arrangeControls()
+{
     // Static captions are sized to their text.
     for (QLabel *l : {portLabel, downloadRateLabel, resetRateLabel, statusLine, lengthLabel,
                       sizeLabel, nameLabel, noticeLine1, noticeLine2})
@@ -277,10 +330,13 @@ void MainWindow::createControls()
                                  previewBox,      hexPreview};
     for (int i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
+}
 
-    // A check box's click handler runs whenever its value changes, by the operator or from
-    // code. A combo box's runs when the operator picks an item; code that selects an item
-    // calls it through setComboIndex. Typing into a box raises nothing.
+void MainWindow::connectControls()
+{
+    // A check box's handler runs whenever its value changes, by the operator or from code. A
+    // combo box's runs when the operator picks an item; code that selects an item calls it
+    // through setComboIndex. Typing into a box raises nothing.
     connect(autoResetBox, &QCheckBox::toggled, this, &MainWindow::onAutoResetToggled);
     connect(previewBox, &QCheckBox::toggled, this, &MainWindow::onPreviewToggled);
     auto *ignoreEnter = new IgnoreEnter(this);
@@ -297,9 +353,6 @@ void MainWindow::createControls()
     connect(exitButton, &QPushButton::clicked, this, &MainWindow::onExitClicked);
     connect(hexPreview, &HexPreview::copyRefused, this, &MainWindow::onCopyRefused);
     // repeatButton ("重复下载") has no action.
-
-    setFixedWidth(px(clientWidthTwips));
-    applyWindowHeight();
 }
 
 // ---------------------------------------------------------------- start-up
@@ -400,15 +453,10 @@ void MainWindow::onResetRatePicked()
 
 void MainWindow::applyPreviewLayout()
 {
-    if (settings.preview) {
-        hexPreview->setVisible(true);
-        setImageGroupHeightTwips(4000);
-        setWindowHeightTwips(6800);
-    } else {
-        hexPreview->setVisible(false);
-        setImageGroupHeightTwips(760);
-        setWindowHeightTwips(3600);
-    }
+    const PreviewLayout layout = settings.preview ? previewShown : previewHidden;
+    hexPreview->setVisible(settings.preview);
+    setImageGroupHeightTwips(layout.imageGroupHeightTwips);
+    setWindowHeightTwips(layout.windowHeightTwips);
 }
 
 void MainWindow::setImageGroupHeightTwips(int twips)
@@ -438,7 +486,7 @@ void MainWindow::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     applyWindowHeight();
     // The frame's size becomes known once the window manager has framed the window.
-    QTimer::singleShot(100, this, [this] { applyWindowHeight(); });
+    QTimer::singleShot(frameKnownAfter, this, [this] { applyWindowHeight(); });
 }
 
 void MainWindow::moveEvent(QMoveEvent *event)
@@ -463,7 +511,7 @@ void MainWindow::setLabelText(QLabel *label, const QString &text, const QString 
                                            : imageGroup->width() - px(120);
     const int room = right - label->x() - 2;
     const QString shown = oneLine(text);
-    QFont font = songFont(10.5, true);
+    QFont font = valueFont();
     int needed = QFontMetrics(font).horizontalAdvance(shown) + 1;
     if (needed > room) {
         font.setPixelSize(12); // 9 pt at 96 dpi
@@ -476,8 +524,8 @@ void MainWindow::setLabelText(QLabel *label, const QString &text, const QString 
         label->setToolTip(plainToolTip(text + QLatin1Char('\n') + toolTipLine));
     else
         label->setToolTip(cut ? plainToolTip(text) : QString());
-    label->resize(qMax(qMin(needed, room), label == nameValue ? px(795) : px(570)),
-                  label->height());
+    const int least = px(label == nameValue ? nameValueWidthTwips : valueWidthTwips);
+    label->resize(qMax(qMin(needed, room), least), label->height());
 }
 
 // ---------------------------------------------------------------- locking and exit

@@ -7,6 +7,8 @@
 
 #include <QWidget>
 
+#include <chrono>
+
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -88,8 +90,8 @@ public:
     void writeSettings();
     void readSettings();
 
-    // The preview layout for the current preview choice: the preview shown, the image group 4000
-    // and the window 6800 twips high with the preview on; hidden, 760 and 3600 with it off.
+    // The preview layout for the current preview choice: the preview shown in a tall image
+    // group and window when it is on; hidden, with both short, when it is off.
     void applyPreviewLayout();
 
 public slots:
@@ -130,7 +132,16 @@ private:
     void setPanelTop(int twips) override;
     void setPanelVisible(bool visible) override;
 
+    // The steps of building the window, in the order its controls are made.
     void createControls();
+    void createDownloadGroups();
+    void createButtons();
+    void createProgressBar();
+    void createImageGroup();
+    void createNoticePanel();
+    void arrangeControls();
+    void connectControls();
+
     void setWindowHeightTwips(int twips);
     void setImageGroupHeightTwips(int twips);
     void applyWindowHeight();
@@ -139,11 +150,17 @@ private:
     void setLabelText(QLabel *label, const QString &text, const QString &toolTipLine = QString());
     void setComboIndex(QComboBox *box, int index);
 
+    // The notice panel as the preview build shows it, and as it is made: its title and first
+    // line, its second line (indented when shown), and its top.
+    static inline const QString loadingNotice = QStringLiteral("正在加载BIN文件信息");
+    static inline const QString waitNotice = QStringLiteral("请稍等……");
+    static constexpr int previewNoticeTopTwips = 1800;
+
     Platform &m_platform;
     QString m_settingsPath;
-    int m_windowHeight = 3600;
-    int m_imageGroupHeight = 4000;
-    int m_noticePanelTop = 1800;
+    int m_windowHeight = 0;
+    int m_imageGroupHeight = 0;
+    int m_noticePanelTop = 0;
     bool m_loaded = false;
     bool m_timerParked = false; // tickTimer stopped by syncTimer(), not by anyone else
 };

@@ -75,8 +75,8 @@ void MainWindow::onPreviewToggled()
 
 void MainWindow::showPreview()
 {
-    setPanelTexts(QStringLiteral("正在加载BIN文件信息"), QStringLiteral("    请稍等……"));
-    setPanelTop(1800);
+    setPanelTexts(loadingNotice, QStringLiteral("    ") + waitNotice);
+    setPanelTop(previewNoticeTopTwips);
     setPanelVisible(true);
     setControlsEnabled(false);
 
