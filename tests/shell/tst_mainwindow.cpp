@@ -123,28 +123,27 @@ private slots:
         QCOMPARE(h.settingsFile(), QByteArray("XZBTL2\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
     }
 
-    void allKeyLocksExactlyTheNineControls()
+    // "重复下载" is usable once an image is loaded, and a click on it does nothing at all.
+    void repeatButtonDoesNothing()
     {
         WindowRig h;
         MainWindow &f = h.form;
         f.startUp();
-        const QList<QWidget *> nine{f.downloadButton, f.loadButton, f.repeatButton,
-                                    f.exitButton,     f.portBox,    f.downloadRateBox,
-                                    f.autoResetBox,   f.previewBox, f.resetRateBox};
-        f.setControlsEnabled(false);
-        for (QWidget *w : nine)
-            QVERIFY(!w->isEnabled());
-        for (QWidget *w : std::initializer_list<QWidget *>{f.imageGroup, f.hexPreview, f.statusLine,
-                                                           f.progressFill})
-            QVERIFY(w->isEnabled());
-
-        f.setControlsEnabled(true); // "重复下载", enabled, has no action at all
+        h.load("fw.bin", QByteArray(1500, 'r'));
+        QVERIFY(f.repeatButton->isEnabled());
         const QByteArray settings = h.settingsFile();
+        const QString status = f.statusLine->text();
+        const qsizetype beeps = h.fakes.tone.beeps.size();
+        const int dialogs = h.fakes.dialogs.fileDialogs;
         QTest::mouseClick(f.repeatButton, Qt::LeftButton);
-        QCOMPARE(h.fakes.tone.beeps.size(), 1);
+        QCOMPARE(h.fakes.tone.beeps.size(), beeps);
+        QCOMPARE(h.fakes.dialogs.fileDialogs, dialogs);
+        QVERIFY(h.fakes.dialogs.messages.isEmpty());
         QCOMPARE(f.download.DOWN_STEP, qint16(0));
+        QVERIFY(!h.comm.PortOpen());
+        QCOMPARE(f.statusLine->text(), status);
+        QCOMPARE(f.downloadButton->text(), QStringLiteral("单次下载"));
         QCOMPARE(h.settingsFile(), settings);
-        QCOMPARE(h.fakes.dialogs.fileDialogs, 0);
     }
 
     void leavingClosesThePort_data()
