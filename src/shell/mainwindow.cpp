@@ -34,6 +34,9 @@ const QColor trackOrange(0xFF, 0xC0, 0x80);
 const QColor fillGreen(0x00, 0xFF, 0x00);
 const QColor panelYellow(0xFF, 0xFF, 0x80);
 
+// What a combo box's text field shows until a list item is selected in it.
+const QString emptyBoxText = QStringLiteral("Com1");
+
 // The face of the value labels (a length, a size, a file name), and their width before a value
 // is shown; the file name's is wider.
 QFont valueFont()
@@ -103,7 +106,7 @@ QComboBox *makeCombo(QWidget *parent, int left, int top, int width, int height)
     box->setEditable(true);
     box->setInsertPolicy(QComboBox::NoInsert);
     box->setFont(songFont());
-    box->setEditText(QStringLiteral("Com1"));
+    box->setEditText(emptyBoxText);
     place(box, left, top, width, height);
     return box;
 }
@@ -141,7 +144,7 @@ void fillRates(QComboBox *box, const QStringList &rates)
     const QSignalBlocker block(box);
     box->addItems(rates);
     box->setCurrentIndex(-1);
-    box->setEditText(QStringLiteral("Com1"));
+    box->setEditText(emptyBoxText);
 }
 
 // The port combo box as the port scan sees it.
@@ -271,15 +274,16 @@ void MainWindow::createImageGroup()
     imageGroup = new QGroupBox(QStringLiteral("Bin文件信息"), this);
     setImageGroupHeightTwips(previewShown.imageGroupHeightTwips);
     previewBox = makeCheck(imageGroup, QStringLiteral("预览Bin"), 240, 280, 1215, 255);
+    // Each value starts out with its caption's text, until start-up empties it.
     lengthLabel = makeLabel(imageGroup, QStringLiteral("字节:"), 1440, 300, 525, 210, song);
-    lengthValue = makeLabel(imageGroup, QStringLiteral("字节:"), 2000, 300, valueWidthTwips, 210,
-                            valueFont());
+    lengthValue =
+        makeLabel(imageGroup, lengthLabel->text(), 2000, 300, valueWidthTwips, 210, valueFont());
     sizeLabel = makeLabel(imageGroup, QStringLiteral("大小:"), 2760, 300, 525, 210, song);
-    sizeValue = makeLabel(imageGroup, QStringLiteral("大小:"), 3320, 300, valueWidthTwips, 210,
-                          valueFont());
+    sizeValue =
+        makeLabel(imageGroup, sizeLabel->text(), 3320, 300, valueWidthTwips, 210, valueFont());
     nameLabel = makeLabel(imageGroup, QStringLiteral("文件名:"), 4200, 300, 735, 210, song);
-    nameValue = makeLabel(imageGroup, QStringLiteral("文件名:"), 4920, 300, nameValueWidthTwips,
-                          210, valueFont());
+    nameValue =
+        makeLabel(imageGroup, nameLabel->text(), 4920, 300, nameValueWidthTwips, 210, valueFont());
     for (QLabel *l : {lengthValue, sizeValue, nameValue})
         colourText(l, valueBlue);
     hexPreview = new HexPreview(imageGroup);
