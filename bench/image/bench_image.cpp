@@ -16,9 +16,9 @@
 #include "clock.h"
 #include "eventpump.h"
 #include "fonts.h"
-#include "form1.h"
 #include "hexdump.h"
 #include "hexpreview.h"
+#include "mainwindow.h"
 #include "platform.h"
 #include "portmap.h"
 #include "qtdialogs.h"
@@ -180,8 +180,8 @@ int windowLoad(const QString &file)
     PortMap ports(config.path());
     QtSerialComponent comm(ports);
 
-    Form1 form(platform, comm, config.path());
-    form.Form_Load();
+    MainWindow form(platform, comm, config.path());
+    form.startUp();
     form.show();
     for (int i = 0; i < 20; ++i)
         QCoreApplication::processEvents();
@@ -213,32 +213,32 @@ int windowLoad(const QString &file)
     QTimer::singleShot(0, &form, [&] {
         lastTurn = clockNs.nsecsElapsed();
         watching = true;
-        form.Command2_Click();
-        paintsAfterBuild = form.Text1->paintCount();
+        form.onLoadClicked();
+        paintsAfterBuild = form.hexPreview->paintCount();
     });
     while (!done) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        if (watching && paintsAfterBuild > 0 && form.Text1->paintCount() > paintsAfterBuild) {
+        if (watching && paintsAfterBuild > 0 && form.hexPreview->paintCount() > paintsAfterBuild) {
             loadNs = sinceAnswer.nsecsElapsed();
             longestGap = qMax(longestGap, clockNs.nsecsElapsed() - lastTurn);
             watching = false;
             done = true;
         }
     }
-    if (form.image.BIN_LEN != QFileInfo(file).size() || !form.Text1->showsDump())
+    if (form.image.BIN_LEN != QFileInfo(file).size() || !form.hexPreview->showsDump())
         qFatal("the image was not loaded");
 
     // Scrolling to the last row and painting it.
     QElapsedTimer scroll;
     scroll.start();
-    form.Text1->scrollToLine(form.Text1->lineCount());
-    form.Text1->viewport()->repaint();
+    form.hexPreview->scrollToLine(form.hexPreview->lineCount());
+    form.hexPreview->viewport()->repaint();
     const qint64 scrollNs = scroll.nsecsElapsed();
 
     std::printf("load_ms=%.1f freeze_ms=%.1f rss_before_mb=%.1f peak_rss_mb=%.1f "
                 "scroll_ms=%.2f rows=%lld\n",
                 loadNs / 1e6, longestGap / 1e6, rssBefore / 1024.0, peakRssKiB() / 1024.0,
-                scrollNs / 1e6, form.Text1->lineCount() - 2);
+                scrollNs / 1e6, form.hexPreview->lineCount() - 2);
     return 0;
 }
 

@@ -6,7 +6,7 @@
 #include "clock.h"
 #include "dialogs.h"
 #include "eventpump.h"
-#include "form1.h"
+#include "mainwindow.h"
 #include "platform.h"
 #include "portmap.h"
 #include "ptyboard.h"
@@ -123,9 +123,10 @@ struct Window {
     explicit Window(const QString &config)
         : ports(config), comm(ports), form(platform, comm, config)
     {
-        form.Form_Load();
-        form.Check1->setChecked(false);
-        form.Comboxzbtv->setCurrentIndex(form.Comboxzbtv->findText(QStringLiteral("115200")));
+        form.startUp();
+        form.autoResetBox->setChecked(false);
+        form.downloadRateBox->setCurrentIndex(
+            form.downloadRateBox->findText(QStringLiteral("115200")));
     }
 
     // Loads `image`, clicks "单次下载" and runs events until the status line reads success;
@@ -133,16 +134,17 @@ struct Window {
     double download(const QByteArray &image)
     {
         form.image.replaceImage(image);
-        form.Command1->setEnabled(true);
+        form.downloadButton->setEnabled(true);
         const auto start = std::chrono::steady_clock::now();
-        form.Command1->click();
+        form.downloadButton->click();
         const auto limit = start + std::chrono::seconds(120);
-        while (form.Label8->text() != successText && std::chrono::steady_clock::now() < limit)
+        while (form.statusLine->text() != successText && std::chrono::steady_clock::now() < limit)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        if (form.Label8->text() == successText)
+        if (form.statusLine->text() == successText)
             return took.count();
-        std::fprintf(stderr, "download did not finish: \"%s\"\n", qPrintable(form.Label8->text()));
+        std::fprintf(stderr, "download did not finish: \"%s\"\n",
+                     qPrintable(form.statusLine->text()));
         return -1;
     }
 
@@ -153,7 +155,7 @@ struct Window {
     Platform platform{tone, clock, pump, dialogs};
     PortMap ports;
     QtSerialComponent comm;
-    Form1 form;
+    MainWindow form;
 };
 
 } // namespace WindowBench

@@ -277,14 +277,12 @@ std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal)
 {
     FlashPlan plan;
     // The rates and the automatic reset the window would use.
-    StoredSettings stored = StoredSettings::defaults();
-    readSettingsFile(vantrelSettingsPath(vantrelConfigDir()), stored);
-    stored = applicableSettings(stored);
-    plan.downloadRate =
-        args.baud ? *args.baud : downloadRates().value(stored.DOWN_BAUD_INDEX).toInt();
-    plan.resetRate =
-        args.resetBaud ? *args.resetBaud : resetRates().value(stored.RESET_BAUD_INDEX).toInt();
-    plan.autoReset = args.autoReset ? *args.autoReset : stored.AUTO_RESET == 1;
+    SettingsDigits digits = settingsDigits(StoredSettings::defaults());
+    readSettingsFile(vantrelSettingsPath(vantrelConfigDir()), digits);
+    const StoredSettings stored = applicableSettings(digits);
+    plan.downloadRate = args.baud.value_or(downloadRates().value(stored.downloadRateIndex).toInt());
+    plan.resetRate = args.resetBaud.value_or(resetRates().value(stored.resetRateIndex).toInt());
+    plan.autoReset = args.autoReset.value_or(stored.autoReset);
 
     plan.imagePath = args.image;
     plan.image = FirmwareImage::read(args.image, args.base);

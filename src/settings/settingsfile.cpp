@@ -12,21 +12,15 @@
 namespace
 {
 
-constexpr std::array<const char *, 4> keys{"XZBTL", "FWBTL", "RESET", "YULAN"};
-
-qint16 *fieldFor(int key, StoredSettings &v)
-{
-    switch (key) {
-    case 0:
-        return &v.DOWN_BAUD_INDEX;
-    case 1:
-        return &v.RESET_BAUD_INDEX;
-    case 2:
-        return &v.AUTO_RESET;
-    default:
-        return &v.PREVIEW_BIN;
-    }
-}
+// The file's keys, in the file's order, and the digit each one sets.
+struct Key {
+    const char *name;
+    int SettingsDigits::*digit;
+};
+constexpr std::array<Key, 4> keys{{{"XZBTL", &SettingsDigits::downloadRateIndex},
+                                   {"FWBTL", &SettingsDigits::resetRateIndex},
+                                   {"RESET", &SettingsDigits::autoReset},
+                                   {"YULAN", &SettingsDigits::preview}}};
 
 // Collects what one line needs: its first five bytes, its length and its last byte.
 struct LineState {
@@ -41,13 +35,13 @@ struct LineState {
         ++length;
         last = c;
     }
-    void finish(StoredSettings &values)
+    void finish(SettingsDigits &digits)
     {
         if (length >= 5) {
-            for (int k = 0; k < int(keys.size()); ++k) {
-                if (std::equal(head, head + 5, keys[k])) {
+            for (const Key &key : keys) {
+                if (std::equal(head, head + 5, key.name)) {
                     if (last >= '0' && last <= '9')
-                        *fieldFor(k, values) = qint16(last - '0');
+                        digits.*key.digit = last - '0';
                     break;
                 }
             }
@@ -58,17 +52,22 @@ struct LineState {
 
 } // namespace
 
-QByteArray formatSettings(const StoredSettings &v)
+SettingsDigits settingsDigits(const StoredSettings &values)
 {
+    return {values.downloadRateIndex, values.resetRateIndex, values.autoReset ? 1 : 0,
+            values.preview ? 1 : 0};
+}
+
+QByteArray formatSettings(const StoredSettings &values)
+{
+    const SettingsDigits digits = settingsDigits(values);
     QByteArray text;
-    text += "XZBTL" + QByteArray::number(v.DOWN_BAUD_INDEX) + "\r\n";
-    text += "FWBTL" + QByteArray::number(v.RESET_BAUD_INDEX) + "\r\n";
-    text += "RESET" + QByteArray::number(v.AUTO_RESET) + "\r\n";
-    text += "YULAN" + QByteArray::number(v.PREVIEW_BIN) + "\r\n";
+    for (const Key &key : keys)
+        text += key.name + QByteArray::number(digits.*key.digit) + "\r\n";
     return text;
 }
 
-void parseSettings(QIODevice &in, StoredSettings &values)
+void parseSettings(QIODevice &in, SettingsDigits &digits)
 {
     LineState line;
     bool afterCr = false;
@@ -85,24 +84,24 @@ void parseSettings(QIODevice &in, StoredSettings &values)
             }
             afterCr = c == '\r';
             if (c == '\r' || c == '\n')
-                line.finish(values);
+                line.finish(digits);
             else
                 line.add(c);
         }
     }
     if (line.length > 0)
-        line.finish(values);
+        line.finish(digits);
 }
 
-void parseSettings(const QByteArray &text, StoredSettings &values)
+void parseSettings(const QByteArray &text, SettingsDigits &digits)
 {
     QByteArray copy = text;
     QBuffer buffer(&copy);
     buffer.open(QIODevice::ReadOnly);
-    parseSettings(buffer, values);
+    parseSettings(buffer, digits);
 }
 
-bool readSettingsFile(const QString &path, StoredSettings &values)
+bool readSettingsFile(const QString &path, SettingsDigits &digits)
 {
     // Only a regular file counts: a folder or a device in its place is treated as no file.
     const QFileInfo info(path);
@@ -119,9 +118,7 @@ bool readSettingsFile(const QString &path, StoredSettings &values)
         const qsizetype end = qMax(text.lastIndexOf('\n'), text.lastIndexOf('\r'));
         text.truncate(end + 1); // the line cut at the limit is not read
     }
-    StoredSettings read = values;
-    parseSettings(text, read);
-    values = read;
+    parseSettings(text, digits);
     return true;
 }
 
@@ -158,16 +155,16 @@ const QStringList &resetRates()
     return rates;
 }
 
-StoredSettings applicableSettings(StoredSettings v)
+StoredSettings applicableSettings(const SettingsDigits &digits)
 {
-    const StoredSettings d = StoredSettings::defaults();
-    if (v.DOWN_BAUD_INDEX < 0 || v.DOWN_BAUD_INDEX >= downloadRates().size())
-        v.DOWN_BAUD_INDEX = d.DOWN_BAUD_INDEX;
-    if (v.RESET_BAUD_INDEX < 0 || v.RESET_BAUD_INDEX >= resetRates().size())
-        v.RESET_BAUD_INDEX = d.RESET_BAUD_INDEX;
-    if (v.AUTO_RESET != 0 && v.AUTO_RESET != 1)
-        v.AUTO_RESET = d.AUTO_RESET;
-    if (v.PREVIEW_BIN != 0 && v.PREVIEW_BIN != 1)
-        v.PREVIEW_BIN = d.PREVIEW_BIN;
-    return v;
+    const StoredSettings fallback = StoredSettings::defaults();
+    const auto index = [](int digit, const QStringList &rates, int otherwise) {
+        return digit >= 0 && digit < rates.size() ? digit : otherwise;
+    };
+    const auto choice = [](int digit, bool otherwise) {
+        return digit == 0 || digit == 1 ? digit == 1 : otherwise;
+    };
+    return {index(digits.downloadRateIndex, downloadRates(), fallback.downloadRateIndex),
+            index(digits.resetRateIndex, resetRates(), fallback.resetRateIndex),
+            choice(digits.autoReset, fallback.autoReset), choice(digits.preview, fallback.preview)};
 }

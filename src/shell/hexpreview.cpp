@@ -429,33 +429,43 @@ void HexPreview::paintEvent(QPaintEvent *)
         paintLine(painter, i, margin + int(i - first) * m_lineHeight, pal);
 }
 
+HexPreview::LineSelection HexPreview::selectionIn(qint64 index, int length) const
+{
+    const Position a = qMin(m_anchor, m_cursor);
+    const Position b = qMax(m_anchor, m_cursor);
+    if (a == b || index < a.line || index > b.line)
+        return {};
+    return {index == a.line ? a.column : 0, index == b.line ? b.column : length, index < b.line};
+}
+
 void HexPreview::paintLine(QPainter &painter, qint64 index, int y, const QPalette &pal)
 {
     const QString text = line(index);
     const int x0 = margin - horizontalScrollBar()->value();
 
-    // The selected characters of this line, and whether its line break is selected too.
-    const Position a = qMin(m_anchor, m_cursor);
-    const Position b = qMax(m_anchor, m_cursor);
-    int selFrom = 0, selTo = 0;
-    bool breakSelected = false;
-    if (a != b && index >= a.line && index <= b.line) {
-        selFrom = index == a.line ? a.column : 0;
-        selTo = index == b.line ? b.column : int(text.size());
-        breakSelected = index < b.line;
-    }
-    if (selTo > selFrom || breakSelected) {
-        const int c0 = columnsOf(text, selFrom);
-        const int c1 = columnsOf(text, selTo) + (breakSelected ? 1 : 0);
+    const LineSelection selection = selectionIn(index, int(text.size()));
+    if (selection.to > selection.from || selection.lineBreak) {
+        const int c0 = columnsOf(text, selection.from);
+        const int c1 = columnsOf(text, selection.to) + (selection.lineBreak ? 1 : 0);
         painter.fillRect(QRect(x0 + c0 * m_cellWidth, y, (c1 - c0) * m_cellWidth, m_lineHeight),
                          pal.brush(QPalette::Highlight));
     }
+    paintCharacters(painter, text, selection, QPoint(x0, y + m_ascent), pal);
 
-    // Runs of narrow characters in one colour are drawn at once when the font keeps them on
-    // the grid; anything else is placed cell by cell.
+    if (hasFocus() && index == m_cursor.line) {
+        const int cx = x0 + columnOf(m_cursor) * m_cellWidth;
+        painter.fillRect(QRect(cx, y, 1, m_lineHeight), pal.color(QPalette::Text));
+    }
+}
+
+// Draws a line's characters from `origin`, the first column on the baseline. Runs of narrow
+// characters in one colour are drawn at once when the font keeps them on the grid; anything
+// else is placed cell by cell.
+void HexPreview::paintCharacters(QPainter &painter, const QString &text,
+                                 const LineSelection &selection, QPoint origin, const QPalette &pal)
+{
     const QColor normal = pal.color(QPalette::Text);
     const QColor selected = pal.color(QPalette::HighlightedText);
-    const int baseline = y + m_ascent;
     int col = 0;
     int runStart = -1, runCol = 0;
     bool runSelected = false;
@@ -463,14 +473,14 @@ void HexPreview::paintLine(QPainter &painter, qint64 index, int y, const QPalett
         if (runStart < 0)
             return;
         painter.setPen(runSelected ? selected : normal);
-        painter.drawText(QPoint(x0 + runCol * m_cellWidth, baseline),
+        painter.drawText(origin + QPoint(runCol * m_cellWidth, 0),
                          text.mid(runStart, end - runStart));
         runStart = -1;
     };
     for (int i = 0; i < text.size(); ++i) {
         const char16_t c = text.at(i).unicode();
         const int w = columnsOf(c);
-        const bool sel = i >= selFrom && i < selTo;
+        const bool sel = i >= selection.from && i < selection.to;
         const bool narrowOnGrid = m_asciiOnGrid && c > 0x20 && c < 0x7F;
         if (c == u' ' || !narrowOnGrid || sel != runSelected)
             flush(i);
@@ -483,17 +493,12 @@ void HexPreview::paintLine(QPainter &painter, qint64 index, int y, const QPalett
                 }
             } else {
                 painter.setPen(sel ? selected : normal);
-                painter.drawText(QPoint(x0 + col * m_cellWidth, baseline), QString(QChar(c)));
+                painter.drawText(origin + QPoint(col * m_cellWidth, 0), QString(QChar(c)));
             }
         }
         col += w;
     }
     flush(int(text.size()));
-
-    if (hasFocus() && index == m_cursor.line) {
-        const int cx = x0 + columnOf(m_cursor) * m_cellWidth;
-        painter.fillRect(QRect(cx, y, 1, m_lineHeight), normal);
-    }
 }
 
 void HexPreview::resizeEvent(QResizeEvent *event)

@@ -8,9 +8,9 @@
 
 class QTimer;
 
-// The preview box (Text1). It holds an exact text, lines separated by CR LF, and shows it
+// The preview box. It holds an exact text, lines separated by CR LF, and shows it
 // read-only in a fixed grid of character cells: every character is drawn at column
-// x = column * cellWidth, a CJK character taking two columns, so the dump's header stands over
+// x = column * cell width, a CJK character taking two columns, so the dump's header stands over
 // its rows whatever the font's own spacing. The text can be selected with the mouse or the
 // keyboard (Shift with the arrows, Page Up/Down, Home/End; Ctrl+A selects all) and copied
 // (Ctrl+C) exactly as it is, CR LF included.
@@ -58,7 +58,6 @@ public:
 
     // ---- selection ----
     Position cursorPosition() const { return m_cursor; }
-    Position anchorPosition() const { return m_anchor; }
     void setSelection(Position anchor, Position cursor);
     bool hasSelection() const { return m_anchor != m_cursor; }
     qint64 selectedLength() const;
@@ -71,8 +70,6 @@ public:
     static constexpr qint64 copyLimit = qint64(32) << 20; // characters, 64 MB of text
 
     // ---- geometry, in viewport pixels ----
-    int cellWidth() const { return m_cellWidth; }
-    int lineHeight() const { return m_lineHeight; }
     // The grid column where character `p.column` of line `p.line` starts.
     int columnOf(Position p) const;
     // The text position nearest to a viewport point (clamped to the text).
@@ -115,7 +112,16 @@ private:
     Position atColumn(qint64 line, int column) const;
     Position atX(qint64 line, int x) const;
     Position endOfText() const;
+    // The selected characters [from, to) of a line, and whether its line break is selected.
+    struct LineSelection {
+        int from = 0;
+        int to = 0;
+        bool lineBreak = false;
+    };
+    LineSelection selectionIn(qint64 line, int length) const;
     void paintLine(class QPainter &painter, qint64 index, int y, const QPalette &pal);
+    void paintCharacters(QPainter &painter, const QString &text, const LineSelection &selection,
+                         QPoint origin, const QPalette &pal);
 
     // Text mode: the lines of m_text and their offsets. Dump mode: the image; lines 0 and 1 are
     // the header.

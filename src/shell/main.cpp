@@ -2,7 +2,7 @@
 #include "clock.h"
 #include "configdir.h"
 #include "eventpump.h"
-#include "form1.h"
+#include "mainwindow.h"
 #include "platform.h"
 #include "portmap.h"
 #include "qtdialogs.h"
@@ -29,7 +29,7 @@ int main(int argc, char *argv[])
     PortMap ports(config);
     QtSerialComponent comm(ports);
 
-    Form1 form(platform, comm, config);
+    MainWindow form(platform, comm, config);
     // Ended from outside: as the exit button, without its beep. The window's close releases
     // the port and its lock; the status tells which signal it was.
     int ended = 0;
@@ -38,7 +38,7 @@ int main(int argc, char *argv[])
         form.close();
         QCoreApplication::exit(ended);
     });
-    form.Form_Load(); // its preview build runs events: a signal may already arrive there
+    form.startUp(); // its preview build runs events: a signal may already arrive there
     if (ended)
         return ended;
     form.show();

@@ -13,7 +13,6 @@ public:
     void setGeometryTwips(int left, int top, int width, int height);
     double widthTwips() const { return m_width; }
     void setWidthTwips(double width);
-    QColor fillColor() const { return m_fill; }
 
 protected:
     void paintEvent(QPaintEvent *) override;

@@ -167,10 +167,10 @@ private slots:
 
         // The window, with its real timer; its choices go to its settings file.
         E2eRig window(board);
-        window.form->Comboxzbtv->setCurrentIndex(2); // 38400, chosen as a list click does
-        window.form->Comboxzbtv_Click();
-        window.form->Combo2->setCurrentIndex(5); // 38400
-        window.form->Combo2_Click();
+        window.form->downloadRateBox->setCurrentIndex(2); // 38400, chosen as a list click does
+        window.form->onDownloadRatePicked();
+        window.form->resetRateBox->setCurrentIndex(5); // 38400
+        window.form->onResetRatePicked();
         window.setAutoReset(autoReset);
         window.load(image);
         window.click();

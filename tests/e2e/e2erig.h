@@ -1,8 +1,8 @@
 #pragma once
 
 #include "fakes.h"
-#include "form1.h"
 #include "linkedboard.h"
+#include "mainwindow.h"
 #include "portmap.h"
 #include "protocol.h"
 #include "ptyboard.h"
@@ -86,9 +86,9 @@ struct E2eRig : BoardRig {
     void start()
     {
         form.reset();
-        form = std::make_unique<Form1>(fp.platform, comm, config);
-        form->Timer1->stop();
-        form->Form_Load();
+        form = std::make_unique<MainWindow>(fp.platform, comm, config);
+        form->tickTimer->stop();
+        form->startUp();
         if (!image.isEmpty())
             load(image);
     }
@@ -96,15 +96,15 @@ struct E2eRig : BoardRig {
     void load(const QByteArray &data)
     {
         form->image.replaceImage(image = data);
-        form->Command1->setEnabled(true);
+        form->downloadButton->setEnabled(true);
     }
-    void setAutoReset(bool on) { form->Check1->setChecked(on); }
-    void click() { form->Command1->click(); }
+    void setAutoReset(bool on) { form->autoResetBox->setChecked(on); }
+    void click() { form->downloadButton->click(); }
 
     // One tick, then the events it leaves behind, for at least `ms` milliseconds.
     void tick(int ms = 1)
     {
-        form->Timer1_Timer();
+        form->onTick();
         settle(ms);
     }
     void ticks(int n)
@@ -129,7 +129,7 @@ struct E2eRig : BoardRig {
     // One tick, then events until the board has answered and the program has read it.
     void tickSettled()
     {
-        form->Timer1_Timer();
+        form->onTick();
         for (int quiet = 0, i = 0, unread = 0; quiet < 2 && i < 100; ++i) {
             QTest::qWait(1);
             ::ioctl(board->masterFd(), FIONREAD, &unread); // bytes still on their way
@@ -139,23 +139,24 @@ struct E2eRig : BoardRig {
     }
 
     int step() const { return form->download.DOWN_STEP; }
-    QString status() const { return form->Label8->text(); }
+    QString status() const { return form->statusLine->text(); }
     // Idle with every control unlocked, the port closed and the panel hidden.
     bool idle() const
     {
         bool unlocked = true;
         for (QWidget *w : std::initializer_list<QWidget *>{
-                 form->Command1, form->Command2, form->Command3, form->Command4, form->ComboComm,
-                 form->Comboxzbtv, form->Combo2, form->Check1, form->Check2})
+                 form->downloadButton, form->loadButton, form->repeatButton, form->exitButton,
+                 form->portBox, form->downloadRateBox, form->resetRateBox, form->autoResetBox,
+                 form->previewBox})
             unlocked = unlocked && w->isEnabled();
         return unlocked && !form->download.DOWN_STEP && !form->download.DOWN_ACTIVE &&
-               !comm.PortOpen() && form->Frame4->isHidden() &&
-               form->Command1->text() == QStringLiteral("单次下载");
+               !comm.PortOpen() && form->noticePanel->isHidden() &&
+               form->downloadButton->text() == QStringLiteral("单次下载");
     }
 
     PortMap ports;
     QtSerialComponent comm;
     FakePlatform fp;
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<MainWindow> form;
     QByteArray image;
 };

@@ -52,18 +52,18 @@ private slots:
         if (length)
             rig.load(testImage(length));
         else
-            rig.form->ALL_KEY(true); // an unlock enables the button before any load
+            rig.form->setControlsEnabled(true); // an unlock enables the button before any load
         rig.setAutoReset(autoReset);
-        rig.form->Check2->setChecked(preview);
+        rig.form->previewBox->setChecked(preview);
         // During the alarm the panel is up, the run idle, and arriving bytes are dropped.
         int alarm = 0;
         rig.fp.tone.onBeep = [&] {
-            if (rig.form->Frame4->isHidden())
+            if (rig.form->noticePanel->isHidden())
                 return; // a click's beep
             QCOMPARE(rig.step(), 0);
-            QCOMPARE(rig.form->Label1->text(), "    " + status + "   ");
-            QCOMPARE(rig.form->Label7->text(), QStringLiteral(" 请检查硬件连接"));
-            QCOMPARE(rig.form->frame4TopTwips(), preview ? 1800 : 300);
+            QCOMPARE(rig.form->noticeLine1->text(), "    " + status + "   ");
+            QCOMPARE(rig.form->noticeLine2->text(), QStringLiteral(" 请检查硬件连接"));
+            QCOMPARE(rig.form->noticePanelTopTwips(), preview ? 1800 : 300);
             if (++alarm == 2)
                 rig.board->writeRaw(reply('B') + reply('D'));
             if (alarm == 4)
@@ -78,7 +78,7 @@ private slots:
         QCOMPARE(alarm, status.endsWith(QStringLiteral("失败")) ? 5 : 0);
         QCOMPARE(rig.fp.tone.beeps.size(), 1 + alarm); // success is silent
         if (status == success)
-            QCOMPARE(rig.form->Shape2->widthTwips(), 8145.0); // the last block's width stays
+            QCOMPARE(rig.form->progressFill->widthTwips(), 8145.0); // the last block's width stays
     }
 
     void virtualBoardProgram()
@@ -95,8 +95,8 @@ private slots:
                     {"--config", rig.config, "--com", "4", "--once", "--expect", expect});
         QVERIFY(board.waitForReadyRead(5000));
         QVERIFY(board.readLine().contains("COM4"));
-        rig.form->ComboComm->setEditText(QStringLiteral("COM4"));
-        rig.form->Timer1->start();
+        rig.form->portBox->setEditText(QStringLiteral("COM4"));
+        rig.form->tickTimer->start();
         rig.click();
         QTRY_COMPARE_WITH_TIMEOUT(rig.status(), success, 10000);
         QVERIFY(rig.idle());

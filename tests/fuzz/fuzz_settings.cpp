@@ -8,16 +8,16 @@ namespace
 {
 
 // Lines split at CR LF, CR or LF; one starting with a key sets it when it ends in a digit.
-StoredSettings plainReading(QByteArray text, StoredSettings v)
+SettingsDigits plainReading(QByteArray text, SettingsDigits v)
 {
     const char *keys[] = {"XZBTL", "FWBTL", "RESET", "YULAN"};
-    qint16 *fields[] = {&v.DOWN_BAUD_INDEX, &v.RESET_BAUD_INDEX, &v.AUTO_RESET, &v.PREVIEW_BIN};
+    int *digits[] = {&v.downloadRateIndex, &v.resetRateIndex, &v.autoReset, &v.preview};
     text.replace("\r\n", "\n").replace('\r', '\n');
     for (const QByteArray &line : text.split('\n')) {
         for (int k = 0; k < 4; ++k) {
             if (line.startsWith(keys[k])) {
                 if (line.back() >= '0' && line.back() <= '9')
-                    *fields[k] = qint16(line.back() - '0');
+                    *digits[k] = line.back() - '0';
                 break;
             }
         }
@@ -31,9 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzInput in{data, size};
     const QByteArray text = in.take(size);
-    const StoredSettings before{-7, 300, -1, 12};
+    const SettingsDigits before{-7, 300, -1, 12};
 
-    StoredSettings whole = before;
+    SettingsDigits whole = before;
     parseSettings(text, whole);
     CHECK(whole == plainReading(text, before));
 
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         CHECK(file.write(text) == text.size());
     }
-    StoredSettings fromFile = before;
+    SettingsDigits fromFile = before;
     CHECK(readSettingsFile(path, fromFile));
     CHECK(fromFile == whole || text.size() > settingsReadLimit); // only the head of a long file
 

@@ -110,7 +110,7 @@ void TestFaultMatrix::cell()
     };
     auto loadFile = [&](const QString &path) { // a click on "加载Bin文件" choosing `path`
         rig.fp.dialogs.fileAnswers.enqueue(path);
-        rig.form->Command2->click();
+        rig.form->loadButton->click();
     };
     const QString bad = rig.home.filePath(QStringLiteral("bad.BIN"));
 
@@ -175,7 +175,7 @@ void TestFaultMatrix::cell()
         AsNobody(), rig.start(), rig.setAutoReset(true); // (root could write there anyway)
         QFile::setPermissions(rig.config, QFileDevice::Permissions(0x7755));
         QCOMPARE(fileBytes(settings, "<unreadable>"), settingsBefore);
-        QCOMPARE(rig.form->AUTO_RESET, qint16(1)); // carries on with the value in memory
+        QVERIFY(rig.form->settings.autoReset); // carries on with the value in memory
         break;
     case SettingsBinary:
     case SettingsHuge:
@@ -193,7 +193,7 @@ void TestFaultMatrix::cell()
         }
         rig.start();
         // No keys in the first 64 KiB leave the fields at 0; no file gives the defaults.
-        QCOMPARE(rig.form->DOWN_BAUD_INDEX, qint16(cell == SettingsFolder ? 4 : 0));
+        QCOMPARE(rig.form->settings.downloadRateIndex, cell == SettingsFolder ? 4 : 0);
         break;
     }
     case ImageEmpty:

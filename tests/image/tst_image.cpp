@@ -36,6 +36,68 @@ private slots:
         QCOMPARE(QApplication::clipboard()->text(), expected);
     }
 
+    // The selection is painted over whole grid cells, from its first character to its last on
+    // each line and one cell further where the line break is selected too; its characters are
+    // drawn in the highlighted-text colour, the others not.
+    void selectionIsPainted_data()
+    {
+        QTest::addColumn<int>("anchor"); // character offsets in "ab中cd\r\nxyz\r\n12"
+        QTest::addColumn<int>("cursor");
+        QTest::addColumn<QList<int>>("cells"); // per line the first and end grid column
+        QTest::newRow("none") << 3 << 3 << QList<int>{0, 0, 0, 0, 0, 0};
+        QTest::newRow("inside a line, over the wide one") << 1 << 4 << QList<int>{1, 5, 0, 0, 0, 0};
+        QTest::newRow("backwards over a break") << 9 << 3 << QList<int>{4, 7, 0, 2, 0, 0};
+        QTest::newRow("the line break alone") << 5 << 7 << QList<int>{6, 7, 0, 0, 0, 0};
+        QTest::newRow("everything") << 0 << 14 << QList<int>{0, 7, 0, 4, 0, 2};
+    }
+    void selectionIsPainted()
+    {
+        QFETCH(int, anchor);
+        QFETCH(int, cursor);
+        QFETCH(QList<int>, cells);
+        HexPreview view;
+        view.resize(300, 120);
+        view.setText(QStringLiteral("ab中cd\r\nxyz\r\n12"));
+        QPalette pal = view.palette();
+        pal.setColor(QPalette::Base, Qt::white);
+        pal.setColor(QPalette::Text, Qt::black);
+        pal.setColor(QPalette::Highlight, Qt::green);
+        pal.setColor(QPalette::HighlightedText, Qt::blue);
+        view.setPalette(pal);
+        view.setSelection(view.positionOf(anchor), view.positionOf(cursor));
+        const QImage shot = view.viewport()->grab().toImage();
+
+        QFont font = view.font();
+        font.setKerning(false);
+        const QFontMetricsF fm(font);
+        const int cell = qRound(fm.horizontalAdvance('0')), height = qCeil(fm.lineSpacing());
+        const int margin = 4;
+        // Highlight with highlighted text blended over it has no red; white and grey have.
+        const auto selected = [](QRgb p) { return qRed(p) < 32 && qGreen(p) + qBlue(p) >= 224; };
+        for (int line = 0; line < 3; ++line) {
+            const int top = margin + line * height;
+            QList<int> span; // the selected pixels across the middle of the line
+            for (int x = 0; x < shot.width(); ++x)
+                if (selected(shot.pixel(x, top + height / 2)))
+                    span << x;
+            const int from = margin + cells[2 * line] * cell,
+                      to = margin + cells[2 * line + 1] * cell;
+            QCOMPARE(span.size(), to - from);
+            if (!span.isEmpty())
+                QCOMPARE(QPair(span.first(), span.last() + 1), QPair(from, to));
+            bool selectedInk = false, otherInk = false;
+            for (int y = top; y < top + height; ++y)
+                for (int x = 0; x < shot.width(); ++x) {
+                    const QRgb p = shot.pixel(x, y);
+                    selectedInk |= qBlue(p) >= qMax(qRed(p), qGreen(p)) + 64;
+                    otherInk |= x >= margin && (x < from || x >= to) && qRed(p) < 200;
+                }
+            const int columns = line == 0 ? 6 : view.lineLength(line); // "中" takes two
+            QCOMPARE(selectedInk, qMin(cells[2 * line + 1], columns) > cells[2 * line]);
+            QCOMPARE(otherInk, cells[2 * line] > 0 || cells[2 * line + 1] < columns);
+        }
+    }
+
     void lengthFacts_data()
     {
         QTest::addColumn<int>("length");
@@ -68,15 +130,15 @@ private slots:
     {
         const int length = 32001;
         WindowRig w;
-        w.form.Form_Load();
-        Form1 &f = w.form;
+        w.form.startUp();
+        MainWindow &f = w.form;
         const auto shown = [&f] {
-            return QStringList{f.Label2->text(), f.Label5->text(), f.Label3->text(),
-                               f.Text1->text()};
+            return QStringList{f.lengthValue->text(), f.sizeValue->text(), f.nameValue->text(),
+                               f.hexPreview->text()};
         };
         struct Watch : QObject {
             QString path;
-            QByteArrayList saved; // the settings file's end whenever Text1 is shown or hidden
+            QByteArrayList saved; // the settings file's end whenever the preview is shown or hidden
             bool eventFilter(QObject *, QEvent *e) override
             {
                 QFile s(path);
@@ -86,12 +148,14 @@ private slots:
             }
         } watch;
         watch.path = f.settingsPath();
-        f.Text1->installEventFilter(&watch);
+        f.hexPreview->installEventFilter(&watch);
         bool locked = true; // at the build's one pump: the panel up, the controls locked
-        w.fakes.pump.hook = [&] { locked &= !f.Frame4->isHidden() && !f.Check2->isEnabled(); };
-        f.Check2->click(); // nothing loaded: one blank row, then every control enabled
+        w.fakes.pump.hook = [&] {
+            locked &= !f.noticePanel->isHidden() && !f.previewBox->isEnabled();
+        };
+        f.previewBox->click(); // nothing loaded: one blank row, then every control enabled
         QCOMPARE(w.fakes.pump.waits, 1);
-        QVERIFY(f.Text1->text() == HexDump::text({}) && f.Command1->isEnabled());
+        QVERIFY(f.hexPreview->text() == HexDump::text({}) && f.downloadButton->isEnabled());
 
         const QByteArray first(length, 'a'), second(20, 'b');
         w.load("Fw 主板.bin", first);
@@ -99,20 +163,21 @@ private slots:
         const QStringList facts = shown();
         QCOMPARE(facts, (QStringList{QString::number(length), kiloBytesText(length), "Fw 主板.bin",
                                      HexDump::text(first)}));
-        f.Command2_Click(); // cancelled: image, labels, buttons and preview stay
+        f.onLoadClicked(); // cancelled: image, labels, buttons and preview stay
         QCOMPARE(shown(), facts);
-        QVERIFY(f.Command1->isEnabled() && f.Command3->isEnabled() && f.image.BIN_DATA == first);
+        QVERIFY(f.downloadButton->isEnabled() && f.repeatButton->isEnabled() &&
+                f.image.BIN_DATA == first);
         QVERIFY(w.fakes.dialogs.messages.isEmpty());
 
         w.load("second.BIN", second);
         QCOMPARE(shown(), (QStringList{"20", "0kB", "second.BIN", HexDump::text(second)}));
-        f.Check2->click();
-        QCOMPARE(f.Text1->text(), HexDump::text(second)); // hidden, not cleared
-        f.Check2->click();
+        f.previewBox->click();
+        QCOMPARE(f.hexPreview->text(), HexDump::text(second)); // hidden, not cleared
+        f.previewBox->click();
         QCOMPARE(watch.saved, (QByteArrayList{"YULAN1\r\n", "YULAN0\r\n", "YULAN1\r\n"}));
-        QVERIFY(locked && !f.Frame4->isVisibleTo(&f));
+        QVERIFY(locked && !f.noticePanel->isVisibleTo(&f));
 
-        HexPreview &view = *f.Text1; // the largest image the length frame can announce
+        HexPreview &view = *f.hexPreview; // the largest image the length frame can announce
         view.setDump(QByteArray(67108863, 'A'));
         QCOMPARE(view.line(2 + 2000).left(10), " 00007D00|");
         QCOMPARE(view.line(2 + 4096).left(10), " 00010000|");
@@ -141,25 +206,25 @@ private slots:
     {
         QFETCH(int, length);
         WindowRig w;
-        w.form.Form_Load();
-        Form1 &f = w.form;
+        w.form.startUp();
+        MainWindow &f = w.form;
         QByteArray image(qMax(length, 0), Qt::Uninitialized);
         for (int i = 0; i < image.size(); ++i)
             image[i] = char(i * 7 % 251);
         QStringList lines{HexDump::headerLine(), QString(80, '*')}; // the first and last two
         if (length >= 0) {
-            f.Check2->click();
+            f.previewBox->click();
             w.load("fw.bin", image);
             const qint64 rows = HexDump::rowCount(length);
             lines << HexDump::row(image, rows - 2) << HexDump::row(image, rows - 1);
         }
-        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(f.Text1);
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(f.hexPreview);
         QVERIFY(a && a->role() == QAccessible::EditableText && a->state().readOnly);
         QAccessibleTextInterface *t = a->textInterface();
         const int count = t->characterCount();
         QCOMPARE(count, length < 0 ? 138 : HexDump::textLength(length));
         if (length < 1 << 20)
-            QCOMPARE(t->text(0, count), f.Text1->text());
+            QCOMPARE(t->text(0, count), f.hexPreview->text());
         QCOMPARE(t->text(50, 70), (lines[0] + "\r\n" + lines[1]).mid(50, 20));
         int s = 0, e = 0;
         QCOMPARE(t->textAtOffset(count - 1, QAccessible::LineBoundary, &s, &e), lines.last());
@@ -169,7 +234,7 @@ private slots:
 
         t->setSelection(0, count - 3, count - 90);
         const QString tail = lines[lines.size() - 2] + "\r\n" + lines.last();
-        QCOMPARE(f.Text1->selectedText(), tail.mid(tail.size() - 90, 87));
+        QCOMPARE(f.hexPreview->selectedText(), tail.mid(tail.size() - 90, 87));
         t->selection(0, &s, &e);
         QCOMPARE(QList<int>({t->selectionCount(), s, e}), QList<int>({1, count - 90, count - 3}));
         t->setCursorPosition(count);
@@ -177,9 +242,9 @@ private slots:
         // On screen: from the first visible line (the caret's page) to the caret.
         const QRect caret = t->characterRect(count - 1);
         QCOMPARE(t->offsetAtPoint(caret.center()), count - 1);
-        const int top = t->offsetAtPoint(f.Text1->viewport()->mapToGlobal(QPoint(5, 5)));
+        const int top = t->offsetAtPoint(f.hexPreview->viewport()->mapToGlobal(QPoint(5, 5)));
         QVERIFY(t->textAtOffset(top, QAccessible::LineBoundary, &s, &e)
-                    .startsWith(f.Text1->line(f.Text1->firstVisibleLine())));
+                    .startsWith(f.hexPreview->line(f.hexPreview->firstVisibleLine())));
         QVERIFY(s <= top && top < e);
 
         // Every other control keeps its caption as its name.

@@ -112,7 +112,7 @@ void TestSoak::runs()
                                  .arg(run)
                                  .arg(faultNames[kind])
                                  .arg(length)
-                                 .arg(b.form->AUTO_RESET)
+                                 .arg(b.form->settings.autoReset)
                                  .arg(b.step())
                                  .arg(b.status());
         QVERIFY2(shown == (taken && answered && kind != vanish), qPrintable(what));

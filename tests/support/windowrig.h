@@ -2,7 +2,7 @@
 
 #include "fakes.h"
 #include "files.h"
-#include "form1.h"
+#include "mainwindow.h"
 #include "portmap.h"
 #include "qtserialcomponent.h"
 
@@ -30,7 +30,7 @@ struct WindowRig {
     {
         writeBytes(home.filePath(name), bytes);
         fakes.dialogs.fileAnswers.enqueue(home.filePath(name));
-        form.Command2_Click();
+        form.onLoadClicked();
     }
 
     QTemporaryDir home;
@@ -38,5 +38,5 @@ struct WindowRig {
     FakePlatform fakes;
     PortMap map{config};
     QtSerialComponent comm{map};
-    Form1 form{fakes.platform, comm, config};
+    MainWindow form{fakes.platform, comm, config};
 };

@@ -5,7 +5,7 @@
 #include "clock.h"
 #include "eventpump.h"
 #include "fonts.h"
-#include "form1.h"
+#include "mainwindow.h"
 #include "platform.h"
 #include "portmap.h"
 #include "qtdialogs.h"
@@ -62,8 +62,8 @@ int main(int argc, char *argv[])
     PortMap ports(config.path());
     QtSerialComponent comm(ports);
 
-    Form1 form(platform, comm, config.path());
-    form.Form_Load();
+    MainWindow form(platform, comm, config.path());
+    form.startUp();
     form.show();
     QCoreApplication::processEvents();
     form.grab().save(out + QStringLiteral("/window.png"));
@@ -76,8 +76,8 @@ int main(int argc, char *argv[])
     sample.write(image);
     sample.close();
     dialogs.file = sample.fileName();
-    form.Command2_Click();
-    form.Check2->setChecked(true);
+    form.onLoadClicked();
+    form.previewBox->setChecked(true);
     QCoreApplication::processEvents();
     form.grab().save(out + QStringLiteral("/window-preview.png"));
     ::close(master);

@@ -1,5 +1,5 @@
 // The image side of the main window: loading an image and its hex preview.
-#include "form1.h"
+#include "mainwindow.h"
 
 #include "dialogs.h"
 #include "firmwareimage.h"
@@ -20,11 +20,11 @@ namespace
 const QString imageFileFilter = FirmwareImage::openDialogFilter();
 } // namespace
 
-void Form1::Command2_Click()
+void MainWindow::onLoadClicked()
 {
     m_platform.tone.Beep(beepFrequencyHz, beepDurationMs);
-    setLabelText(Label8, QString());
-    Shape2->setWidthTwips(0);
+    setLabelText(statusLine, QString());
+    progressFill->setWidthTwips(0);
     image.BIN_PATH = m_platform.dialogs.getOpenFileName(this, imageFileFilter);
     if (image.BIN_PATH.isEmpty())
         return; // cancelled: image, labels, buttons and preview stay as they are
@@ -36,8 +36,8 @@ void Form1::Command2_Click()
         // Nothing of the file is taken: the image loaded before (if any) stays whole, and the
         // labels, which only a successful load writes, still describe it. The download buttons
         // are set to match it.
-        Command1->setEnabled(image.hasImage());
-        Command3->setEnabled(image.hasImage());
+        downloadButton->setEnabled(image.hasImage());
+        repeatButton->setEnabled(image.hasImage());
         m_platform.dialogs.information(
             this, Module1::noticeTitle,
             FirmwareImage::refusalMessage(file.refusal, image.BIN_PATH, image.hasImage()));
@@ -49,45 +49,45 @@ void Form1::Command2_Click()
     // A firmware file's tooltip also tells where its image starts; a .bin carries no address.
     const bool placed =
         FirmwareImage::formatForPath(image.BIN_PATH) != FirmwareImage::Format::Binary;
-    setLabelText(Label3, fileNameOf(image.BIN_PATH),
+    setLabelText(nameValue, fileNameOf(image.BIN_PATH),
                  placed ? QStringLiteral("起始地址 ") + FirmwareImage::hexAddress(file.start)
                         : QString());
-    setLabelText(Label2, QString::number(image.BIN_LEN));
-    setLabelText(Label5, kiloBytesText(image.BIN_LEN));
-    Command1->setEnabled(true);
-    Command3->setEnabled(true);
+    setLabelText(lengthValue, QString::number(image.BIN_LEN));
+    setLabelText(sizeValue, kiloBytesText(image.BIN_LEN));
+    downloadButton->setEnabled(true);
+    repeatButton->setEnabled(true);
     applyPreviewLayout();
-    if (PREVIEW_BIN == 1)
-        BIN_SHOW();
+    if (settings.preview)
+        showPreview();
 }
 
-void Form1::Check2_Click()
+void MainWindow::onPreviewToggled()
 {
-    PREVIEW_BIN = Check2->isChecked() ? 1 : 0;
-    WRITE_SET(); // saved before the layout changes
+    settings.preview = previewBox->isChecked();
+    writeSettings(); // saved before the layout changes
     applyPreviewLayout();
-    if (PREVIEW_BIN == 1)
-        BIN_SHOW();
+    if (settings.preview)
+        showPreview();
 }
 
-void Form1::BIN_SHOW()
+void MainWindow::showPreview()
 {
-    setPanelTexts(QStringLiteral("正在加载BIN文件信息"), QStringLiteral("    请稍等……"));
-    setPanelTop(1800);
+    setPanelTexts(loadingNotice, QStringLiteral("    ") + waitNotice);
+    setPanelTop(previewNoticeTopTwips);
     setPanelVisible(true);
-    ALL_KEY(false);
+    setControlsEnabled(false);
 
     // One turn of the window's events paints the panel over the old preview. The dump is not
-    // built here: Text1 keeps the image as it is now (shared, not copied) and makes each row
-    // from its bytes only when the row is painted, copied or read, so any image shows at once.
+    // built here: the preview keeps the image as it is now (shared, not copied) and makes each
+    // row from its bytes only when the row is painted, copied or read, so any image shows at once.
     waitRunningEvents(std::chrono::milliseconds(1));
-    Text1->setDump(image.BIN_DATA);
+    hexPreview->setDump(image.BIN_DATA);
 
     setPanelVisible(false);
-    ALL_KEY(true);
+    setControlsEnabled(true);
 }
 
-void Form1::Text1_CopyRefused(qint64 characters)
+void MainWindow::onCopyRefused(qint64 characters)
 {
     m_platform.dialogs.information(
         this, Module1::noticeTitle,

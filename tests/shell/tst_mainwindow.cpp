@@ -27,7 +27,7 @@ static QString makeImage(const QString &dir, const QString &name, qint64 length)
     return f.fileName();
 }
 
-class TestForm1 : public QObject
+class TestMainWindow : public QObject
 {
     Q_OBJECT
 private slots:
@@ -58,90 +58,92 @@ private slots:
         PtyPeer peer;
         WindowRig h(settings == "<none>" ? nullptr : &settings);
         peer.linkAs(h.config + "/ports", 2);
-        Form1 &f = h.form;
+        MainWindow &f = h.form;
         QStringList portsAtBeep; // one beep, once the scan has listed the ports
         h.fakes.tone.onBeep = [&] {
-            for (int i = 0; i < f.ComboComm->count(); ++i)
-                portsAtBeep << f.ComboComm->itemText(i);
+            for (int i = 0; i < f.portBox->count(); ++i)
+                portsAtBeep << f.portBox->itemText(i);
         };
-        f.Form_Load();
+        f.startUp();
         QCOMPARE(h.fakes.tone.beeps.size(), 1);
         QCOMPARE(QPair(h.fakes.tone.beeps[0].hz, h.fakes.tone.beeps[0].ms), QPair(5000, 200));
         QCOMPARE(portsAtBeep, QStringList("COM2"));
-        QCOMPARE(f.ComboComm->currentText(), QStringLiteral("COM2"));
+        QCOMPARE(f.portBox->currentText(), QStringLiteral("COM2"));
 
-        QTEST(f.Comboxzbtv->currentText() + '/' + f.Combo2->currentText(), "rates");
-        QTEST(f.Check1->isChecked(), "autoReset");
-        QCOMPARE(f.Check2->isChecked(), preview);
-        QCOMPARE(QPair(f.windowHeightTwips(), f.frame1HeightTwips()),
+        QTEST(f.downloadRateBox->currentText() + '/' + f.resetRateBox->currentText(), "rates");
+        QTEST(f.autoResetBox->isChecked(), "autoReset");
+        QCOMPARE(f.previewBox->isChecked(), preview);
+        QCOMPARE(QPair(f.windowHeightTwips(), f.imageGroupHeightTwips()),
                  preview ? QPair(6800, 4000) : QPair(3600, 760));
-        QCOMPARE(f.Text1->isVisibleTo(&f), preview);
+        QCOMPARE(f.hexPreview->isVisibleTo(&f), preview);
         QTEST(h.settingsFile(), "fileAfter");
 
         // Idle: nothing to download, everything else usable, displays empty.
-        QVERIFY(!f.Command1->isEnabled() && !f.Command3->isEnabled());
-        for (QWidget *w : std::initializer_list<QWidget *>{
-                 f.Command2, f.Command4, f.ComboComm, f.Comboxzbtv, f.Combo2, f.Check1, f.Check2})
+        QVERIFY(!f.downloadButton->isEnabled() && !f.repeatButton->isEnabled());
+        for (QWidget *w : std::initializer_list<QWidget *>{f.loadButton, f.exitButton, f.portBox,
+                                                           f.downloadRateBox, f.resetRateBox,
+                                                           f.autoResetBox, f.previewBox})
             QVERIFY(w->isEnabled());
-        QCOMPARE(f.Shape2->widthTwips(), 0.0);
-        for (QLabel *l : {f.Label2, f.Label3, f.Label5, f.Label8})
+        QCOMPARE(f.progressFill->widthTwips(), 0.0);
+        for (QLabel *l : {f.lengthValue, f.nameValue, f.sizeValue, f.statusLine})
             QCOMPARE(l->text(), QString());
-        QCOMPARE(f.Text1->text(), HexDump::header()); // also after a preview built at start-up
+        QCOMPARE(f.hexPreview->text(), HexDump::header()); // also after a preview built at start-up
     }
 
     void handlersRewriteTheFile()
     {
         WindowRig h;
-        Form1 &f = h.form;
-        f.Form_Load();
-        f.Check1->click();
+        MainWindow &f = h.form;
+        f.startUp();
+        f.autoResetBox->click();
         QCOMPARE(h.settingsFile(), QByteArray("XZBTL4\r\nFWBTL3\r\nRESET1\r\nYULAN0\r\n"));
-        f.Check1->click();
+        f.autoResetBox->click();
         QCOMPARE(h.settingsFile(), QByteArray("XZBTL4\r\nFWBTL3\r\nRESET0\r\nYULAN0\r\n"));
 
-        f.Combo2->setCurrentIndex(6); // picking "57600" from the list
-        emit f.Combo2->activated(6);
-        QCOMPARE(f.Combo2->currentText(), QStringLiteral("57600"));
+        f.resetRateBox->setCurrentIndex(6); // picking "57600" from the list
+        emit f.resetRateBox->activated(6);
+        QCOMPARE(f.resetRateBox->currentText(), QStringLiteral("57600"));
         QCOMPARE(h.settingsFile(), QByteArray("XZBTL4\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
 
-        f.Comboxzbtv->setCurrentIndex(1);
-        emit f.Comboxzbtv->activated(1);
+        f.downloadRateBox->setCurrentIndex(1);
+        emit f.downloadRateBox->activated(1);
         QCOMPARE(h.settingsFile(), QByteArray("XZBTL1\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
 
         // Typing a rate into a box is used as typed but never stored, also when Enter follows and
         // the text names a list item; the arrow keys pick from the list and store.
         for (const char *typed : {"250000", "57600"}) {
-            f.Comboxzbtv->lineEdit()->selectAll();
-            QTest::keyClicks(f.Comboxzbtv->lineEdit(), typed);
-            QTest::keyClick(f.Comboxzbtv->lineEdit(), Qt::Key_Return);
-            QCOMPARE(f.Comboxzbtv->currentText(), QString::fromLatin1(typed));
+            f.downloadRateBox->lineEdit()->selectAll();
+            QTest::keyClicks(f.downloadRateBox->lineEdit(), typed);
+            QTest::keyClick(f.downloadRateBox->lineEdit(), Qt::Key_Return);
+            QCOMPARE(f.downloadRateBox->currentText(), QString::fromLatin1(typed));
             QCOMPARE(h.settingsFile(), QByteArray("XZBTL1\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
         }
-        QCOMPARE(f.Comboxzbtv->count(), 5);
-        QTest::keyClick(f.Comboxzbtv->lineEdit(), Qt::Key_Down);
+        QCOMPARE(f.downloadRateBox->count(), 5);
+        QTest::keyClick(f.downloadRateBox->lineEdit(), Qt::Key_Down);
         QCOMPARE(h.settingsFile(), QByteArray("XZBTL2\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
     }
 
-    void allKeyLocksExactlyTheNineControls()
+    // "重复下载" is usable once an image is loaded, and a click on it does nothing at all.
+    void repeatButtonDoesNothing()
     {
         WindowRig h;
-        Form1 &f = h.form;
-        f.Form_Load();
-        const QList<QWidget *> nine{f.Command1,   f.Command2, f.Command3, f.Command4, f.ComboComm,
-                                    f.Comboxzbtv, f.Check1,   f.Check2,   f.Combo2};
-        f.ALL_KEY(false);
-        for (QWidget *w : nine)
-            QVERIFY(!w->isEnabled());
-        for (QWidget *w : std::initializer_list<QWidget *>{f.Frame1, f.Text1, f.Label8, f.Shape2})
-            QVERIFY(w->isEnabled());
-
-        f.ALL_KEY(true); // "重复下载", enabled, has no action at all
+        MainWindow &f = h.form;
+        f.startUp();
+        h.load("fw.bin", QByteArray(1500, 'r'));
+        QVERIFY(f.repeatButton->isEnabled());
         const QByteArray settings = h.settingsFile();
-        QTest::mouseClick(f.Command3, Qt::LeftButton);
-        QCOMPARE(h.fakes.tone.beeps.size(), 1);
+        const QString status = f.statusLine->text();
+        const qsizetype beeps = h.fakes.tone.beeps.size();
+        const int dialogs = h.fakes.dialogs.fileDialogs;
+        QTest::mouseClick(f.repeatButton, Qt::LeftButton);
+        QCOMPARE(h.fakes.tone.beeps.size(), beeps);
+        QCOMPARE(h.fakes.dialogs.fileDialogs, dialogs);
+        QVERIFY(h.fakes.dialogs.messages.isEmpty());
         QCOMPARE(f.download.DOWN_STEP, qint16(0));
+        QVERIFY(!h.comm.PortOpen());
+        QCOMPARE(f.statusLine->text(), status);
+        QCOMPARE(f.downloadButton->text(), QStringLiteral("单次下载"));
         QCOMPARE(h.settingsFile(), settings);
-        QCOMPARE(h.fakes.dialogs.fileDialogs, 0);
     }
 
     void leavingClosesThePort_data()
@@ -157,10 +159,10 @@ private slots:
         PtyPeer peer;
         WindowRig h;
         peer.linkAs(h.config + "/ports", 1);
-        h.form.Form_Load();
+        h.form.startUp();
         h.form.show();
         QVERIFY(Module1::OPEN_COM(h.comm, "COM1", "115200", "8", "1", h.fakes.dialogs));
-        exitButton ? h.form.Command4->click() : void(h.form.close());
+        exitButton ? h.form.exitButton->click() : void(h.form.close());
         QVERIFY(!h.comm.PortOpen() && !h.form.isVisible());
         QCOMPARE(h.fakes.tone.beeps.size(), exitButton ? 2 : 1);
     }
@@ -168,26 +170,26 @@ private slots:
     void looksAsDesigned()
     {
         WindowRig h;
-        Form1 &f = h.form;
-        f.Form_Load();
+        MainWindow &f = h.form;
+        f.startUp();
         QCOMPARE(f.windowTitle(), QStringLiteral("Vantrel"));
         QCOMPARE(f.width(), 564);                   // 8460 twips at 15 to the pixel
         QCOMPARE(f.minimumSize(), f.maximumSize()); // the operator cannot resize it
-        QCOMPARE(f.Command2->geometry(), QRect(336, 16, 105, 33));
-        QCOMPARE(f.ComboComm->parentWidget(), f.Frame2);
-        QVERIFY(f.Frame4->isHidden());
+        QCOMPARE(f.loadButton->geometry(), QRect(336, 16, 105, 33));
+        QCOMPARE(f.portBox->parentWidget(), f.downloadGroup);
+        QVERIFY(f.noticePanel->isHidden());
 
         // "宋体" must reach a real CJK face rather than a silent fallback to DejaVu.
-        QCOMPARE(f.Command1->font().family(), QStringLiteral("宋体"));
+        QCOMPARE(f.downloadButton->font().family(), QStringLiteral("宋体"));
         QVERIFY(QFont::substitutes(QStringLiteral("宋体"))
                     .contains(QStringLiteral("AR PL UMing CN"), Qt::CaseInsensitive));
 
         // Focus order (an editable box takes focus in its line edit, the preview in its viewport).
-        const QList<QWidget *> expected{f.Command2,   f.Command1,  f.Command3, f.Command4,
-                                        f.Comboxzbtv, f.ComboComm, f.Combo2,   f.Check1,
-                                        f.Check2,     f.Text1};
+        const QList<QWidget *> expected{
+            f.loadButton, f.downloadButton, f.repeatButton, f.exitButton, f.downloadRateBox,
+            f.portBox,    f.resetRateBox,   f.autoResetBox, f.previewBox, f.hexPreview};
         QList<QWidget *> order;
-        QWidget *w = f.Command2;
+        QWidget *w = f.loadButton;
         for (int guard = 0; guard < 100 && order.size() < expected.size(); ++guard) {
             for (QWidget *control : expected)
                 if ((w == control || control->isAncestorOf(w)) &&
@@ -205,18 +207,18 @@ private slots:
         PtyPeer peer;
         WindowRig h;
         peer.linkAs(h.config + "/ports", 1);
-        Form1 &f = h.form;
-        f.Form_Load();
-        QVERIFY(!f.Timer1->isActive());
+        MainWindow &f = h.form;
+        f.startUp();
+        QVERIFY(!f.tickTimer->isActive());
         f.image.replaceImage(QByteArray(10, 'x'));
-        f.Command1->setEnabled(true);
-        f.Command1->click(); // start: step 1
+        f.downloadButton->setEnabled(true);
+        f.downloadButton->click(); // start: step 1
         QCOMPARE(f.download.DOWN_STEP, qint16(1));
-        QVERIFY(f.Timer1->isActive());
+        QVERIFY(f.tickTimer->isActive());
         QByteArray got; // the tick sends the download request
         QTRY_VERIFY((got += peer.read(-1, 0)).startsWith(QByteArray::fromHex("444D46")));
-        f.Command1->click(); // stop
-        QVERIFY(!f.Timer1->isActive());
+        f.downloadButton->click(); // stop
+        QVERIFY(!f.tickTimer->isActive());
     }
 
     void namesArePlainText_data()
@@ -234,20 +236,20 @@ private slots:
     {
         QFETCH(QString, name);
         WindowRig h;
-        Form1 &f = h.form;
-        f.Form_Load();
+        MainWindow &f = h.form;
+        f.startUp();
         h.fakes.dialogs.fileAnswers << makeImage(h.home.path(), name, 3)
                                     << h.home.path() + "/missing/" + name;
-        f.Command2->click();
-        QCOMPARE(f.Label3->textFormat(), Qt::PlainText);
-        QString shown = f.Label3->text();
+        f.loadButton->click();
+        QCOMPARE(f.nameValue->textFormat(), Qt::PlainText);
+        QString shown = f.nameValue->text();
         if (shown.contains(QChar(0x2026))) // cut: the tooltip tells the whole name
-            QCOMPARE(shownToolTip(f.Label3->toolTip()), name);
+            QCOMPARE(shownToolTip(f.nameValue->toolTip()), name);
         else
             QCOMPARE(shown.replace(QChar(0x240A), "\n"), name.mid(name.lastIndexOf('/') + 1));
 
         // Every notice naming a file or a device carries the name as it is, in a plain-text box.
-        f.Command2->click();
+        f.loadButton->click();
         QCOMPARE(h.fakes.dialogs.messages.size(), 1);
         QVERIFY(h.fakes.dialogs.messages[0].text.contains(name));
         QVERIFY(Module1::permissionMessage(3, name).contains(name));
@@ -286,27 +288,28 @@ private slots:
         QFETCH(QByteArray, text);
         QFETCH(QByteArray, image);
         WindowRig h;
-        Form1 &f = h.form;
-        f.Form_Load();
+        MainWindow &f = h.form;
+        f.startUp();
         const QByteArray before(1500, 'r');
         h.load("r1.bin", before);
-        QVERIFY(f.Label3->toolTip().isEmpty());
+        QVERIFY(f.nameValue->toolTip().isEmpty());
         h.load(name, text);
 
         const QByteArray expected = image.isEmpty() ? before : QByteArray::fromHex(image);
         QCOMPARE(f.image.BIN_DATA, expected);
-        QCOMPARE(f.Label2->text(), QString::number(expected.size()));
-        QCOMPARE(f.Label5->text(), kiloBytesText(expected.size()));
+        QCOMPARE(f.lengthValue->text(), QString::number(expected.size()));
+        QCOMPARE(f.sizeValue->text(), kiloBytesText(expected.size()));
         if (image.isEmpty()) {
             QCOMPARE(h.fakes.dialogs.messages.size(), 1);
             QCOMPARE(h.fakes.dialogs.messages[0].title, Module1::noticeTitle);
             QVERIFY(h.fakes.dialogs.messages[0].text.contains(name + QStringLiteral("”第3行")));
-            QCOMPARE(f.Label3->text(), QStringLiteral("r1.bin"));
+            QCOMPARE(f.nameValue->text(), QStringLiteral("r1.bin"));
             return;
         }
         QVERIFY(h.fakes.dialogs.messages.isEmpty());
-        QCOMPARE(f.Label3->text(), name);
-        QCOMPARE(shownToolTip(f.Label3->toolTip()), name + QStringLiteral("\n起始地址 0x08004000"));
+        QCOMPARE(f.nameValue->text(), name);
+        QCOMPARE(shownToolTip(f.nameValue->toolTip()),
+                 name + QStringLiteral("\n起始地址 0x08004000"));
     }
 
     // The window's filter in Qt's own dialog: raw images first, then every firmware file, of any
@@ -314,7 +317,7 @@ private slots:
     void fileDialogOffersBinFirst()
     {
         WindowRig h;
-        h.form.Command2_Click(); // the fake dialog keeps the filter
+        h.form.onLoadClicked(); // the fake dialog keeps the filter
         QTemporaryDir dir;
         const QStringList firmware{"a.HEX",  "b.ihx", "c.S19", "d.s28", "e.s37",
                                    "f.SRec", "g.mot", "h.Elf", "i.axf", "j.OUT"};
@@ -361,13 +364,13 @@ private slots:
         QFETCH(qint64, length);
         QFETCH(QString, size);
         WindowRig h;
-        Form1 &f = h.form;
-        f.Form_Load();
+        MainWindow &f = h.form;
+        f.startUp();
         f.show();
         h.fakes.dialogs.fileAnswers << makeImage(h.home.path(), QString(251, 'W') + ".bin", length);
-        f.Command2->click();
-        QCOMPARE(f.Label2->text(), QString::number(length));
-        QCOMPARE(f.Label5->text(), size);
+        f.loadButton->click();
+        QCOMPARE(f.lengthValue->text(), QString::number(length));
+        QCOMPARE(f.sizeValue->text(), size);
 
         // Each visible control against every other with the same parent, by its drawn extent (a
         // label's text, a check box's mark and caption). Only the status line lies over the
@@ -385,7 +388,7 @@ private slots:
             if (w->isVisibleTo(&f) && !qobject_cast<QLineEdit *>(w) && w->parentWidget() &&
                 (w->parentWidget() == &f || qobject_cast<QGroupBox *>(w->parentWidget())))
                 controls << w;
-        const QList<QWidget *> bar{f.Shape1, f.Shape2, f.Label8};
+        const QList<QWidget *> bar{f.progressTrack, f.progressFill, f.statusLine};
         for (QWidget *a : controls)
             for (QWidget *b : controls)
                 if (a < b && a->parentWidget() == b->parentWidget() &&
@@ -395,5 +398,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestForm1)
-#include "tst_form1.moc"
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
