@@ -117,141 +117,62 @@ constexpr CommandSet everyCommand = flashing | converting | listing;
 
 const QList<CliOption> &cliOptions()
 {
+    using S = QString;
+    constexpr CommandSet none = 0;
     // --help and --version apply to no command: each is a request of its own, and ends the
     // reading of the line.
+    // clang-format off
     static const QList<CliOption> table{
-        {QStringLiteral("--port"),
-         u'p',
-         QStringLiteral("PORT"),
-         flashing,
-         0,
-         {{Command::Flash,
-           QStringLiteral("the board's port: COMn as the window numbers it, a device\n"
-                          "(/dev/ttyUSB0), a stable link (/dev/serial/by-id/...) or a\n"
-                          "range COMa-COMb; repeat it for several boards")}},
-         storePort},
-        {QStringLiteral("--all"),
-         QChar(),
-         QString(),
-         flashing,
-         0,
-         {{Command::Flash, QStringLiteral("every port the window lists (%1 to %2) that stands for "
-                                          "a\ndevice")
-                               .arg(comName(firstCom), comName(lastListedCom))}},
-         set<&CliArgs::allPorts, true>},
-        {QStringLiteral("--base"),
-         QChar(),
-         QStringLiteral("ADDR"),
-         flashing | converting,
-         0,
-         {{Command::Flash,
-           QStringLiteral("the image must start at ADDR (0x08004000 or decimal): data\n"
-                          "below it is refused, and a gap from ADDR to the lowest data\n"
-                          "is sent as 0xFF")},
-          {Command::Convert, QStringLiteral("as for flash: the image starts at ADDR")}},
-         storeBase},
-        {QStringLiteral("--baud"),
-         u'b',
-         QStringLiteral("N"),
-         flashing,
-         0,
-         {{Command::Flash,
-           QStringLiteral("the download baud rate (default: the window's choice)")}},
-         storeRate<&CliArgs::baud>},
-        {QStringLiteral("--auto-reset"),
-         QChar(),
-         QString(),
-         flashing,
-         0,
-         {{Command::Flash,
-           QStringLiteral("send the reset request at the reset rate before connecting")}},
-         set<&CliArgs::autoReset, true>},
-        {QStringLiteral("--no-auto-reset"),
-         QChar(),
-         QString(),
-         flashing,
-         0,
-         {{Command::Flash, QStringLiteral("connect without the reset request")}},
-         set<&CliArgs::autoReset, false>},
-        {QStringLiteral("--reset-baud"),
-         QChar(),
-         QStringLiteral("N"),
-         flashing,
-         0,
-         {{Command::Flash,
-           QStringLiteral("the reset request's baud rate (default: the window's choice)")}},
-         storeRate<&CliArgs::resetBaud>},
-        {QStringLiteral("--connect-timeout"),
-         QChar(),
-         QStringLiteral("S"),
-         flashing,
-         converting | listing,
-         {{Command::Flash,
-           QStringLiteral("give up when the board has not answered the download request\n"
-                          "within S seconds (default 30)")}},
-         storeSeconds<&CliArgs::connectTimeoutS>},
-        {QStringLiteral("--done-timeout"),
-         QChar(),
-         QStringLiteral("S"),
-         flashing,
-         converting | listing,
-         {{Command::Flash,
-           QStringLiteral("give up when the completion reply has not come S seconds after\n"
-                          "the last block (default 10)")}},
-         storeSeconds<&CliArgs::doneTimeoutS>},
-        {QStringLiteral("--json"),
-         QChar(),
-         QString(),
-         everyCommand,
-         0,
-         {{Command::Flash,
-           QStringLiteral("write the run's events to standard output as JSON Lines")},
-          {Command::Convert,
-           QStringLiteral("print the start address, span and SHA-256 as one JSON object")},
-          {Command::Ports, QStringLiteral("write the list as one JSON object")}},
-         set<&CliArgs::json, true>},
-        {QStringLiteral("--trace"),
-         QChar(),
-         QStringLiteral("FILE"),
-         flashing,
-         0,
-         {{Command::Flash,
-           QStringLiteral("write every byte sent and received, each line-settings change\n"
-                          "and each step to FILE, with microsecond times; with several\n"
-                          "boards, to FILE.PORT for each")}},
-         storeFileName<&CliArgs::tracePath>},
-        {QStringLiteral("--quiet"),
-         u'q',
-         QString(),
-         flashing | converting,
-         listing,
-         {{Command::Flash, QStringLiteral("print nothing but errors")}},
-         set<&CliArgs::quiet, true>},
-        {QStringLiteral("--report"),
-         QChar(),
-         QStringLiteral("FILE"),
-         commandBit(Command::Station),
-         0,
-         {{Command::Station,
-           QStringLiteral("append a CSV row for each board to FILE as it ends: time, port,\n"
-                          "device, by-id name, USB serial number, image SHA-256, bytes,\n"
-                          "outcome, exit code, seconds")}},
-         storeFileName<&CliArgs::reportPath>},
-        {QStringLiteral("--help"),
-         u'h',
-         QString(),
-         0,
-         0,
-         {{Command::None, QStringLiteral("show this help and exit")}},
-         set<&CliArgs::command, Command::Help>},
-        {QStringLiteral("--version"),
-         QChar(),
-         QString(),
-         0,
-         0,
-         {{Command::None, QStringLiteral("show the version and exit")}},
-         set<&CliArgs::command, Command::Version>},
+        // name, short name, value name, applies to, ignored by, store; the help under each command
+        {S("--port"), u'p', S("PORT"), flashing, none, storePort,
+         {{Command::Flash, S("the board's port: COMn as the window numbers it, a device\n"
+                             "(/dev/ttyUSB0), a stable link (/dev/serial/by-id/...) or a\n"
+                             "range COMa-COMb; repeat it for several boards")}}},
+        {S("--all"), {}, {}, flashing, none, set<&CliArgs::allPorts, true>,
+         {{Command::Flash, S("every port the window lists (%1 to %2) that stands for a\n"
+                             "device").arg(comName(firstCom), comName(lastListedCom))}}},
+        {S("--base"), {}, S("ADDR"), flashing | converting, none, storeBase,
+         {{Command::Flash, S("the image must start at ADDR (0x08004000 or decimal): data\n"
+                             "below it is refused, and a gap from ADDR to the lowest data\n"
+                             "is sent as 0xFF")},
+          {Command::Convert, S("as for flash: the image starts at ADDR")}}},
+        {S("--baud"), u'b', S("N"), flashing, none, storeRate<&CliArgs::baud>,
+         {{Command::Flash, S("the download baud rate (default: the window's choice)")}}},
+        {S("--auto-reset"), {}, {}, flashing, none, set<&CliArgs::autoReset, true>,
+         {{Command::Flash, S("send the reset request at the reset rate before connecting")}}},
+        {S("--no-auto-reset"), {}, {}, flashing, none, set<&CliArgs::autoReset, false>,
+         {{Command::Flash, S("connect without the reset request")}}},
+        {S("--reset-baud"), {}, S("N"), flashing, none, storeRate<&CliArgs::resetBaud>,
+         {{Command::Flash, S("the reset request's baud rate (default: the window's choice)")}}},
+        {S("--connect-timeout"), {}, S("S"), flashing, converting | listing,
+         storeSeconds<&CliArgs::connectTimeoutS>,
+         {{Command::Flash, S("give up when the board has not answered the download request\n"
+                             "within S seconds (default 30)")}}},
+        {S("--done-timeout"), {}, S("S"), flashing, converting | listing,
+         storeSeconds<&CliArgs::doneTimeoutS>,
+         {{Command::Flash, S("give up when the completion reply has not come S seconds after\n"
+                             "the last block (default 10)")}}},
+        {S("--json"), {}, {}, everyCommand, none, set<&CliArgs::json, true>,
+         {{Command::Flash, S("write the run's events to standard output as JSON Lines")},
+          {Command::Convert, S("print the start address, span and SHA-256 as one JSON object")},
+          {Command::Ports, S("write the list as one JSON object")}}},
+        {S("--trace"), {}, S("FILE"), flashing, none, storeFileName<&CliArgs::tracePath>,
+         {{Command::Flash, S("write every byte sent and received, each line-settings change\n"
+                             "and each step to FILE, with microsecond times; with several\n"
+                             "boards, to FILE.PORT for each")}}},
+        {S("--quiet"), u'q', {}, flashing | converting, listing, set<&CliArgs::quiet, true>,
+         {{Command::Flash, S("print nothing but errors")}}},
+        {S("--report"), {}, S("FILE"), commandBit(Command::Station), none,
+         storeFileName<&CliArgs::reportPath>,
+         {{Command::Station, S("append a CSV row for each board to FILE as it ends: time, port,\n"
+                               "device, by-id name, USB serial number, image SHA-256, bytes,\n"
+                               "outcome, exit code, seconds")}}},
+        {S("--help"), u'h', {}, none, none, set<&CliArgs::command, Command::Help>,
+         {{Command::None, S("show this help and exit")}}},
+        {S("--version"), {}, {}, none, none, set<&CliArgs::command, Command::Version>,
+         {{Command::None, S("show the version and exit")}}},
     };
+    // clang-format on
     return table;
 }
 

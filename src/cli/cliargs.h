@@ -63,8 +63,8 @@ struct CliOption {
     QString valueName;    // "PORT"; "" when it takes no value
     CommandSet appliesTo; // the commands it is meant for
     CommandSet ignoredBy; // the commands that take it and do nothing with it
-    QList<Help> help;     // in the help of these commands, in the table's order
     Store store;
+    QList<Help> help; // in the help of these commands, in the table's order
 };
 
 // One command: the word that names it, the rest of its usage line and what it does.
