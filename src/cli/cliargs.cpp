@@ -1,5 +1,7 @@
 #include "cliargs.h"
 
+#include "portname.h"
+
 #include <QRegularExpression>
 
 #include <cmath>
@@ -7,11 +9,17 @@
 namespace
 {
 
+using Command = CliArgs::Command;
+
+constexpr qint64 minBaud = 50;
+constexpr qint64 maxBaud = 4'000'000;
+constexpr double maxSeconds = 86'400;
+
 std::optional<qint32> parseRate(const QString &text)
 {
     bool ok = false;
     const qint64 v = text.toLongLong(&ok);
-    if (!ok || text.isEmpty() || !text[0].isDigit() || v < 50 || v > 4'000'000)
+    if (!ok || text.isEmpty() || !text[0].isDigit() || v < minBaud || v > maxBaud)
         return std::nullopt;
     return qint32(v);
 }
@@ -20,7 +28,7 @@ std::optional<double> parseSeconds(const QString &text)
 {
     bool ok = false;
     const double v = text.toDouble(&ok);
-    if (!ok || !std::isfinite(v) || v <= 0 || v > 86'400)
+    if (!ok || !std::isfinite(v) || v <= 0 || v > maxSeconds)
         return std::nullopt;
     return v;
 }
@@ -37,39 +45,240 @@ std::optional<quint64> parseAddress(const QString &text)
     return v;
 }
 
-// "COM1-COM8" (any case; "COM1-8" too): the ports in between, both ends included.
-std::optional<QStringList> parseRange(const QString &text)
+// The options' Store functions.
+
+// A switch: sets a field to a value.
+template <auto Field, auto Value> QString set(CliArgs &a, const QString &, const QString &)
 {
-    static const QRegularExpression range(
-        QStringLiteral("^[Cc][Oo][Mm]([0-9]{1,3})-(?:[Cc][Oo][Mm])?([0-9]{1,3})$"));
-    const auto m = range.match(text);
-    if (!m.hasMatch())
-        return std::nullopt;
-    const int first = m.captured(1).toInt(), last = m.captured(2).toInt();
-    if (first < 1 || last > 255 || first > last)
-        return QStringList();
-    QStringList ports;
-    for (int n = first; n <= last; ++n)
-        ports << QStringLiteral("COM%1").arg(n);
-    return ports;
+    a.*Field = Value;
+    return QString();
 }
+
+template <auto Field> QString storeRate(CliArgs &a, const QString &name, const QString &value)
+{
+    const auto rate = parseRate(value);
+    if (!rate)
+        return QStringLiteral("%1: '%2' is not a baud rate (%3 to %4)")
+            .arg(name, value, QString::number(minBaud), QString::number(maxBaud));
+    a.*Field = *rate;
+    return QString();
+}
+
+template <auto Field> QString storeSeconds(CliArgs &a, const QString &name, const QString &value)
+{
+    const auto s = parseSeconds(value);
+    if (!s)
+        return QStringLiteral("%1: '%2' is not a number of seconds above 0").arg(name, value);
+    a.*Field = *s;
+    return QString();
+}
+
+template <auto Field> QString storeFileName(CliArgs &a, const QString &name, const QString &value)
+{
+    if (value.isEmpty())
+        return QStringLiteral("%1: the file name is empty").arg(name);
+    a.*Field = value;
+    return QString();
+}
+
+QString storeBase(CliArgs &a, const QString &name, const QString &value)
+{
+    const auto address = parseAddress(value);
+    if (!address)
+        return QStringLiteral("%1: '%2' is not an address (0x08004000 or decimal)")
+            .arg(name, value);
+    a.base = address;
+    return QString();
+}
+
+QString storePort(CliArgs &a, const QString &name, const QString &value)
+{
+    if (value.isEmpty())
+        return QStringLiteral("%1: the port is empty").arg(name);
+    const std::optional<ComRange> range = parseComRange(value);
+    if (!range) {
+        a.ports << upperComSpelling(value);
+        return QString();
+    }
+    if (!range->valid())
+        return QStringLiteral("%1: '%2' is not a range of %3 to %4")
+            .arg(name, value, comName(firstCom), comName(lastCom));
+    a.ports << range->names();
+    a.rangeGiven = true;
+    return QString();
+}
+
+constexpr CommandSet flashing = commandBit(Command::Flash) | commandBit(Command::Station);
+constexpr CommandSet converting = commandBit(Command::Convert);
+constexpr CommandSet listing = commandBit(Command::Ports);
+constexpr CommandSet everyCommand = flashing | converting | listing;
 
 } // namespace
 
-ParseResult parseCommandLine(const QStringList &arguments)
+const QList<CliOption> &cliOptions()
 {
-    ParseResult r;
-    CliArgs &a = r.args;
-    QStringList positional;
-    bool optionsEnded = false;
-
-    const auto fail = [&r](const QString &message) {
-        r.error = message;
-        return r;
+    using S = QString;
+    constexpr CommandSet none = 0;
+    // --help and --version apply to no command: each is a request of its own, and ends the
+    // reading of the line.
+    // clang-format off
+    static const QList<CliOption> table{
+        // name, short name, value name, applies to, ignored by, store; the help under each command
+        {S("--port"), u'p', S("PORT"), flashing, none, storePort,
+         {{Command::Flash, S("the board's port: COMn as the window numbers it, a device\n"
+                             "(/dev/ttyUSB0), a stable link (/dev/serial/by-id/...) or a\n"
+                             "range COMa-COMb; repeat it for several boards")}}},
+        {S("--all"), {}, {}, flashing, none, set<&CliArgs::allPorts, true>,
+         {{Command::Flash, S("every port the window lists (%1 to %2) that stands for a\n"
+                             "device").arg(comName(firstCom), comName(lastListedCom))}}},
+        {S("--base"), {}, S("ADDR"), flashing | converting, none, storeBase,
+         {{Command::Flash, S("the image must start at ADDR (0x08004000 or decimal): data\n"
+                             "below it is refused, and a gap from ADDR to the lowest data\n"
+                             "is sent as 0xFF")},
+          {Command::Convert, S("as for flash: the image starts at ADDR")}}},
+        {S("--baud"), u'b', S("N"), flashing, none, storeRate<&CliArgs::baud>,
+         {{Command::Flash, S("the download baud rate (default: the window's choice)")}}},
+        {S("--auto-reset"), {}, {}, flashing, none, set<&CliArgs::autoReset, true>,
+         {{Command::Flash, S("send the reset request at the reset rate before connecting")}}},
+        {S("--no-auto-reset"), {}, {}, flashing, none, set<&CliArgs::autoReset, false>,
+         {{Command::Flash, S("connect without the reset request")}}},
+        {S("--reset-baud"), {}, S("N"), flashing, none, storeRate<&CliArgs::resetBaud>,
+         {{Command::Flash, S("the reset request's baud rate (default: the window's choice)")}}},
+        {S("--connect-timeout"), {}, S("S"), flashing, converting | listing,
+         storeSeconds<&CliArgs::connectTimeoutS>,
+         {{Command::Flash, S("give up when the board has not answered the download request\n"
+                             "within S seconds (default 30)")}}},
+        {S("--done-timeout"), {}, S("S"), flashing, converting | listing,
+         storeSeconds<&CliArgs::doneTimeoutS>,
+         {{Command::Flash, S("give up when the completion reply has not come S seconds after\n"
+                             "the last block (default 10)")}}},
+        {S("--json"), {}, {}, everyCommand, none, set<&CliArgs::json, true>,
+         {{Command::Flash, S("write the run's events to standard output as JSON Lines")},
+          {Command::Convert, S("print the start address, span and SHA-256 as one JSON object")},
+          {Command::Ports, S("write the list as one JSON object")}}},
+        {S("--trace"), {}, S("FILE"), flashing, none, storeFileName<&CliArgs::tracePath>,
+         {{Command::Flash, S("write every byte sent and received, each line-settings change\n"
+                             "and each step to FILE, with microsecond times; with several\n"
+                             "boards, to FILE.PORT for each")}}},
+        {S("--quiet"), u'q', {}, flashing | converting, listing, set<&CliArgs::quiet, true>,
+         {{Command::Flash, S("print nothing but errors")}}},
+        {S("--report"), {}, S("FILE"), commandBit(Command::Station), none,
+         storeFileName<&CliArgs::reportPath>,
+         {{Command::Station, S("append a CSV row for each board to FILE as it ends: time, port,\n"
+                               "device, by-id name, USB serial number, image SHA-256, bytes,\n"
+                               "outcome, exit code, seconds")}}},
+        {S("--help"), u'h', {}, none, none, set<&CliArgs::command, Command::Help>,
+         {{Command::None, S("show this help and exit")}}},
+        {S("--version"), {}, {}, none, none, set<&CliArgs::command, Command::Version>,
+         {{Command::None, S("show the version and exit")}}},
     };
+    // clang-format on
+    return table;
+}
 
-    for (int i = 0; i < arguments.size(); ++i) {
-        QString arg = arguments[i];
+const QList<CliCommand> &cliCommands()
+{
+    using Refusal = CliCommand::Refusal;
+    static const QList<CliCommand> table{
+        {Command::Flash, QStringLiteral("flash"),
+         QStringLiteral("IMAGE --port PORT [--port PORT ...] [options]"),
+         QStringLiteral(
+             "Downloads IMAGE into the board on PORT, as the Vantrel window does: the same\n"
+             "requests, length frame, 1024-byte blocks and time limits. IMAGE is a raw .bin\n"
+             "file, taken byte for byte, or a firmware file by its extension: Intel HEX (.hex,\n"
+             ".ihx), S-record (.s19, .s28, .s37, .srec, .mot) or ELF (.elf, .axf, .out),\n"
+             "sent as the flat image from its lowest address to its highest, gaps filled with\n"
+             "0xFF. Rates and the automatic reset default to the window's settings.\n"
+             "With several ports (--port more than once, a range COM1-COM8 or --all) every\n"
+             "board is flashed at once, each on its own; the end is a table and a summary,\n"
+             "and the exit status is 0 only when every board confirmed its download, else\n"
+             "10."),
+         Refusal::NameTheOption},
+        {Command::Station, QStringLiteral("station"),
+         QStringLiteral("IMAGE --port PORT ...|--all|COMa-COMb [options]"),
+         QStringLiteral(
+             "A flashing station: runs until Ctrl-C (SIGINT) and flashes each board once when\n"
+             "it appears on one of the ports: an adapter plugged in, a /dev/serial/by-id link\n"
+             "or a link in the ports folder created. A board that goes and comes back is\n"
+             "flashed again. Boards present at the start are flashed at once. At the end it\n"
+             "prints the boards passed and failed and the boards per hour; the exit status is\n"
+             "0 when at least one board was flashed and none failed, else 10. The options of\n"
+             "flash apply too."),
+         Refusal::NameTheOption},
+        {Command::Convert, QStringLiteral("convert"),
+         QStringLiteral("IMAGE OUT.bin [--base ADDR] [--json]"),
+         QStringLiteral(
+             "Writes the flat image that flash would send for IMAGE to OUT.bin: whole or not\n"
+             "at all, an existing OUT.bin replaced only when the new one is complete. Exit\n"
+             "status 0, 3 when IMAGE is refused, 1 when OUT.bin cannot be written."),
+         Refusal::ListWhatApplies},
+        {Command::Ports, QStringLiteral("ports"), QStringLiteral("[--json]"),
+         QStringLiteral("Lists %1 to %2 as the window sees them: device, stable name, USB\n"
+                        "vendor:product and serial number, and whether the port is free, busy\n"
+                        "or not permitted. Then lists what stands in the way of flashing on this\n"
+                        "system, each finding with its fix.")
+             .arg(comName(firstCom), comName(lastListedCom)),
+         Refusal::ListWhatApplies},
+    };
+    return table;
+}
+
+namespace
+{
+
+// "a, b and c"; "a" alone.
+QString spelledList(QStringList items, const QString &conjunction)
+{
+    const QString last = items.takeLast();
+    return items.isEmpty() ? last
+                           : items.join(QStringLiteral(", ")) + u' ' + conjunction + u' ' + last;
+}
+
+QStringList commandNames(CommandSet commands)
+{
+    QStringList names;
+    for (const CliCommand &c : cliCommands())
+        if (commands & commandBit(c.command))
+            names << c.name;
+    return names;
+}
+
+// The option named "--port" or "-p"; null for none.
+const CliOption *findOption(const QString &name)
+{
+    for (const CliOption &o : cliOptions())
+        if (name == o.name || (!o.shortName.isNull() && name.size() == 2 && name[0] == u'-' &&
+                               name[1] == o.shortName))
+            return &o;
+    return nullptr;
+}
+
+// An option as written: "--name=value", "--name", "-xVALUE" or "-x".
+struct Spelled {
+    QString name;
+    std::optional<QString> inlineValue;
+};
+
+Spelled spelled(const QString &arg)
+{
+    if (arg.startsWith(u"--")) {
+        const qsizetype eq = arg.indexOf(u'=');
+        if (eq > 0)
+            return {arg.left(eq), arg.mid(eq + 1)};
+    } else if (arg.size() > 2) { // -pCOM3
+        return {arg.left(2), arg.mid(2)};
+    }
+    return {arg, std::nullopt};
+}
+
+// Reads the options into `a`, each one given into `given`, and the other arguments into
+// `positional`. Returns the error, "" when every option is good. Stops at --help or --version.
+QString readOptions(const QStringList &arguments, CliArgs &a, QStringList &positional,
+                    QList<const CliOption *> &given)
+{
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &arg = arguments[i];
         if (optionsEnded || arg == u"-" || !arg.startsWith(u'-')) {
             positional << arg;
             continue;
@@ -78,146 +287,123 @@ ParseResult parseCommandLine(const QStringList &arguments)
             optionsEnded = true;
             continue;
         }
-        QString name = arg;
-        std::optional<QString> inlineValue;
-        if (arg.startsWith(u"--")) {
-            const int eq = arg.indexOf(u'=');
-            if (eq > 0) {
-                name = arg.left(eq);
-                inlineValue = arg.mid(eq + 1);
-            }
-        } else if (arg.size() > 2) { // -pCOM3
-            name = arg.left(2);
-            inlineValue = arg.mid(2);
-        }
-        static const QStringList short_{"-p", "-b", "-q", "-h"};
-        static const QStringList long_{"--port", "--baud", "--quiet", "--help"};
-        if (const int s = short_.indexOf(name); s >= 0)
-            name = long_[s];
-
-        const bool takesValue = name == u"--port" || name == u"--baud" || name == u"--reset-baud" ||
-                                name == u"--connect-timeout" || name == u"--done-timeout" ||
-                                name == u"--trace" || name == u"--base" || name == u"--report";
+        const Spelled s = spelled(arg);
+        const CliOption *option = findOption(s.name);
+        const QString name = option ? option->name : s.name;
         QString value;
-        if (takesValue) {
-            if (inlineValue) {
-                value = *inlineValue;
-            } else if (i + 1 < arguments.size()) {
+        if (option && !option->valueName.isEmpty()) {
+            if (s.inlineValue)
+                value = *s.inlineValue;
+            else if (i + 1 < arguments.size())
                 value = arguments[++i];
-            } else {
-                return fail(QStringLiteral("option '%1' needs a value").arg(name));
-            }
-        } else if (inlineValue) {
-            return fail(QStringLiteral("option '%1' takes no value").arg(name));
+            else
+                return QStringLiteral("option '%1' needs a value").arg(name);
+        } else if (s.inlineValue) {
+            return QStringLiteral("option '%1' takes no value").arg(name);
         }
-
-        if (name == u"--help") {
-            a.command = CliArgs::Command::Help;
-            return r; // help wins over anything else on the line
-        } else if (name == u"--version") {
-            a.command = CliArgs::Command::Version;
-            return r;
-        } else if (name == u"--port") {
-            if (value.isEmpty())
-                return fail(QStringLiteral("--port: the port is empty"));
-            if (const auto range = parseRange(value)) {
-                if (range->isEmpty())
-                    return fail(
-                        QStringLiteral("--port: '%1' is not a range of COM1 to COM255").arg(value));
-                a.ports << *range;
-                a.rangeGiven = true;
-            } else {
-                // "com3" and "COM3" are one port: the same board must not be flashed twice.
-                static const QRegularExpression com(QStringLiteral("^[Cc][Oo][Mm][0-9]+$"));
-                a.ports << (com.match(value).hasMatch() ? value.toUpper() : value);
-            }
-        } else if (name == u"--all") {
-            a.allPorts = true;
-        } else if (name == u"--base") {
-            const auto address = parseAddress(value);
-            if (!address)
-                return fail(QStringLiteral("--base: '%1' is not an address (0x08004000 or "
-                                           "decimal)")
-                                .arg(value));
-            a.base = address;
-        } else if (name == u"--report") {
-            if (value.isEmpty())
-                return fail(QStringLiteral("--report: the file name is empty"));
-            a.reportPath = value;
-        } else if (name == u"--baud" || name == u"--reset-baud") {
-            const auto rate = parseRate(value);
-            if (!rate)
-                return fail(
-                    QStringLiteral("%1: '%2' is not a baud rate (50 to 4000000)").arg(name, value));
-            (name == u"--baud" ? a.baud : a.resetBaud) = *rate;
-        } else if (name == u"--connect-timeout" || name == u"--done-timeout") {
-            const auto s = parseSeconds(value);
-            if (!s)
-                return fail(
-                    QStringLiteral("%1: '%2' is not a number of seconds above 0").arg(name, value));
-            (name == u"--connect-timeout" ? a.connectTimeoutS : a.doneTimeoutS) = *s;
-        } else if (name == u"--trace") {
-            if (value.isEmpty())
-                return fail(QStringLiteral("--trace: the file name is empty"));
-            a.tracePath = value;
-        } else if (name == u"--auto-reset") {
-            a.autoReset = true;
-        } else if (name == u"--no-auto-reset") {
-            a.autoReset = false;
-        } else if (name == u"--json") {
-            a.json = true;
-        } else if (name == u"--quiet") {
-            a.quiet = true;
-        } else {
-            return fail(QStringLiteral("unknown option '%1'").arg(name));
-        }
+        if (!option)
+            return QStringLiteral("unknown option '%1'").arg(name);
+        if (const QString error = option->store(a, name, value); !error.isEmpty())
+            return error;
+        given << option;
+        if (a.command != Command::None)
+            return QString(); // --help or --version: nothing else on the line counts
     }
+    return QString();
+}
 
+// The first option given that `command` does not take, told as the command tells it; "" when
+// it takes them all.
+QString refusal(const CliCommand &command, const QList<const CliOption *> &given)
+{
+    const CommandSet bit = commandBit(command.command);
+    for (const CliOption *o : given) {
+        if ((o->appliesTo | o->ignoredBy) & bit)
+            continue;
+        if (command.refusal == CliCommand::Refusal::NameTheOption)
+            return QStringLiteral("%1: %2 applies to %3 only")
+                .arg(command.name, o->name,
+                     spelledList(commandNames(o->appliesTo), QStringLiteral("and")));
+        QStringList applying;
+        for (const CliOption &a : cliOptions())
+            if (a.appliesTo & bit)
+                applying << a.name;
+        return QStringLiteral("%1: only %2 %3")
+            .arg(command.name, spelledList(applying, QStringLiteral("and")),
+                 applying.size() == 1 ? QStringLiteral("applies") : QStringLiteral("apply"));
+    }
+    return QString();
+}
+
+// flash and station: the image, then perhaps ranges; the ports.
+QString readFlashing(const QString &command, QStringList positional, CliArgs &a)
+{
     if (positional.isEmpty())
-        return fail(QStringLiteral("no command given (flash, station, convert or ports)"));
-    const QString command = positional.takeFirst();
-    const bool flash = command == u"flash", station = command == u"station";
-    if (flash || station) {
-        a.command = flash ? CliArgs::Command::Flash : CliArgs::Command::Station;
-        if (positional.isEmpty())
-            return fail(QStringLiteral("%1: no image file given").arg(command));
-        a.image = positional.takeFirst();
-        // Ranges may also follow the image: "station app.hex COM1-COM8".
-        for (const QString &extra : std::as_const(positional)) {
-            const auto range = parseRange(extra);
-            if (!range || range->isEmpty())
-                return fail(QStringLiteral("%1: unexpected argument '%2'").arg(command, extra));
-            a.ports << *range;
-            a.rangeGiven = true;
-        }
-        if (a.allPorts && !a.ports.isEmpty())
-            return fail(QStringLiteral("%1: --all and --port exclude each other").arg(command));
-        if (a.ports.isEmpty() && !a.allPorts)
-            return fail(QStringLiteral("%1: no port given (--port COMn or a device)").arg(command));
-        if (a.ports.removeDuplicates() > 0 && !a.rangeGiven)
-            return fail(QStringLiteral("%1: a port is given twice").arg(command));
-        if (flash && !a.reportPath.isEmpty())
-            return fail(QStringLiteral("flash: --report applies to station only"));
-    } else if (command == u"convert") {
-        a.command = CliArgs::Command::Convert;
+        return QStringLiteral("%1: no image file given").arg(command);
+    a.image = positional.takeFirst();
+    // Ranges may also follow the image: "station app.hex COM1-COM8".
+    for (const QString &extra : std::as_const(positional)) {
+        const auto range = parseComRange(extra);
+        if (!range || !range->valid())
+            return QStringLiteral("%1: unexpected argument '%2'").arg(command, extra);
+        a.ports << range->names();
+        a.rangeGiven = true;
+    }
+    if (a.allPorts && !a.ports.isEmpty())
+        return QStringLiteral("%1: --all and --port exclude each other").arg(command);
+    if (a.ports.isEmpty() && !a.allPorts)
+        return QStringLiteral("%1: no port given (--port COMn or a device)").arg(command);
+    if (a.ports.removeDuplicates() > 0 && !a.rangeGiven)
+        return QStringLiteral("%1: a port is given twice").arg(command);
+    return QString();
+}
+
+const CliCommand *findCommand(const QString &name)
+{
+    for (const CliCommand &c : cliCommands())
+        if (name == c.name)
+            return &c;
+    return nullptr;
+}
+
+// The command and its arguments, after the options.
+QString readCommand(QStringList positional, const QList<const CliOption *> &given, CliArgs &a)
+{
+    if (positional.isEmpty())
+        return QStringLiteral("no command given (%1)")
+            .arg(spelledList(commandNames(everyCommand), QStringLiteral("or")));
+    const QString name = positional.takeFirst();
+    if (name == u"help") { // takes anything
+        a.command = Command::Help;
+        return QString();
+    }
+    const CliCommand *command = findCommand(name);
+    if (!command)
+        return QStringLiteral("unknown command '%1'").arg(name);
+    a.command = command->command;
+    QString error;
+    if (a.command == Command::Flash || a.command == Command::Station) {
+        error = readFlashing(name, positional, a);
+    } else if (a.command == Command::Convert) {
         if (positional.size() != 2)
-            return fail(QStringLiteral("convert: give the firmware file and the .bin to write"));
+            return QStringLiteral("%1: give the firmware file and the .bin to write").arg(name);
         a.image = positional[0];
         a.output = positional[1];
-        if (!a.ports.isEmpty() || a.allPorts || a.baud || a.resetBaud || a.autoReset ||
-            !a.tracePath.isEmpty() || !a.reportPath.isEmpty())
-            return fail(QStringLiteral("convert: only --base, --json and --quiet apply"));
-    } else if (command == u"ports") {
-        a.command = CliArgs::Command::Ports;
-        if (!positional.isEmpty())
-            return fail(QStringLiteral("ports: unexpected argument '%1'").arg(positional[0]));
-        if (!a.ports.isEmpty() || a.allPorts || a.baud || a.resetBaud || a.autoReset ||
-            !a.tracePath.isEmpty() || a.base || !a.reportPath.isEmpty())
-            return fail(QStringLiteral("ports: only --json applies"));
-    } else if (command == u"help") {
-        a.command = CliArgs::Command::Help;
-    } else {
-        return fail(QStringLiteral("unknown command '%1'").arg(command));
+    } else if (!positional.isEmpty()) {
+        return QStringLiteral("%1: unexpected argument '%2'").arg(name, positional[0]);
     }
+    return error.isEmpty() ? refusal(*command, given) : error;
+}
+
+} // namespace
+
+ParseResult parseCommandLine(const QStringList &arguments)
+{
+    ParseResult r;
+    QStringList positional;
+    QList<const CliOption *> given;
+    r.error = readOptions(arguments, r.args, positional, given);
+    if (r.error.isEmpty() && r.args.command == Command::None)
+        r.error = readCommand(positional, given, r.args);
     return r;
 }

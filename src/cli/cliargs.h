@@ -40,6 +40,52 @@ struct CliArgs {
     }
 };
 
+// The commands an option applies to: one bit for each, commandBit().
+using CommandSet = unsigned;
+constexpr CommandSet commandBit(CliArgs::Command command)
+{
+    return 1u << unsigned(command);
+}
+
+// One option of the command line. The parser, --help and the manual page are all made from the
+// table of these, cliOptions().
+struct CliOption {
+    struct Help {
+        CliArgs::Command command; // the command it is listed under; None: the general options
+        QString text;             // may span several lines, joined by '\n'
+    };
+    // Reads the option's value ("" for an option that takes none) into the arguments. Returns
+    // the error, "" when the value is good. `name` is the option's long name.
+    using Store = QString (*)(CliArgs &args, const QString &name, const QString &value);
+
+    QString name;         // "--port"
+    QChar shortName;      // 'p'; null for none
+    QString valueName;    // "PORT"; "" when it takes no value
+    CommandSet appliesTo; // the commands it is meant for
+    CommandSet ignoredBy; // the commands that take it and do nothing with it
+    Store store;
+    QList<Help> help; // in the help of these commands, in the table's order
+};
+
+// One command: the word that names it, the rest of its usage line and what it does.
+struct CliCommand {
+    // How an option that the command does not take is refused: by naming the option and the
+    // commands it applies to ("--report applies to station only"), or by listing the options
+    // that apply here ("only --base, --json and --quiet apply").
+    enum class Refusal { NameTheOption, ListWhatApplies };
+
+    CliArgs::Command command;
+    QString name;        // "flash"
+    QString arguments;   // "IMAGE --port PORT [--port PORT ...] [options]"
+    QString description; // may span several lines, joined by '\n'
+    Refusal refusal;
+};
+
+// The command line's options, in the order the help lists them.
+const QList<CliOption> &cliOptions();
+// The commands, in the order the help lists them.
+const QList<CliCommand> &cliCommands();
+
 struct ParseResult {
     CliArgs args;
     QString error; // names the bad argument; empty when the command line is good

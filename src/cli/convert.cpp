@@ -16,8 +16,7 @@ namespace
 
 int fail(int code, const QString &message)
 {
-    std::fprintf(stderr, "%s: %s\n", qPrintable(Usage::programName()),
-                 message.toUtf8().constData());
+    Usage::printError(message);
     return code;
 }
 

@@ -30,9 +30,9 @@ int main(int argc, char *argv[])
     arguments.removeFirst();
     const ParseResult parsed = parseCommandLine(arguments);
     if (!parsed.error.isEmpty()) {
-        std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n",
-                     qPrintable(Usage::programName()), parsed.error.toUtf8().constData(),
-                     qPrintable(Usage::programName()));
+        Usage::printError(
+            parsed.error +
+            QStringLiteral("\nTry '%1 --help' for more information.").arg(Usage::programName()));
         return exitCodeOf(Ending::Usage);
     }
     const CliArgs &args = parsed.args;

@@ -1,9 +1,63 @@
 #include "usage.h"
 
+#include "cliargs.h"
 #include "endings.h"
+
+#include <cstdio>
 
 namespace Usage
 {
+
+namespace
+{
+
+struct Option {
+    QString names;       // "-p, --port PORT"
+    QString description; // may span several lines, joined by '\n'
+};
+
+struct Command {
+    QString synopsis;    // "flash IMAGE --port PORT [--port PORT ...] [options]"
+    QString description; // what it does
+    QList<Option> options;
+};
+
+// The options listed under a command (None: the general options), as the help names them.
+QList<Option> optionsListedUnder(CliArgs::Command command)
+{
+    QList<Option> list;
+    for (const CliOption &o : cliOptions()) {
+        QString names = o.shortName.isNull()
+                            ? o.name
+                            : QStringLiteral("-%1, %2").arg(QString(o.shortName), o.name);
+        if (!o.valueName.isEmpty())
+            names += u' ' + o.valueName;
+        for (const CliOption::Help &h : o.help)
+            if (h.command == command)
+                list.append({names, h.text});
+    }
+    return list;
+}
+
+QList<Command> commands()
+{
+    QList<Command> list;
+    for (const CliCommand &c : cliCommands())
+        list.append({c.name + u' ' + c.arguments, c.description, optionsListedUnder(c.command)});
+    return list;
+}
+
+// How PORT may be written.
+QString portsHelp()
+{
+    return QStringLiteral(
+        "COMn stands for what the window lists as COMn: the link <config>/ports/comN when the\n"
+        "folder <config>/ports/ exists, otherwise the n-th serial device (USB and ACM adapters\n"
+        "first). <config> is $XDG_CONFIG_HOME/vantrel or ~/.config/vantrel, where the window's\n"
+        "settings file VANTREL_SET.SB lives.");
+}
+
+} // namespace
 
 QString programName()
 {
@@ -20,100 +74,6 @@ QString summary()
     return QStringLiteral("download firmware into an STM32 board through its serial bootloader");
 }
 
-QList<Command> commands()
-{
-    return {
-        {QStringLiteral("flash IMAGE --port PORT [--port PORT ...] [options]"),
-         QStringLiteral(
-             "Downloads IMAGE into the board on PORT, as the Vantrel window does: the same\n"
-             "requests, length frame, 1024-byte blocks and time limits. IMAGE is a raw .bin\n"
-             "file, taken byte for byte, or a firmware file by its extension: Intel HEX (.hex,\n"
-             ".ihx), S-record (.s19, .s28, .s37, .srec, .mot) or ELF (.elf, .axf, .out),\n"
-             "sent as the flat image from its lowest address to its highest, gaps filled with\n"
-             "0xFF. Rates and the automatic reset default to the window's settings.\n"
-             "With several ports (--port more than once, a range COM1-COM8 or --all) every\n"
-             "board is flashed at once, each on its own; the end is a table and a summary,\n"
-             "and the exit status is 0 only when every board confirmed its download, else\n"
-             "10."),
-         {
-             {QStringLiteral("-p, --port PORT"),
-              QStringLiteral("the board's port: COMn as the window numbers it, a device\n"
-                             "(/dev/ttyUSB0), a stable link (/dev/serial/by-id/...) or a\n"
-                             "range COMa-COMb; repeat it for several boards")},
-             {QStringLiteral("--all"),
-              QStringLiteral("every port the window lists (COM1 to COM16) that stands for a\n"
-                             "device")},
-             {QStringLiteral("--base ADDR"),
-              QStringLiteral("the image must start at ADDR (0x08004000 or decimal): data\n"
-                             "below it is refused, and a gap from ADDR to the lowest data\n"
-                             "is sent as 0xFF")},
-             {QStringLiteral("-b, --baud N"),
-              QStringLiteral("the download baud rate (default: the window's choice)")},
-             {QStringLiteral("--auto-reset"),
-              QStringLiteral("send the reset request at the reset rate before connecting")},
-             {QStringLiteral("--no-auto-reset"),
-              QStringLiteral("connect without the reset request")},
-             {QStringLiteral("--reset-baud N"),
-              QStringLiteral("the reset request's baud rate (default: the window's choice)")},
-             {QStringLiteral("--connect-timeout S"),
-              QStringLiteral("give up when the board has not answered the download request\n"
-                             "within S seconds (default 30)")},
-             {QStringLiteral("--done-timeout S"),
-              QStringLiteral("give up when the completion reply has not come S seconds after\n"
-                             "the last block (default 10)")},
-             {QStringLiteral("--json"),
-              QStringLiteral("write the run's events to standard output as JSON Lines")},
-             {QStringLiteral("--trace FILE"),
-              QStringLiteral("write every byte sent and received, each line-settings change\n"
-                             "and each step to FILE, with microsecond times; with several\n"
-                             "boards, to FILE.PORT for each")},
-             {QStringLiteral("-q, --quiet"), QStringLiteral("print nothing but errors")},
-         }},
-        {QStringLiteral("station IMAGE --port PORT ...|--all|COMa-COMb [options]"),
-         QStringLiteral(
-             "A flashing station: runs until Ctrl-C (SIGINT) and flashes each board once when\n"
-             "it appears on one of the ports: an adapter plugged in, a /dev/serial/by-id link\n"
-             "or a link in the ports folder created. A board that goes and comes back is\n"
-             "flashed again. Boards present at the start are flashed at once. At the end it\n"
-             "prints the boards passed and failed and the boards per hour; the exit status is\n"
-             "0 when at least one board was flashed and none failed, else 10. The options of\n"
-             "flash apply too."),
-         {
-             {QStringLiteral("--report FILE"),
-              QStringLiteral("append a CSV row for each board to FILE as it ends: time, port,\n"
-                             "device, by-id name, USB serial number, image SHA-256, bytes,\n"
-                             "outcome, exit code, seconds")},
-         }},
-        {QStringLiteral("convert IMAGE OUT.bin [--base ADDR] [--json]"),
-         QStringLiteral(
-             "Writes the flat image that flash would send for IMAGE to OUT.bin: whole or not\n"
-             "at all, an existing OUT.bin replaced only when the new one is complete. Exit\n"
-             "status 0, 3 when IMAGE is refused, 1 when OUT.bin cannot be written."),
-         {
-             {QStringLiteral("--base ADDR"),
-              QStringLiteral("as for flash: the image starts at ADDR")},
-             {QStringLiteral("--json"),
-              QStringLiteral("print the start address, span and SHA-256 as one JSON object")},
-         }},
-        {QStringLiteral("ports [--json]"),
-         QStringLiteral("Lists COM1 to COM16 as the window sees them: device, stable name, USB\n"
-                        "vendor:product and serial number, and whether the port is free, busy\n"
-                        "or not permitted. Then lists what stands in the way of flashing on this\n"
-                        "system, each finding with its fix."),
-         {
-             {QStringLiteral("--json"), QStringLiteral("write the list as one JSON object")},
-         }},
-    };
-}
-
-QList<Option> generalOptions()
-{
-    return {
-        {QStringLiteral("-h, --help"), QStringLiteral("show this help and exit")},
-        {QStringLiteral("--version"), QStringLiteral("show the version and exit")},
-    };
-}
-
 QList<ExitStatus> exitStatuses()
 {
     QList<ExitStatus> list;
@@ -125,15 +85,6 @@ QList<ExitStatus> exitStatuses()
             list.append({e.exitCode, e.meaning});
     }
     return list;
-}
-
-QString portsHelp()
-{
-    return QStringLiteral(
-        "COMn stands for what the window lists as COMn: the link <config>/ports/comN when the\n"
-        "folder <config>/ports/ exists, otherwise the n-th serial device (USB and ACM adapters\n"
-        "first). <config> is $XDG_CONFIG_HOME/vantrel or ~/.config/vantrel, where the window's\n"
-        "settings file VANTREL_SET.SB lives.");
 }
 
 namespace
@@ -175,7 +126,7 @@ QString helpText()
             appendOption(out, o);
     }
     out += QStringLiteral("\nGeneral options:\n");
-    for (const Option &o : generalOptions())
+    for (const Option &o : optionsListedUnder(CliArgs::Command::None))
         appendOption(out, o);
     out += QStringLiteral("\nPorts:\n");
     for (const QString &line : portsHelp().split(u'\n'))
@@ -264,7 +215,7 @@ QString manPage()
             out += roffOption(o);
     }
     out += QStringLiteral(".SH OPTIONS\n");
-    for (const Option &o : generalOptions())
+    for (const Option &o : optionsListedUnder(CliArgs::Command::None))
         out += roffOption(o);
     out += QStringLiteral(".SH PORTS\n") + roffLines(portsHelp());
     out += QStringLiteral(".SH \"EXIT STATUS\"\n");
@@ -274,6 +225,11 @@ QString manPage()
     out += QStringLiteral(".SH \"SEE ALSO\"\n.BR vantrel (1),\n.BR vantrel\\-vboard (1),\n"
                           "/usr/share/doc/vantrel/README.md\n");
     return out;
+}
+
+void printError(const QString &message)
+{
+    std::fprintf(stderr, "%s: %s\n", qPrintable(programName()), message.toUtf8().constData());
 }
 
 } // namespace Usage

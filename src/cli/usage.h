@@ -3,21 +3,11 @@
 #include <QList>
 #include <QString>
 
-// What the command line offers, written once: the help text is made from these tables (and so
-// is anything else that documents the commands), so the two can never disagree.
+// How the command line is documented: the help text and the manual page are laid out here from
+// the tables of commands and options that the parser reads (cliargs.h), so that they can never
+// disagree.
 namespace Usage
 {
-
-struct Option {
-    QString names;       // "-p, --port PORT"
-    QString description; // may span several lines, joined by '\n'
-};
-
-struct Command {
-    QString synopsis;    // "flash IMAGE --port PORT [options]"
-    QString description; // what it does
-    QList<Option> options;
-};
 
 struct ExitStatus {
     int code;
@@ -28,10 +18,7 @@ QString programName();
 QString version();
 QString summary(); // one line: what the program is
 
-QList<Command> commands();
-QList<Option> generalOptions();
 QList<ExitStatus> exitStatuses();
-QString portsHelp(); // how PORT may be written
 
 // The whole --help text.
 QString helpText();
@@ -40,5 +27,8 @@ QString versionText();
 // The vantrel-cli(1) manual page, in roff: the same tables as the help text, laid out as a
 // manual page.
 QString manPage();
+
+// "vantrel-cli: MESSAGE" and a line end on standard error.
+void printError(const QString &message);
 
 } // namespace Usage

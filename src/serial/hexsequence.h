@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <optional>
 #include <stdexcept>
 
 // A pair in a hex sequence that is not a hexadecimal number.
@@ -18,13 +17,3 @@ public:
 // is, so a trailing blank adds nothing and a final lone digit is one byte ("A" gives 0x0A).
 // Lower-case digits convert the same. Throws HexFormatError on a pair that is not hex.
 QByteArray hexSequenceBytes(const QString &text);
-
-// Reads the port number out of a port entry's text: the text after its first three characters
-// ("COM12" gives 12), blanks ignored anywhere, an optional sign, digits, a decimal point and an
-// exponent, stopping at the first character that cannot continue the number (no number gives 0);
-// then rounded to the nearest whole number, halves to even. Empty when the result does not fit in
-// 16 bits.
-std::optional<qint16> portNumberFromText(const QString &text);
-
-// The numeric reading alone, before rounding.
-double leadingNumber(const QString &text);

@@ -3,6 +3,7 @@
 #include "dialogs.h"
 #include "eventpump.h"
 #include "hexsequence.h"
+#include "portname.h"
 #include "serialcomponent.h"
 
 namespace Module1

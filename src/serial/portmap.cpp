@@ -1,5 +1,7 @@
 #include "portmap.h"
 
+#include "portname.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSerialPortInfo>
@@ -75,7 +77,7 @@ bool PortMap::usesLinks() const
 
 QString PortMap::linksDir() const
 {
-    return m_configDir + QStringLiteral("/ports");
+    return portsFolder(m_configDir);
 }
 
 const QStringList &PortMap::systemPorts() const
@@ -89,10 +91,10 @@ const QStringList &PortMap::systemPorts() const
 
 QString PortMap::pathFor(int n) const
 {
-    if (n < 1)
+    if (n < firstCom)
         return QString();
     if (usesLinks()) {
-        const QString link = linksDir() + QStringLiteral("/com%1").arg(n);
+        const QString link = comLinkPath(linksDir(), n);
         // exists() follows the link: a dangling link stands for no port.
         return QFileInfo::exists(link) ? link : QString();
     }

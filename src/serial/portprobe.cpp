@@ -2,6 +2,7 @@
 
 #include "portlock.h"
 #include "portmap.h"
+#include "portname.h"
 
 #include <QDir>
 #include <QFile>
@@ -60,6 +61,91 @@ QList<Holder> processesNamed(const QString &comm, const SystemPaths &paths)
             found.append({pid.toInt(), comm});
     }
     return found;
+}
+
+// Ports the user may not open: which group lets them in, once for each group.
+QList<Finding> groupFindings(const QList<PortInfo> &ports)
+{
+    QList<Finding> findings;
+    QStringList groupsNeeded;
+    for (const PortInfo &p : ports) {
+        if (p.state != PortInfo::State::NotPermitted || p.group.isEmpty() ||
+            groupsNeeded.contains(p.group))
+            continue;
+        groupsNeeded << p.group;
+        const group *g = ::getgrnam(p.group.toLocal8Bit().constData());
+        if (g && inGroupOnRecord(g->gr_gid) && !inGroupNow(g->gr_gid)) {
+            findings.append({QStringLiteral("group"),
+                             QStringLiteral("you were added to the group '%1' that owns %2, but "
+                                            "this login does not have it yet")
+                                 .arg(p.group, p.device),
+                             QStringLiteral("log out and in again (a new terminal is not "
+                                            "enough); `id` must list %1")
+                                 .arg(p.group)});
+        } else {
+            findings.append({QStringLiteral("group"),
+                             QStringLiteral("you are not in the group '%1' that owns %2")
+                                 .arg(p.group, p.device),
+                             joinGroupCommand(p.group) + QStringLiteral(", then log out and in")});
+        }
+    }
+    return findings;
+}
+
+Finding modemManagerFinding()
+{
+    return {QStringLiteral("modemmanager"),
+            QStringLiteral("ModemManager is running: it sends AT commands to every new ttyACM "
+                           "port for a few seconds, and the bootloader reads them"),
+            QStringLiteral("sudo systemctl stop ModemManager, or install the udev rule in "
+                           "/usr/share/doc/vantrel/70-vantrel-serial.rules, which keeps it off "
+                           "boards")};
+}
+
+// brltty's rule claims CH340 and CP210x adapters unless a local rule of the same name (often a
+// link to /dev/null) overrides it.
+bool brlttyRuleActive(const SystemPaths &paths)
+{
+    for (const QString &dir : paths.udevSystem) {
+        const QStringList rules =
+            QDir(dir).entryList(QStringList() << QStringLiteral("*brltty*.rules"), QDir::Files);
+        for (const QString &rule : rules) {
+            const QFileInfo local(paths.udevLocal + u'/' + rule);
+            if (!(local.exists() || local.isSymLink()))
+                return true;
+        }
+    }
+    return false;
+}
+
+Finding brlttyFinding()
+{
+    return {QStringLiteral("brltty"),
+            QStringLiteral("brltty's udev rule is active: it claims CH340 and CP210x adapters, "
+                           "which then vanish as soon as they appear"),
+            QStringLiteral("without a braille display: sudo apt remove brltty (or sudo systemctl "
+                           "mask brltty-udev.service), then plug the adapter in again")};
+}
+
+// USB-serial adapters that hold received bytes back before passing them on.
+QList<Finding> latencyFindings(const QList<PortInfo> &ports)
+{
+    QList<Finding> findings;
+    for (const PortInfo &p : ports) {
+        if (p.latencyTimer <= 1)
+            continue;
+        const QString tty = QFileInfo(p.device).fileName();
+        findings.append(
+            {QStringLiteral("latency"),
+             QStringLiteral("%1 (%2) holds received bytes up to %3 ms before passing them on: "
+                            "each block waits that long for its reply")
+                 .arg(p.port, p.device)
+                 .arg(p.latencyTimer),
+             QStringLiteral("echo 1 | sudo tee /sys/bus/usb-serial/devices/%1/latency_timer "
+                            "(until the adapter is plugged in again)")
+                 .arg(tty)});
+    }
+    return findings;
 }
 
 } // namespace
@@ -208,90 +294,28 @@ PortInfo describeDevice(const QString &portName, const QString &path, const Syst
 QList<PortInfo> scanPorts(const PortMap &ports, const SystemPaths &paths)
 {
     QList<PortInfo> list;
-    for (int n = 1; n <= 16; ++n) {
+    for (int n = firstCom; n <= lastListedCom; ++n) {
         const QString path = ports.pathFor(n);
         if (path.isEmpty() &&
-            !(ports.usesLinks() &&
-              QFileInfo(ports.linksDir() + QStringLiteral("/com%1").arg(n)).isSymLink()))
+            !(ports.usesLinks() && QFileInfo(comLinkPath(ports.linksDir(), n)).isSymLink()))
             continue;
-        list.append(describeDevice(QStringLiteral("COM%1").arg(n), path, paths));
+        list.append(describeDevice(comName(n), path, paths));
     }
     return list;
 }
 
+QString joinGroupCommand(const QString &group)
+{
+    return QStringLiteral("sudo usermod -aG %1 $USER").arg(group);
+}
+
 QList<Finding> diagnose(const QList<PortInfo> &ports, const SystemPaths &paths)
 {
-    QList<Finding> findings;
-
-    // Ports the user may not open: which group lets them in.
-    QStringList groupsNeeded;
-    for (const PortInfo &p : ports) {
-        if (p.state != PortInfo::State::NotPermitted || p.group.isEmpty() ||
-            groupsNeeded.contains(p.group))
-            continue;
-        groupsNeeded << p.group;
-        const group *g = ::getgrnam(p.group.toLocal8Bit().constData());
-        if (g && inGroupOnRecord(g->gr_gid) && !inGroupNow(g->gr_gid)) {
-            findings.append({QStringLiteral("group"),
-                             QStringLiteral("you were added to the group '%1' that owns %2, but "
-                                            "this login does not have it yet")
-                                 .arg(p.group, p.device),
-                             QStringLiteral("log out and in again (a new terminal is not "
-                                            "enough); `id` must list %1")
-                                 .arg(p.group)});
-        } else {
-            findings.append(
-                {QStringLiteral("group"),
-                 QStringLiteral("you are not in the group '%1' that owns %2")
-                     .arg(p.group, p.device),
-                 QStringLiteral("sudo usermod -aG %1 $USER, then log out and in").arg(p.group)});
-        }
-    }
-
+    QList<Finding> findings = groupFindings(ports);
     if (!processesNamed(QStringLiteral("ModemManager"), paths).isEmpty())
-        findings.append(
-            {QStringLiteral("modemmanager"),
-             QStringLiteral("ModemManager is running: it sends AT commands to every new ttyACM "
-                            "port for a few seconds, and the bootloader reads them"),
-             QStringLiteral("sudo systemctl stop ModemManager, or install the udev rule in "
-                            "/usr/share/doc/vantrel/70-vantrel-serial.rules, which keeps it off "
-                            "boards")});
-
-    // brltty's rule claims CH340 and CP210x adapters unless a local rule of the same name
-    // (often a link to /dev/null) overrides it.
-    for (const QString &dir : paths.udevSystem) {
-        const QStringList rules =
-            QDir(dir).entryList(QStringList() << QStringLiteral("*brltty*.rules"), QDir::Files);
-        bool active = false;
-        for (const QString &rule : rules) {
-            const QFileInfo local(paths.udevLocal + u'/' + rule);
-            active = active || !(local.exists() || local.isSymLink());
-        }
-        if (active) {
-            findings.append(
-                {QStringLiteral("brltty"),
-                 QStringLiteral("brltty's udev rule is active: it claims CH340 and CP210x "
-                                "adapters, which then vanish as soon as they appear"),
-                 QStringLiteral("without a braille display: sudo apt remove brltty (or sudo "
-                                "systemctl mask brltty-udev.service), then plug the adapter in "
-                                "again")});
-            break;
-        }
-    }
-
-    for (const PortInfo &p : ports) {
-        if (p.latencyTimer > 1) {
-            const QString tty = QFileInfo(p.device).fileName();
-            findings.append(
-                {QStringLiteral("latency"),
-                 QStringLiteral("%1 (%2) holds received bytes up to %3 ms before passing them "
-                                "on: each block waits that long for its reply")
-                     .arg(p.port, p.device)
-                     .arg(p.latencyTimer),
-                 QStringLiteral("echo 1 | sudo tee /sys/bus/usb-serial/devices/%1/latency_timer "
-                                "(until the adapter is plugged in again)")
-                     .arg(tty)});
-        }
-    }
+        findings.append(modemManagerFinding());
+    if (brlttyRuleActive(paths))
+        findings.append(brlttyFinding());
+    findings.append(latencyFindings(ports));
     return findings;
 }

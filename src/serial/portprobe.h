@@ -6,12 +6,15 @@
 
 class PortMap;
 
+// The folder of UUCP lock files (LCK..ttyUSB0) that serial programs leave for each other.
+inline constexpr QLatin1String uucpLockDir("/run/lock");
+
 // Where the system keeps what the port list reads. Tests point these at a folder of their own.
 struct SystemPaths {
     QString dev = QStringLiteral("/dev");
     QString sys = QStringLiteral("/sys");
     QString proc = QStringLiteral("/proc");
-    QString lockDir = QStringLiteral("/run/lock");
+    QString lockDir = uucpLockDir;
     QString udevLocal = QStringLiteral("/etc/udev/rules.d");
     QStringList udevSystem{QStringLiteral("/usr/lib/udev/rules.d"),
                            QStringLiteral("/lib/udev/rules.d")};
@@ -61,5 +64,8 @@ QString byIdName(const QString &device, const SystemPaths &paths);
 
 // What stands in the way of flashing on this system, each with its fix.
 QList<Finding> diagnose(const QList<PortInfo> &ports, const SystemPaths &paths = {});
+// The command that puts this user into `group`: "sudo usermod -aG dialout $USER". It takes
+// effect at the next login.
+QString joinGroupCommand(const QString &group);
 
 QString stateName(PortInfo::State state);

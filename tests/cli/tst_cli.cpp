@@ -1,5 +1,6 @@
 // vantrel-cli as a script runs it against a virtual board: its exit status, its JSON Lines and
 // what the board received.
+#include "cliargs.h"
 #include "configdir.h"
 #include "e2erig.h"
 #include "files.h"
@@ -240,7 +241,17 @@ private slots:
         QTest::newRow("two images") << QStringList{"flash", "a", "b", "-pCOM1"} << "'b'";
         QTest::newRow("image after --") << QStringList{"flash", "-pCOM1", "--", "-x.bin"} << "";
         QTest::newRow("ports takes --json only")
-            << QStringList{"ports", "--baud", "9600"} << "ports";
+            << QStringList{"ports", "--baud", "9600"} << "ports: only --json applies";
+        QTest::newRow("convert takes three") << QStringList{"convert", "a", "b", "-pCOM1"}
+                                             << "convert: only --base, --json and --quiet apply";
+        QTest::newRow("report is the station's")
+            << QStringList{"flash", "x", "-pCOM1", "--report", "r.csv"}
+            << "flash: --report applies to station only";
+        QTest::newRow("range beyond COM255")
+            << QStringList{"flash", "x", "-p", "COM1-COM256"}
+            << "--port: 'COM1-COM256' is not a range of COM1 to COM255";
+        QTest::newRow("a switch with a value")
+            << QStringList{"--help=1"} << "option '--help' takes no value";
     }
 
     void arguments()
@@ -252,6 +263,40 @@ private slots:
         QVERIFY(cli.waitForFinished(5000));
         QCOMPARE(cli.exitCode() == 2, !error.isEmpty());
         QVERIFY2(cli.readAllStandardError().contains(error.toUtf8()), qPrintable(error));
+    }
+
+    // What a good line asks for, where a peer could mistake it: the ports, spelled and
+    // deduplicated as the runs will name them.
+    void goodLines_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("ports"); // the ports, joined by ','; or the error
+        QTest::newRow("one spelling for COMn") << QStringList{"flash", "x", "-pcom3"} << "COM3";
+        QTest::newRow("digits kept") << QStringList{"flash", "x", "-p", "com0999"} << "COM0999";
+        QTest::newRow("the same port twice")
+            << QStringList{"flash", "x", "-pcom3", "-pCOM3"} << "flash: a port is given twice";
+        QTest::newRow("overlapping ranges")
+            << QStringList{"station", "x", "COM1-COM2", "-p", "com2-3"} << "COM2,COM3,COM1";
+        QTest::newRow("a range and a port in it")
+            << QStringList{"flash", "x", "-p", "COM1-2", "-pCOM2"} << "COM1,COM2";
+        QTest::newRow("reversed range after the image")
+            << QStringList{"station", "x", "COM3-COM1"}
+            << "station: unexpected argument 'COM3-COM1'";
+        QTest::newRow("a device") << QStringList{"flash", "x", "-p", "/dev/ttyUSB0"}
+                                  << "/dev/ttyUSB0";
+        QTest::newRow("a value that looks like an option")
+            << QStringList{"flash", "x", "--port", "--json"} << "--json";
+        QTest::newRow("convert takes the time limits")
+            << QStringList{"convert", "a", "b", "--done-timeout", "3"} << "";
+        QTest::newRow("ports takes --quiet") << QStringList{"ports", "-q"} << "";
+    }
+
+    void goodLines()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, ports);
+        const ParseResult r = parseCommandLine(args);
+        QCOMPARE(r.error.isEmpty() ? r.args.ports.join(u',') : r.error, ports);
     }
 
     void noWidgets()

@@ -1,6 +1,7 @@
 // The hex sequence and port number readers on arbitrary Latin-1 or UTF-16 text.
 #include "fuzzcheck.h"
 #include "hexsequence.h"
+#include "portname.h"
 
 #include <cmath>
 

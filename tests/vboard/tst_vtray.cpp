@@ -1,5 +1,6 @@
 // The virtual board's program playing a tray: boards on their own links and terminals, each with
 // its own fault, pulled out and plugged in again; a host on each link plays the download.
+#include "files.h"
 #include "wire.h"
 
 #include <QElapsedTimer>
@@ -64,15 +65,35 @@ class TstVTray : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
+    void refused_data()
     {
-        const QList<QStringList> refused{{"--boards", "2"}, // no COM numbers
-                                         {"--com", "15", "--boards", "3"},
-                                         {"--com", "1", "--boards", "2", "--fault-on", "3=never-a"},
-                                         {"--com", "1", "--fault-on", "1=vanish-after"}};
-        for (const QStringList &args : refused)
-            QCOMPARE(QProcess::execute(VBOARD_PATH, args + QStringList{"--config", "/nonexistent"}),
-                     2);
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("error"); // the whole of standard error
+        // clang-format off
+        QTest::newRow("tray without COM numbers") << QStringList{"--boards", "2"} << "--boards needs --com, the first board's COM number";
+        QTest::newRow("tray beyond COM16") << QStringList{"--com", "15", "--boards", "3"} << "--boards: COM15 .. COM17 goes beyond COM16";
+        QTest::newRow("COM17") << QStringList{"--com", "17"} << "--com: 17 is not a port the window lists (1 to 16)";
+        QTest::newRow("17 boards") << QStringList{"--com", "1", "--boards", "17"} << "--boards: at most 16";
+        QTest::newRow("fault on no board") << QStringList{"--com", "1", "--boards", "2", "--fault-on", "3=never-a"} << "--fault-on: no board on COM3";
+        QTest::newRow("fault without its count") << QStringList{"--com", "1", "--fault-on", "1=vanish-after"} << "--fault-on: \"1=vanish-after\" is not K=FAULT (see --help)";
+        QTest::newRow("count not a number") << QStringList{"--fault", "silent-after=x"} << "fault silent-after=K needs a number";
+        QTest::newRow("unknown fault") << QStringList{"--fault", "never-c"} << "unknown fault \"never-c\" (see --help)";
+        QTest::newRow("below the least") << QStringList{"--cycles", "0"} << "--cycles: bad number \"0\"";
+        QTest::newRow("unknown option") << QStringList{"--bogus", "1"} << "unknown option --bogus (see --help)";
+        QTest::newRow("value missing") << QStringList{"--once", "--stagger"} << "--stagger needs a value (see --help)";
+        // clang-format on
+    }
+
+    void refused()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, error);
+        QProcess board;
+        board.start(VBOARD_PATH, QStringList{"--config", "/nonexistent"} + args);
+        QVERIFY(board.waitForFinished(5000));
+        QCOMPARE(board.exitCode(), 2);
+        QCOMPARE(board.readAllStandardError(), "vantrel-vboard: " + error.toUtf8() + '\n');
+        QVERIFY(board.readAllStandardOutput().isEmpty());
     }
 
     void tray_data()
@@ -108,7 +129,7 @@ private slots:
         board.start(VBOARD_PATH,
                     args + QStringList{"--config", dir.path(), "--com", QString::number(com),
                                        "--boards", QString::number(replies.size()), "--expect",
-                                       expect});
+                                       expect, "--save", dir.filePath("saved")});
         QByteArray out;
         const auto output = [&]() -> const QByteArray & {
             return out += board.readAllStandardOutput();
@@ -122,9 +143,12 @@ private slots:
             QCOMPARE(download(fds.last()), replies[k]);
             if (replies[k].endsWith(QLatin1Char('!'))) // the adapter's link goes with it
                 QTRY_VERIFY(!QFileInfo(link(k)).isSymLink());
-            else // the whole image taken, answered or not
+            else { // the whole image taken, answered or not, and kept as comK-1.bin
                 QTRY_VERIFY(
                     output().contains(QStringLiteral("COM%1: MATCH").arg(com + k).toUtf8()));
+                QCOMPARE(fileBytes(dir.filePath(QStringLiteral("saved/com%1-1.bin").arg(com + k))),
+                         image);
+            }
         }
         if (unplugAfter > 0) {
             // Pulled out: the open port hangs up with the link gone; plugged in again, a new

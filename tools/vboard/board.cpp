@@ -58,7 +58,6 @@ QList<Write> Board::feed(char byte)
         m_window.remove(0, m_window.size() - resetRequest.size());
 
     if (windowEndsWith(resetRequest)) {
-        ++m_resets;
         restart();
         m_resetSeen = true;
         return out;
@@ -86,7 +85,6 @@ void Board::connectByte(QList<Write> &out)
 {
     if (!windowEndsWith(downloadRequest))
         return;
-    ++m_requests;
     m_window.clear();
     if (m_options.autoResetOnly && !m_resetSeen)
         return;
@@ -106,7 +104,6 @@ void Board::lengthByte(QList<Write> &out, char byte)
     if (m_frame.size() < frameLength)
         return;
 
-    ++m_frames;
     m_acceptedFrame = m_frame;
     const int blocks = quint8(m_frame[3]) << 8 | quint8(m_frame[4]);
     const int remain = quint8(m_frame[5]) << 8 | quint8(m_frame[6]);
@@ -140,7 +137,6 @@ void Board::blockByte(QList<Write> &out, char byte)
     if (m_blocksReceived == 0 && m_block.size() == frameLength && size > frameLength &&
         m_block == m_acceptedFrame) {
         m_block.clear();
-        ++m_frames;
         reply(out, 'B', m_options.replyDelayMs);
         return;
     }
@@ -191,12 +187,6 @@ void Board::restart()
     m_frame.clear();
     m_block.clear();
     m_requestsSinceReset = 0;
-}
-
-void Board::setOptions(const Options &options)
-{
-    m_options = options;
-    abandon();
 }
 
 void Board::abandon()

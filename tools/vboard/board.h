@@ -57,10 +57,6 @@ public:
     QList<Write> feed(const QByteArray &bytes);
     QList<Write> feed(char byte);
 
-    // Power-cycles the board with other options: it waits for a request (and a reset request
-    // when it answers only after one).
-    void setOptions(const Options &options);
-
     // The host has gone quiet in the middle of a download: wait for a new request.
     void abandon();
 
@@ -71,14 +67,10 @@ public:
     // its adapter is to be pulled out now. Cleared by abandon().
     bool vanished() const { return m_vanished; }
 
-    // The download in progress (or the latest one): length announced, blocks taken, bytes.
-    qint64 announcedLength() const { return m_length; }
+    // The download in progress (or the latest one): blocks taken, bytes.
     int blocksReceived() const { return m_blocksReceived; }
     const QByteArray &image() const { return m_image; }
 
-    int requestsSeen() const { return m_requests; }
-    int resetsSeen() const { return m_resets; }
-    int lengthFramesSeen() const { return m_frames; }
     int downloadsCompleted() const { return m_completed; }
 
 private:
@@ -106,9 +98,6 @@ private:
     QByteArray m_block;
     QByteArray m_image;
 
-    int m_requests = 0;
-    int m_resets = 0;
-    int m_frames = 0;
     int m_completed = 0;
 };
 

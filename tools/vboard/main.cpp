@@ -1,5 +1,6 @@
 // vantrel-vboard: a virtual target board for trying Vantrel without hardware.
 #include "configdir.h"
+#include "portname.h"
 #include "tray.h"
 
 #include <QByteArray>
@@ -22,6 +23,7 @@
 namespace
 {
 
+// %1 and %2: the first and the last port the window lists; %3: the most boards.
 const char usage[] = R"(Usage: vantrel-vboard [options]
 
 Plays an STM32 board's serial bootloader on a pseudo-terminal, so that Vantrel can download
@@ -32,12 +34,12 @@ a schedule.
 
 Options:
   --com N             link <config>/ports/comN to the board's terminal, so that Vantrel lists
-                      it as COMN (N from 1 to 16, the ports the window lists). This creates
+                      it as COMN (N from %1 to %2, the ports the window lists). This creates
                       the folder ports/ when missing. NOTE: while <config>/ports/ exists,
                       Vantrel's COM numbers stand only for the links in it, not for the
                       system's serial devices; remove the folder to go back.
-  --boards N          play N boards (1 to 16) on COMN .. COMN+N-1 of --com, all within 1 to
-                      16, each with its own terminal and link; every line printed then starts
+  --boards N          play N boards (1 to %3) on COMN .. COMN+N-1 of --com, all within %1 to
+                      %2, each with its own terminal and link; every line printed then starts
                       with the board's port ("COM3: MATCH")
   --config DIR        Vantrel's config folder (default $XDG_CONFIG_HOME/vantrel, or
                       ~/.config/vantrel)
@@ -84,6 +86,10 @@ Examples:
   vantrel-vboard --com 1 --boards 4 --unplug-when-done 200 --replug-after 1000
 )";
 
+const char programName[] = "vantrel-vboard";
+// As many boards as the window lists ports.
+constexpr int maxBoards = lastListedCom - firstCom + 1;
+
 std::atomic<VBoard::Tray *> g_tray = nullptr;
 
 void onSignal(int)
@@ -92,10 +98,24 @@ void onSignal(int)
         tray->stop();
 }
 
+// "vantrel-vboard: MESSAGE" on standard error.
+void complain(const QString &message)
+{
+    std::fprintf(stderr, "%s: %s\n", programName, qPrintable(message));
+}
+
 [[noreturn]] void fail(const QString &message)
 {
-    std::fprintf(stderr, "vantrel-vboard: %s\n", qPrintable(message));
+    complain(message);
     std::exit(2);
+}
+
+[[noreturn]] void showHelp()
+{
+    const QString text = QString::fromUtf8(usage).arg(
+        QString::number(firstCom), QString::number(lastListedCom), QString::number(maxBoards));
+    std::fputs(text.toUtf8().constData(), stdout);
+    std::exit(0);
 }
 
 std::optional<int> number(const char *text)
@@ -153,15 +173,105 @@ struct Args {
     bool once = false;
 };
 
+// The options that take a plain number, at least `min`.
+const struct {
+    const char *name;
+    int min;
+    int &(*field)(Args &);
+} numberOptions[] = {
+    {"--answer-request", 1, [](Args &a) -> int & { return a.settings.board.answerRequest; }},
+    {"--reply-delay", 0, [](Args &a) -> int & { return a.settings.board.replyDelayMs; }},
+    {"--block-delay", 0, [](Args &a) -> int & { return a.settings.board.blockDelayMs; }},
+    {"--baud", 1, [](Args &a) -> int & { return a.settings.baud; }},
+    {"--idle-reset", 0, [](Args &a) -> int & { return a.settings.idleResetMs; }},
+    {"--unplug-after", 0, [](Args &a) -> int & { return a.schedule.unplugAfterMs; }},
+    {"--replug-after", 0, [](Args &a) -> int & { return a.schedule.replugAfterMs; }},
+    {"--unplug-when-done", 0, [](Args &a) -> int & { return a.schedule.unplugWhenDoneMs; }},
+    {"--stagger", 0, [](Args &a) -> int & { return a.schedule.staggerMs; }},
+    {"--cycles", 1, [](Args &a) -> int & { return a.schedule.cycles; }},
+};
+
+// The options that take a file or folder name.
+const struct {
+    const char *name;
+    QString Args::*field;
+} pathOptions[] = {
+    {"--config", &Args::config}, {"--save", &Args::save}, {"--expect", &Args::expect}};
+
+int numberValue(const QByteArray &opt, const char *value, int min)
+{
+    const auto v = number(value);
+    if (!v || *v < min)
+        fail(QStringLiteral("%1: bad number \"%2\"").arg(QString::fromLocal8Bit(opt), value));
+    return *v;
+}
+
+// "K=FAULT" of --fault-on, for the board on COMK.
+QPair<int, QByteArray> faultOn(const QByteArray &value)
+{
+    const qsizetype eq = value.indexOf('=');
+    const auto k = number(value.left(eq).constData());
+    VBoard::Options check;
+    if (eq < 0 || !k || !setFault(value.mid(eq + 1), check))
+        fail(QStringLiteral("--fault-on: \"%1\" is not K=FAULT (see --help)")
+                 .arg(QString::fromUtf8(value)));
+    return {*k, value.mid(eq + 1)};
+}
+
+// Reads an option that takes a value; false when there is no such option.
+bool readValueOption(const QByteArray &opt, const char *value, Args &a)
+{
+    for (const auto &o : numberOptions)
+        if (opt == o.name) {
+            o.field(a) = numberValue(opt, value, o.min);
+            return true;
+        }
+    for (const auto &o : pathOptions)
+        if (opt == o.name) {
+            a.*o.field = QString::fromLocal8Bit(value);
+            return true;
+        }
+    if (opt == "--com") {
+        a.com = numberValue(opt, value, 0);
+        if (a.com < firstCom || a.com > lastListedCom)
+            fail(QStringLiteral("--com: %1 is not a port the window lists (%2 to %3)")
+                     .arg(QString::number(a.com), QString::number(firstCom),
+                          QString::number(lastListedCom)));
+    } else if (opt == "--boards") {
+        a.boards = numberValue(opt, value, 1);
+        if (a.boards > maxBoards)
+            fail(QStringLiteral("--boards: at most %1").arg(maxBoards));
+    } else if (opt == "--fault") {
+        if (!setFault(value, a.settings.board))
+            fail(QStringLiteral("unknown fault \"%1\" (see --help)").arg(value));
+    } else if (opt == "--fault-on") {
+        a.faultOn.append(faultOn(value));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The boards' COM numbers: all of them listed by the window, each fault on one of them.
+void checkPorts(const Args &a)
+{
+    if (a.boards > 1 && a.com == 0)
+        fail(QStringLiteral("--boards needs --com, the first board's COM number"));
+    if (a.com + a.boards - 1 > lastListedCom)
+        fail(QStringLiteral("--boards: %1 .. %2 goes beyond %3")
+                 .arg(comName(a.com), comName(a.com + a.boards - 1), comName(lastListedCom)));
+    for (const auto &[k, f] : a.faultOn)
+        if (k < a.com || k >= a.com + a.boards)
+            fail(QStringLiteral("--fault-on: no board on %1").arg(comName(k)));
+}
+
 Args parse(int argc, char **argv)
 {
     Args a;
     for (int i = 1; i < argc; ++i) {
         const QByteArray opt = argv[i];
-        if (opt == "-h" || opt == "--help") {
-            std::fputs(usage, stdout);
-            std::exit(0);
-        }
+        if (opt == "-h" || opt == "--help")
+            showHelp();
         if (opt == "--auto-reset-only") {
             a.settings.board.autoResetOnly = true;
             continue;
@@ -172,94 +282,26 @@ Args parse(int argc, char **argv)
         }
         if (i + 1 >= argc)
             fail(QStringLiteral("%1 needs a value (see --help)").arg(QString::fromLocal8Bit(opt)));
-        const char *value = argv[++i];
-        const auto num = [&](int min) {
-            const auto v = number(value);
-            if (!v || *v < min)
-                fail(QStringLiteral("%1: bad number \"%2\"")
-                         .arg(QString::fromLocal8Bit(opt), value));
-            return *v;
-        };
-        if (opt == "--com") {
-            // The window lists COM1 to COM16 only.
-            a.com = num(0);
-            if (a.com < 1 || a.com > 16)
-                fail(QStringLiteral("--com: %1 is not a port the window lists (1 to 16)")
-                         .arg(a.com));
-        } else if (opt == "--boards") {
-            a.boards = num(1);
-            if (a.boards > 16)
-                fail(QStringLiteral("--boards: at most 16"));
-        } else if (opt == "--config")
-            a.config = QString::fromLocal8Bit(value);
-        else if (opt == "--answer-request")
-            a.settings.board.answerRequest = num(1);
-        else if (opt == "--reply-delay")
-            a.settings.board.replyDelayMs = num(0);
-        else if (opt == "--block-delay")
-            a.settings.board.blockDelayMs = num(0);
-        else if (opt == "--baud")
-            a.settings.baud = num(1);
-        else if (opt == "--idle-reset")
-            a.settings.idleResetMs = num(0);
-        else if (opt == "--unplug-after")
-            a.schedule.unplugAfterMs = num(0);
-        else if (opt == "--replug-after")
-            a.schedule.replugAfterMs = num(0);
-        else if (opt == "--unplug-when-done")
-            a.schedule.unplugWhenDoneMs = num(0);
-        else if (opt == "--stagger")
-            a.schedule.staggerMs = num(0);
-        else if (opt == "--cycles")
-            a.schedule.cycles = num(1);
-        else if (opt == "--save")
-            a.save = QString::fromLocal8Bit(value);
-        else if (opt == "--expect")
-            a.expect = QString::fromLocal8Bit(value);
-        else if (opt == "--fault") {
-            if (!setFault(value, a.settings.board))
-                fail(QStringLiteral("unknown fault \"%1\" (see --help)").arg(value));
-        } else if (opt == "--fault-on") {
-            const QByteArray v = value;
-            const qsizetype eq = v.indexOf('=');
-            const auto k = number(v.left(eq).constData());
-            VBoard::Options check;
-            if (eq < 0 || !k || !setFault(v.mid(eq + 1), check))
-                fail(QStringLiteral("--fault-on: \"%1\" is not K=FAULT (see --help)").arg(value));
-            a.faultOn.append({*k, v.mid(eq + 1)});
-        } else {
+        if (!readValueOption(opt, argv[++i], a))
             fail(QStringLiteral("unknown option %1 (see --help)").arg(QString::fromLocal8Bit(opt)));
-        }
     }
-    if (a.boards > 1 && a.com == 0)
-        fail(QStringLiteral("--boards needs --com, the first board's COM number"));
-    if (a.com + a.boards - 1 > 16)
-        fail(QStringLiteral("--boards: COM%1 .. COM%2 goes beyond COM16")
-                 .arg(a.com)
-                 .arg(a.com + a.boards - 1));
-    for (const auto &[k, f] : a.faultOn)
-        if (k < a.com || k >= a.com + a.boards)
-            fail(QStringLiteral("--fault-on: no board on COM%1").arg(k));
+    checkPorts(a);
     return a;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+std::optional<QByteArray> readExpected(const Args &args)
 {
-    const Args args = parse(argc, argv);
-    const bool tray = args.boards > 1;
+    if (args.expect.isEmpty())
+        return std::nullopt;
+    QFile f(args.expect);
+    if (!f.open(QIODevice::ReadOnly))
+        fail(QStringLiteral("cannot read %1: %2").arg(args.expect, f.errorString()));
+    return f.readAll();
+}
 
-    std::optional<QByteArray> expected;
-    if (!args.expect.isEmpty()) {
-        QFile f(args.expect);
-        if (!f.open(QIODevice::ReadOnly))
-            fail(QStringLiteral("cannot read %1: %2").arg(args.expect, f.errorString()));
-        expected = f.readAll();
-    }
-    if (tray && !args.save.isEmpty() && !QDir().mkpath(args.save))
-        fail(QStringLiteral("cannot create %1").arg(args.save));
-
+// One slot for each board, with its fault and its link (none without --com).
+QList<VBoard::Tray::Slot> makeSlots(const Args &args)
+{
     QList<VBoard::Tray::Slot> sockets;
     for (int i = 0; i < args.boards; ++i) {
         VBoard::Tray::Slot slot{args.com > 0 ? args.com + i : 0, {}, args.settings};
@@ -268,81 +310,126 @@ int main(int argc, char **argv)
                 setFault(f, slot.settings.board);
         sockets.append(slot);
     }
-    if (args.com > 0) {
-        const QString ports =
-            (args.config.isEmpty() ? vantrelConfigDir() : args.config) + QStringLiteral("/ports");
-        if (!QDir().mkpath(ports))
-            fail(QStringLiteral("cannot create %1").arg(ports));
-        for (VBoard::Tray::Slot &slot : sockets) {
-            slot.link = ports + QStringLiteral("/com%1").arg(slot.com);
-            const QFileInfo old(slot.link);
-            if (old.exists() && !old.isSymLink())
-                fail(QStringLiteral("%1 exists and is not a link; not touching it").arg(slot.link));
-        }
+    if (args.com == 0)
+        return sockets;
+    const QString ports = portsFolder(args.config.isEmpty() ? vantrelConfigDir() : args.config);
+    if (!QDir().mkpath(ports))
+        fail(QStringLiteral("cannot create %1").arg(ports));
+    for (VBoard::Tray::Slot &slot : sockets) {
+        slot.link = comLinkPath(ports, slot.com);
+        const QFileInfo old(slot.link);
+        if (old.exists() && !old.isSymLink())
+            fail(QStringLiteral("%1 exists and is not a link; not touching it").arg(slot.link));
+    }
+    return sockets;
+}
+
+// What the boards do, as lines on standard output (errors on standard error), and what the
+// exit status is made of. Called on the boards' threads.
+class Console
+{
+public:
+    Console(const Args &args, const QList<VBoard::Tray::Slot> &sockets,
+            std::optional<QByteArray> expected)
+        : m_args(args), m_sockets(sockets), m_expected(std::move(expected)),
+          m_matched(size_t(args.boards), 0)
+    {
     }
 
-    // A test or a station reads these lines through a pipe, as they come.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    std::mutex outputLock;
-    const auto say = [&](int slot, const QString &line) {
-        const std::lock_guard<std::mutex> lock(outputLock);
-        if (tray)
-            std::printf("COM%d: %s\n", sockets[slot].com, qPrintable(line));
-        else
-            std::printf("vantrel-vboard: %s\n", qPrintable(line));
-        std::fflush(stdout);
-    };
+    VBoard::Tray::Events events()
+    {
+        VBoard::Tray::Events e;
+        e.plugged = [this](int slot, const QString &pts) { plugged(slot, pts); };
+        e.unplugged = [this](int slot) { say(slot, QStringLiteral("unplugged")); };
+        e.failed = [this](int slot, const QString &error) { failed(slot, error); };
+        e.downloaded = [this](int slot, const QByteArray &image, int blocks, int count) {
+            downloaded(slot, image, blocks, count);
+        };
+        return e;
+    }
 
-    // Each board's last image matched the expected one; a board that could not be plugged in.
-    std::vector<char> matched(size_t(args.boards), 0);
-    bool failed = false;
-    VBoard::Tray::Events events;
-    events.plugged = [&](int slot, const QString &pts) {
-        if (tray)
+    // 1 when a board could not be plugged in, or when an image was expected and a board's
+    // last one did not match; else 0.
+    int exitStatus() const
+    {
+        if (m_failed)
+            return 1;
+        if (!m_expected)
+            return 0;
+        return std::all_of(m_matched.begin(), m_matched.end(), [](char m) { return m; }) ? 0 : 1;
+    }
+
+private:
+    bool tray() const { return m_args.boards > 1; }
+    // "COM3: " before each line of a tray's board.
+    QString portPrefix(int slot) const
+    {
+        return tray() ? comName(m_sockets[slot].com) + QStringLiteral(": ") : QString();
+    }
+
+    void say(int slot, const QString &line)
+    {
+        const std::lock_guard<std::mutex> lock(m_outputLock);
+        const QString prefix = tray() ? portPrefix(slot) : programName + QStringLiteral(": ");
+        std::printf("%s%s\n", qPrintable(prefix), qPrintable(line));
+        std::fflush(stdout);
+    }
+
+    void plugged(int slot, const QString &pts)
+    {
+        if (tray())
             say(slot, QStringLiteral("plugged %1").arg(pts));
-        else if (args.com > 0)
-            say(slot,
-                QStringLiteral("COM%1 is %2 (%3)").arg(args.com).arg(pts, sockets[slot].link));
+        else if (m_args.com > 0)
+            say(slot, QStringLiteral("%1 is %2 (%3)")
+                          .arg(comName(m_args.com), pts, m_sockets[slot].link));
         else
             say(slot, QStringLiteral("board on %1").arg(pts));
-    };
-    events.unplugged = [&](int slot) { say(slot, QStringLiteral("unplugged")); };
-    events.failed = [&](int slot, const QString &error) {
-        const std::lock_guard<std::mutex> lock(outputLock);
-        failed = true;
-        const QString port = tray ? QStringLiteral("COM%1: ").arg(sockets[slot].com) : QString();
-        std::fprintf(stderr, "vantrel-vboard: %s%s\n", qPrintable(port), qPrintable(error));
-    };
-    events.downloaded = [&](int slot, const QByteArray &image, int blocks, int count) {
+    }
+
+    void failed(int slot, const QString &error)
+    {
+        const std::lock_guard<std::mutex> lock(m_outputLock);
+        m_failed = true;
+        complain(portPrefix(slot) + error);
+    }
+
+    void downloaded(int slot, const QByteArray &image, int blocks, int count)
+    {
         say(slot, QStringLiteral("received %1 bytes in %2 blocks").arg(image.size()).arg(blocks));
-        if (!args.save.isEmpty()) {
-            const QString name = tray ? QStringLiteral("%1/com%2-%3.bin")
-                                            .arg(args.save)
-                                            .arg(sockets[slot].com)
-                                            .arg(count)
-                                      : args.save;
-            QFile out(name);
-            if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-                out.write(image) != image.size())
-                std::fprintf(stderr, "vantrel-vboard: cannot write %s\n", qPrintable(name));
-        }
-        if (expected) {
-            const bool match = image == *expected;
-            matched[size_t(slot)] = match;
-            const std::lock_guard<std::mutex> lock(outputLock);
-            if (tray)
-                std::printf("COM%d: %s\n", sockets[slot].com, match ? "MATCH" : "MISMATCH");
-            else
-                std::printf("%s\n", match ? "MATCH" : "MISMATCH");
-            std::fflush(stdout);
-        }
-    };
+        if (!m_args.save.isEmpty())
+            save(slot, image, count);
+        if (!m_expected)
+            return;
+        const bool match = image == *m_expected;
+        m_matched[size_t(slot)] = match;
+        const std::lock_guard<std::mutex> lock(m_outputLock);
+        std::printf("%s%s\n", qPrintable(portPrefix(slot)), match ? "MATCH" : "MISMATCH");
+        std::fflush(stdout);
+    }
 
-    // Pacing wakes up once per byte: ask for wake-ups without the default 50 µs slack. The
-    // board threads inherit it.
-    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    // To --save: the file itself, or in a tray comK-N.bin in the folder.
+    void save(int slot, const QByteArray &image, int count)
+    {
+        const QString name = tray() ? comLinkPath(m_args.save, m_sockets[slot].com) +
+                                          QStringLiteral("-%1.bin").arg(count)
+                                    : m_args.save;
+        QFile out(name);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            out.write(image) != image.size())
+            complain(QStringLiteral("cannot write %1").arg(name));
+    }
 
-    VBoard::Tray boards(sockets, args.schedule, args.once, events);
+    const Args &m_args;
+    const QList<VBoard::Tray::Slot> &m_sockets;
+    const std::optional<QByteArray> m_expected;
+    std::mutex m_outputLock;
+    std::vector<char> m_matched; // each board's last image matched the expected one
+    bool m_failed = false;       // a board could not be plugged in
+};
+
+// Plays the boards until they are done or SIGINT or SIGTERM stops them.
+void play(VBoard::Tray &boards)
+{
     g_tray = &boards;
     struct sigaction sa {
     };
@@ -350,13 +437,29 @@ int main(int argc, char **argv)
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
-
     boards.run();
     g_tray = nullptr;
+}
 
-    if (failed)
-        return 1;
-    if (!expected)
-        return 0;
-    return std::all_of(matched.begin(), matched.end(), [](char m) { return m; }) ? 0 : 1;
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const Args args = parse(argc, argv);
+    const std::optional<QByteArray> expected = readExpected(args);
+    if (args.boards > 1 && !args.save.isEmpty() && !QDir().mkpath(args.save))
+        fail(QStringLiteral("cannot create %1").arg(args.save));
+    const QList<VBoard::Tray::Slot> sockets = makeSlots(args);
+
+    // A test or a station reads these lines through a pipe, as they come.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    Console console(args, sockets, expected);
+
+    // Pacing wakes up once per byte: ask for wake-ups without the default 50 µs slack. The
+    // board threads inherit it.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+
+    VBoard::Tray boards(sockets, args.schedule, args.once, console.events());
+    play(boards);
+    return console.exitStatus();
 }
