@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(settings hexsequence receive image ihex srec elf)
+[ ${#targets[@]} -gt 0 ] || targets=(settings portname receive image ihex srec elf)
 "$here/scripts/install-deps.sh"
 
 build=${VANTREL_FUZZ_BUILD:-$here/build-fuzz}

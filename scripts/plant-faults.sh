@@ -13,16 +13,22 @@ plant() {
   python3 - "$@" <<'PY'
 import sys
 faults = [
-    ("block split off by one", "src/image/imagebuffer.cpp",
-     "BIN_BLOCKS = BIN_LEN / blockSize;", "BIN_BLOCKS = (BIN_LEN - 1) / blockSize;"),
-    ("wrong reply byte", "src/download/protocol.cpp", "char(0x20 | x)", "char(0x30 | x)"),
+    ("block split off by one", "src/image/blocksplit.h",
+     "return {qint32(length / blockSize),", "return {qint32((length - 1) / blockSize),"),
+    ("wrong reply byte", "src/download/bootloader.cpp", "char(0x20 | x)", "char(0x30 | x)"),
     ("lost settings write", "src/shell/mainwindow.cpp",
      "settings.autoReset = autoResetBox->isChecked();\n    writeSettings();",
      "settings.autoReset = autoResetBox->isChecked();"),
-    ("missed tick limit", "src/download/downloader.cpp",
-     "TICK_COUNT > Protocol::blockStepTickLimit)", "TICK_COUNT > Protocol::blockStepTickLimit + 1)"),
+    ("missed tick limit", "src/download/downloadengine.cpp",
+     "++m_tickCount > Bootloader::blockStepTickLimit)",
+     "++m_tickCount > Bootloader::blockStepTickLimit + 1)"),
     ("dump row misaligned", "src/image/hexdump.cpp",
      "out[62 + j] = t.shown[p[j]];", "out[61 + j] = t.shown[p[j]];"),
+    ("download failed reported as success", "src/cli/endings.cpp",
+     "{Ending::DownloadFailed, 7,", "{Ending::DownloadFailed, 0,"),
+    ("the last block's progress event lost", "src/download/downloadengine.cpp",
+     "emit blockSent(index, count, first + length);",
+     "if (index + 1 < count) emit blockSent(index, count, first + length);"),
 ]
 if sys.argv[1] == "count":
     print(len(faults))

@@ -20,9 +20,8 @@
 #include "hexpreview.h"
 #include "mainwindow.h"
 #include "platform.h"
-#include "portmap.h"
 #include "qtdialogs.h"
-#include "qtserialcomponent.h"
+#include "qtserialport.h"
 #include "tone.h"
 
 #include <QApplication>
@@ -176,11 +175,10 @@ int windowLoad(const QString &file)
     QElapsedTimer sinceAnswer;
     dialogs.file = file;
     dialogs.answered = &sinceAnswer;
-    Platform platform{tone, clock, pump, dialogs};
-    PortMap ports(config.path());
-    QtSerialComponent comm(ports);
+    Platform platform{tone, clock, pump};
+    QtSerialPort port;
 
-    MainWindow form(platform, comm, config.path());
+    MainWindow form(platform, dialogs, port, config.path());
     form.startUp();
     form.show();
     for (int i = 0; i < 20; ++i)
@@ -225,7 +223,7 @@ int windowLoad(const QString &file)
             done = true;
         }
     }
-    if (form.image.BIN_LEN != QFileInfo(file).size() || !form.hexPreview->showsDump())
+    if (form.image.size() != QFileInfo(file).size() || !form.hexPreview->showsDump())
         qFatal("the image was not loaded");
 
     // Scrolling to the last row and painting it.

@@ -2,15 +2,14 @@
 
 // What the speed benchmarks share: the virtual board in a thread of its own on a
 // pseudo-terminal linked as COM1 of a fresh config folder, and the window wired to that folder
-// with the real serial component, timer, clock and event pump.
+// with the real serial port, timer, clock and event pump.
 #include "clock.h"
 #include "dialogs.h"
 #include "eventpump.h"
 #include "mainwindow.h"
 #include "platform.h"
-#include "portmap.h"
 #include "ptyboard.h"
-#include "qtserialcomponent.h"
+#include "qtserialport.h"
 #include "tone.h"
 
 #include <QCheckBox>
@@ -120,8 +119,7 @@ struct BoardOnCom1 {
 
 // The window on COM1 of `config`: no automatic reset, 115200 baud.
 struct Window {
-    explicit Window(const QString &config)
-        : ports(config), comm(ports), form(platform, comm, config)
+    explicit Window(const QString &config) : form(platform, dialogs, port, config)
     {
         form.startUp();
         form.autoResetBox->setChecked(false);
@@ -133,7 +131,7 @@ struct Window {
     // the seconds from the click, or -1 when the run did not succeed within two minutes.
     double download(const QByteArray &image)
     {
-        form.image.replaceImage(image);
+        form.image = image;
         form.downloadButton->setEnabled(true);
         const auto start = std::chrono::steady_clock::now();
         form.downloadButton->click();
@@ -152,9 +150,8 @@ struct Window {
     SteadyClock clock;
     QtEventPump pump;
     NoDialogs dialogs;
-    Platform platform{tone, clock, pump, dialogs};
-    PortMap ports;
-    QtSerialComponent comm;
+    Platform platform{tone, clock, pump};
+    QtSerialPort port;
     MainWindow form;
 };
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "imagebuffer.h"
+#include "blocksplit.h"
 #include "imagefile.h"
 
 #include <QByteArray>
@@ -32,7 +32,7 @@ Format formatForPath(const QString &path);
 QString openDialogFilter();
 
 // The longest flat image: what the length frame can announce, 64 MiB - 1.
-constexpr qint64 maxSpan = ImageBuffer::maxLength;
+constexpr qint64 maxSpan = BlockSplit::maxLength;
 // The longest HEX, S-record or ELF file read: a 64 MiB - 1 image as 1-byte HEX records is
 // about 900 MiB of text.
 constexpr qint64 maxFileSize = qint64(1) << 30;

@@ -1,7 +1,7 @@
 #include "imagefile.h"
 
+#include "blocksplit.h"
 #include "hugepages.h"
-#include "imagebuffer.h"
 
 #include <QFile>
 
@@ -193,9 +193,8 @@ QString refusalMessage(const Result &result, const QString &path, bool imageKept
         text = QStringLiteral("文件%1是空文件（0字节），请选择其它文件！").arg(file);
         break;
     case Outcome::TooLarge:
-        text =
-            QStringLiteral("文件%1有%2字节，超过了可下载的最大长度%3字节，请选择其它文件！")
-                .arg(file, QString::number(result.size), QString::number(ImageBuffer::maxLength));
+        text = QStringLiteral("文件%1有%2字节，超过了可下载的最大长度%3字节，请选择其它文件！")
+                   .arg(file, QString::number(result.size), QString::number(BlockSplit::maxLength));
         break;
     case Outcome::ChangedWhileRead:
         text = QStringLiteral("文件%1在读取时被改动，请重新加载！").arg(file);

@@ -4,9 +4,8 @@
 #include "eventpump.h"
 #include "mainwindow.h"
 #include "platform.h"
-#include "portmap.h"
 #include "qtdialogs.h"
-#include "qtserialcomponent.h"
+#include "qtserialport.h"
 #include "quitsignals.h"
 #include "tone.h"
 
@@ -23,13 +22,10 @@ int main(int argc, char *argv[])
     SteadyClock clock;
     QtEventPump pump;
     QtDialogs dialogs;
-    Platform platform{tone, clock, pump, dialogs};
+    Platform platform{tone, clock, pump};
+    QtSerialPort port;
 
-    const QString config = vantrelConfigDir();
-    PortMap ports(config);
-    QtSerialComponent comm(ports);
-
-    MainWindow form(platform, comm, config);
+    MainWindow form(platform, dialogs, port, vantrelConfigDir());
     // Ended from outside: as the exit button, without its beep. The window's close releases
     // the port and its lock; the status tells which signal it was.
     int ended = 0;

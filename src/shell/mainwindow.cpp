@@ -4,9 +4,9 @@
 #include "hexdump.h"
 #include "hexpreview.h"
 #include "icon.h"
-#include "module1.h"
 #include "platform.h"
-#include "serialcomponent.h"
+#include "portscan.h"
+#include "serialport.h"
 #include "shape.h"
 #include "tone.h"
 #include "twips.h"
@@ -54,8 +54,7 @@ struct PreviewLayout {
 constexpr PreviewLayout previewShown{4000, 6800};
 constexpr PreviewLayout previewHidden{760, 3600};
 
-// The tick of a run, and how long after showing the window its frame's size is taken again.
-constexpr std::chrono::milliseconds tickInterval(10);
+// How long after showing the window its frame's size is taken again.
 constexpr std::chrono::milliseconds frameKnownAfter(100);
 
 void place(QWidget *w, int left, int top, int width, int height)
@@ -147,62 +146,25 @@ void fillRates(QComboBox *box, const QStringList &rates)
     box->setEditText(emptyBoxText);
 }
 
-// The port combo box as the port scan sees it.
-class ComboPortList : public PortList
-{
-public:
-    explicit ComboPortList(QComboBox *box) : m_box(box) {}
-    void clear() override
-    {
-        m_box->clear();
-        m_box->setEditText(QString());
-    }
-    void insertItem(int index, const QString &text, const QString &toolTip) override
-    {
-        m_box->insertItem(index, text);
-        m_box->setItemData(index, plainToolTip(toolTip), Qt::ToolTipRole);
-    }
-    int count() const override { return m_box->count(); }
-    void setCurrentIndex(int index) override { m_box->setCurrentIndex(index); }
-
-private:
-    QComboBox *m_box;
-};
-
-// Runs a handler so that nothing thrown inside it reaches the event loop.
-template <typename F> void guarded(F &&f)
-{
-    try {
-        f();
-    } catch (const std::exception &e) {
-        qWarning("vantrel: unexpected failure in a handler: %s", e.what());
-    }
-}
-
 } // namespace
 
-MainWindow::MainWindow(Platform &platform, SerialComponent &comm, const QString &configDir,
-                       QWidget *parent)
-    : QWidget(parent), port(comm), download(comm, image, platform, *this), m_platform(platform),
+MainWindow::MainWindow(Platform &platform, Dialogs &dialogs, SerialPort &serialPort,
+                       const QString &configDir, QWidget *parent)
+    : QWidget(parent), port(serialPort), download(platform.pump, platform.clock),
+      m_platform(platform), m_dialogs(dialogs), m_ports(configDir),
       m_settingsPath(vantrelSettingsPath(configDir))
 {
     setWindowTitle(QStringLiteral("Vantrel"));
     setWindowIcon(vantrelIcon());
     createControls();
-
-    tickTimer = new QTimer(this);
-    tickTimer->setTimerType(Qt::PreciseTimer);
-    tickTimer->setInterval(tickInterval);
-    connect(tickTimer, &QTimer::timeout, this, &MainWindow::onTick);
-    tickTimer->start();
-
-    connect(&port, &SerialComponent::OnComm, this, &MainWindow::onReceive);
+    connect(&download, &DownloadEngine::blockSent, this,
+            [this](int index, int count) { onBlockSent(index, count); });
+    connect(&download, &DownloadEngine::finished, this, &MainWindow::onDownloadFinished);
 }
 
 MainWindow::~MainWindow()
 {
-    tickTimer->stop();
-    guarded([&] { Module1::CLOSE_COM(port); });
+    port.close();
 }
 
 // ---------------------------------------------------------------- building the window
@@ -245,7 +207,7 @@ void MainWindow::createButtons()
 {
     loadButton = new QPushButton(QStringLiteral("加载Bin文件"), this);
     place(loadButton, 5040, 240, 1575, 495);
-    downloadButton = new QPushButton(QStringLiteral("单次下载"), this);
+    downloadButton = new QPushButton(downloadCaption, this);
     place(downloadButton, 6840, 240, 1455, 495);
     repeatButton = new QPushButton(QStringLiteral("重复下载"), this);
     place(repeatButton, 5040, 840, 1575, 495);
@@ -294,7 +256,7 @@ void MainWindow::createNoticePanel()
 {
     const QFont noticeFont = songFont(14.25, true);
     noticePanel = new QGroupBox(loadingNotice, this);
-    setPanelTop(previewNoticeTopTwips);
+    setNoticeTop(previewNoticeTopTwips);
     noticePanel->setAutoFillBackground(true);
     QPalette pal = noticePanel->palette();
     pal.setColor(QPalette::Window, panelYellow);
@@ -386,21 +348,29 @@ void MainWindow::startUp()
     fillRates(resetRateBox, resetRates());
     setComboIndex(resetRateBox, settings.resetRateIndex);
     // 9. The ports.
-    ComboPortList ports(portBox);
-    guarded([&] { Module1::SCAN_COM(port, ports); });
+    listPorts();
     // 10. Empty progress display.
     progressFill->setWidthTwips(0);
     setLabelText(statusLine, QString());
     // 11. The preview header.
     hexPreview->setText(HexDump::header());
     // 13. The start-up beep.
-    m_platform.tone.Beep(beepFrequencyHz, beepDurationMs);
+    beep();
     // 14. Idle, nothing to download yet.
-    download.DOWN_ACTIVE = 0;
     downloadButton->setEnabled(false);
     repeatButton->setEnabled(false);
-    download.DOWN_STEP = 0;
-    syncTimer();
+}
+
+void MainWindow::listPorts()
+{
+    portBox->clear();
+    portBox->setEditText(QString());
+    for (const ListedPort &listed : listOpenablePorts(port, m_ports)) {
+        portBox->addItem(listed.name);
+        portBox->setItemData(portBox->count() - 1, plainToolTip(listed.device), Qt::ToolTipRole);
+    }
+    if (portBox->count() > 0)
+        portBox->setCurrentIndex(0);
 }
 
 void MainWindow::setComboIndex(QComboBox *box, int index)
@@ -544,114 +514,43 @@ void MainWindow::setControlsEnabled(bool enable)
 
 void MainWindow::onExitClicked()
 {
-    guarded([&] { Module1::CLOSE_COM(port); });
-    m_platform.tone.Beep(beepFrequencyHz, beepDurationMs);
+    port.close();
+    beep();
     close();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     // However the window is closed, an open port is released at once.
-    guarded([&] { Module1::CLOSE_COM(port); });
+    port.close();
     QWidget::closeEvent(event);
 }
 
-// ---------------------------------------------------------------- delay
+// ---------------------------------------------------------------- waits, beeps, notices
 
 void MainWindow::waitRunningEvents(std::chrono::milliseconds wait)
 {
     ::waitRunningEvents(wait, m_platform.clock, m_platform.pump);
 }
 
-// ---------------------------------------------------------------- download
-
-void MainWindow::onDownloadClicked()
+void MainWindow::beep()
 {
-    guarded([&] { download.Command1_Click(); });
-    syncTimer();
+    m_platform.tone.Beep(beepFrequencyHz, beepDurationMs);
 }
 
-void MainWindow::onTick()
-{
-    guarded([&] { download.Timer1_Timer(); });
-    syncTimer();
-}
-
-void MainWindow::onReceive()
-{
-    guarded([&] { download.MSComm1_OnComm(); });
-    syncTimer();
-}
-
-void MainWindow::syncTimer()
-{
-    // Only a click starts a run (step 1) and steps only move on from there (1, 2, 3, then 4 or
-    // 0), so the tick is needed from the click until the run leaves step 3. TICK_COUNT changes
-    // only in steps 1 to 3, so the count a run leaves behind is the same with the timer parked.
-    const bool needed = download.DOWN_STEP >= 1 && download.DOWN_STEP <= 3;
-    if (needed && m_timerParked) {
-        m_timerParked = false;
-        tickTimer->start();
-    } else if (!needed && tickTimer->isActive()) {
-        m_timerParked = true;
-        tickTimer->stop();
-    }
-}
-
-bool MainWindow::openPort()
-{
-    return Module1::OPEN_COM(port, portBox->currentText(), downloadRateBox->currentText(),
-                             QStringLiteral("8"), QStringLiteral("1"), m_platform.dialogs, this);
-}
-
-QString MainWindow::downloadBaudText() const
-{
-    return downloadRateBox->currentText();
-}
-
-QString MainWindow::resetBaudText() const
-{
-    return resetRateBox->currentText();
-}
-
-void MainWindow::setCommand1Caption(const QString &caption)
-{
-    downloadButton->setText(caption);
-}
-
-void MainWindow::setCommand1Enabled(bool enabled)
-{
-    downloadButton->setEnabled(enabled);
-}
-
-void MainWindow::setStatusText(const QString &text)
-{
-    setLabelText(statusLine, text);
-}
-
-void MainWindow::setProgressWidth(int twips)
-{
-    progressFill->setWidthTwips(twips);
-}
-
-double MainWindow::progressTrackWidth() const
-{
-    return float(progressTrack->widthTwips()); // a single-precision twip count
-}
-
-void MainWindow::setPanelTexts(const QString &line1, const QString &line2)
+void MainWindow::setNoticeTexts(const QString &line1, const QString &line2)
 {
     setLabelText(noticeLine1, line1);
     setLabelText(noticeLine2, line2);
 }
 
-void MainWindow::setPanelTop(int twips)
+void MainWindow::setNoticeTop(int twips)
 {
     m_noticePanelTop = twips;
     place(noticePanel, 2400, twips, 3735, 1815);
 }
 
-void MainWindow::setPanelVisible(bool visible)
+void MainWindow::setNoticeVisible(bool visible)
 {
     noticePanel->setVisible(visible);
     if (visible)

@@ -1,35 +1,35 @@
 #pragma once
 
-#include "downloader.h"
-#include "imagebuffer.h"
-#include "runview.h"
+#include "downloadengine.h"
+#include "portmap.h"
 #include "settingsfile.h"
 
 #include <QWidget>
 
 #include <chrono>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
-class QTimer;
+class Dialogs;
 class HexPreview;
 class Shape;
-class SerialComponent;
+class SerialPort;
 struct Platform;
 
-// The program's one window. It holds every control, the serial component and the timer, owns
-// the whole state, and runs everything from its event handlers on the user-interface thread.
+// The program's one window. It holds every control and the download engine, owns the whole
+// state, and runs everything from its event handlers on the user-interface thread.
 //
 // Controls are public so that tests can look at them and click them. Each one's caption, where
 // it has one, stands beside it.
-class MainWindow : public QWidget, public RunView
+class MainWindow : public QWidget
 {
     Q_OBJECT
 public:
-    MainWindow(Platform &platform, SerialComponent &port, const QString &configDir,
+    MainWindow(Platform &platform, Dialogs &dialogs, SerialPort &port, const QString &configDir,
                QWidget *parent = nullptr);
     ~MainWindow() override;
 
@@ -44,7 +44,7 @@ public:
     QLabel *resetRateLabel;  // "波特率"
     QComboBox *resetRateBox;
     QPushButton *loadButton;     // "加载Bin文件"
-    QPushButton *downloadButton; // "单次下载"
+    QPushButton *downloadButton; // "单次下载", "停 止" while a download runs
     QPushButton *repeatButton;   // "重复下载"
     QPushButton *exitButton;     // "退 出"
     Shape *progressTrack;
@@ -62,16 +62,18 @@ public:
     QGroupBox *noticePanel;
     QLabel *noticeLine1;
     QLabel *noticeLine2;
-    // The 10 ms tick. Its handler has work only in steps 1 to 3 of a run, so the timer runs only
-    // then and an idle window does not wake up 100 times a second. A timer stopped from outside
-    // (tests that tick by hand) stays stopped.
-    QTimer *tickTimer;
-    SerialComponent &port;
+    SerialPort &port;
 
     // ---- state ----
     StoredSettings settings; // the remembered choices; all 0 until start-up reads the file
-    ImageBuffer image;       // BIN_PATH, BIN_LEN, BIN_DATA and the block split
-    Downloader download;     // DOWN_ACTIVE, DOWN_STEP, TICK_COUNT, BIN_BLOCK_NO
+    // The loaded image: empty until the first successful load, then replaced only by the next
+    // one, whole.
+    QByteArray image;
+    // The download runs. One engine for the window's life: the connect step's tick count carries
+    // over from a stopped run to the next. It ticks by itself while a run needs it.
+    DownloadEngine download;
+    // A download is under way, or its failure is being announced: the download button stops it.
+    bool isDownloading() const { return m_downloading; }
 
     // ---- geometry model, in twips ----
     int windowHeightTwips() const { return m_windowHeight; }
@@ -83,7 +85,6 @@ public:
 
     // ---- procedures ----
     void startUp();
-    void waitRunningEvents(std::chrono::milliseconds wait) override;
     // Enables (true) or disables (false) the operator's controls at once.
     void setControlsEnabled(bool enable);
     void showPreview();
@@ -102,8 +103,6 @@ public slots:
     void onPreviewToggled();
     void onResetRatePicked();
     void onDownloadRatePicked();
-    void onTick();
-    void onReceive();
 
     // ---- preview box (mainwindow_image.cpp) ----
     // Tells the operator that a selection in the preview is too large to copy; connected to
@@ -116,21 +115,25 @@ protected:
     void moveEvent(QMoveEvent *event) override;
 
 private:
-    // RunView
-    bool openPort() override;
-    QString downloadBaudText() const override;
-    QString resetBaudText() const override;
-    qint16 autoReset() const override { return settings.autoReset ? 1 : 0; }
-    qint16 previewBin() const override { return settings.preview ? 1 : 0; }
-    void ALL_KEY(bool enable) override { setControlsEnabled(enable); }
-    void setCommand1Caption(const QString &caption) override;
-    void setCommand1Enabled(bool enabled) override;
-    void setStatusText(const QString &text) override;
-    void setProgressWidth(int twips) override;
-    double progressTrackWidth() const override;
-    void setPanelTexts(const QString &line1, const QString &line2) override;
-    void setPanelTop(int twips) override;
-    void setPanelVisible(bool visible) override;
+    // ---- the download side (mainwindow_download.cpp) ----
+    void startDownload();
+    // Opens the chosen port at the chosen download rate, 8 data bits, 1 stop bit; the rate when
+    // it did. A port held by another program, or one this user may not open, is explained.
+    std::optional<qint32> openPortForDownload();
+    void stopDownload();
+    // The download button back, the port closed, the controls unlocked.
+    void endDownload();
+    void onBlockSent(int index, int count);
+    void onDownloadFinished(DownloadOutcome outcome);
+    // The failure notice and the alarm: five beeps, the window's events running in between.
+    void announceFailure(DownloadOutcome outcome);
+
+    void beep();
+    void waitRunningEvents(std::chrono::milliseconds wait);
+    void setNoticeTexts(const QString &line1, const QString &line2);
+    void setNoticeTop(int twips);
+    void setNoticeVisible(bool visible);
+    void listPorts();
 
     // The steps of building the window, in the order its controls are made.
     void createControls();
@@ -145,7 +148,6 @@ private:
     void setWindowHeightTwips(int twips);
     void setImageGroupHeightTwips(int twips);
     void applyWindowHeight();
-    void syncTimer();
     // `toolTipLine`, when given, is shown in the tooltip under the whole text.
     void setLabelText(QLabel *label, const QString &text, const QString &toolTipLine = QString());
     void setComboIndex(QComboBox *box, int index);
@@ -155,12 +157,17 @@ private:
     static inline const QString loadingNotice = QStringLiteral("正在加载BIN文件信息");
     static inline const QString waitNotice = QStringLiteral("请稍等……");
     static constexpr int previewNoticeTopTwips = 1800;
+    // The download button's caption while no download runs.
+    static inline const QString downloadCaption = QStringLiteral("单次下载");
 
     Platform &m_platform;
+    Dialogs &m_dialogs;
+    PortMap m_ports;
     QString m_settingsPath;
     int m_windowHeight = 0;
     int m_imageGroupHeight = 0;
     int m_noticePanelTop = 0;
     bool m_loaded = false;
-    bool m_timerParked = false; // tickTimer stopped by syncTimer(), not by anyone else
+    bool m_downloading = false;
+    quint64 m_downloads = 0; // downloads started: an alarm ends only its own download
 };

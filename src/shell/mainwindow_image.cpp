@@ -5,10 +5,8 @@
 #include "firmwareimage.h"
 #include "hexpreview.h"
 #include "imagefacts.h"
-#include "module1.h"
-#include "platform.h"
+#include "notices.h"
 #include "shape.h"
-#include "tone.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -22,38 +20,36 @@ const QString imageFileFilter = FirmwareImage::openDialogFilter();
 
 void MainWindow::onLoadClicked()
 {
-    m_platform.tone.Beep(beepFrequencyHz, beepDurationMs);
+    beep();
     setLabelText(statusLine, QString());
     progressFill->setWidthTwips(0);
-    image.BIN_PATH = m_platform.dialogs.getOpenFileName(this, imageFileFilter);
-    if (image.BIN_PATH.isEmpty())
+    const QString path = m_dialogs.getOpenFileName(this, imageFileFilter);
+    if (path.isEmpty())
         return; // cancelled: image, labels, buttons and preview stay as they are
 
     // A .bin (or any name the firmware readers do not claim) is taken byte for byte; a HEX,
     // S-record or ELF file becomes its flat image, from its lowest address with data.
-    FirmwareImage::Result file = FirmwareImage::read(image.BIN_PATH);
+    FirmwareImage::Result file = FirmwareImage::read(path);
+    const bool loaded = !image.isEmpty();
     if (!file.ok()) {
         // Nothing of the file is taken: the image loaded before (if any) stays whole, and the
         // labels, which only a successful load writes, still describe it. The download buttons
         // are set to match it.
-        downloadButton->setEnabled(image.hasImage());
-        repeatButton->setEnabled(image.hasImage());
-        m_platform.dialogs.information(
-            this, Module1::noticeTitle,
-            FirmwareImage::refusalMessage(file.refusal, image.BIN_PATH, image.hasImage()));
+        downloadButton->setEnabled(loaded);
+        repeatButton->setEnabled(loaded);
+        m_dialogs.information(this, Notices::title,
+                              FirmwareImage::refusalMessage(file.refusal, path, loaded));
         return;
     }
-    image.replaceImage(file.data);
-    file.data = QByteArray(); // the buffer keeps the only reference
+    image = std::exchange(file.data, QByteArray()); // the window keeps the only reference
 
     // A firmware file's tooltip also tells where its image starts; a .bin carries no address.
-    const bool placed =
-        FirmwareImage::formatForPath(image.BIN_PATH) != FirmwareImage::Format::Binary;
-    setLabelText(nameValue, fileNameOf(image.BIN_PATH),
+    const bool placed = FirmwareImage::formatForPath(path) != FirmwareImage::Format::Binary;
+    setLabelText(nameValue, fileNameOf(path),
                  placed ? QStringLiteral("起始地址 ") + FirmwareImage::hexAddress(file.start)
                         : QString());
-    setLabelText(lengthValue, QString::number(image.BIN_LEN));
-    setLabelText(sizeValue, kiloBytesText(image.BIN_LEN));
+    setLabelText(lengthValue, QString::number(image.size()));
+    setLabelText(sizeValue, kiloBytesText(image.size()));
     downloadButton->setEnabled(true);
     repeatButton->setEnabled(true);
     applyPreviewLayout();
@@ -72,25 +68,25 @@ void MainWindow::onPreviewToggled()
 
 void MainWindow::showPreview()
 {
-    setPanelTexts(loadingNotice, QStringLiteral("    ") + waitNotice);
-    setPanelTop(previewNoticeTopTwips);
-    setPanelVisible(true);
+    setNoticeTexts(loadingNotice, QStringLiteral("    ") + waitNotice);
+    setNoticeTop(previewNoticeTopTwips);
+    setNoticeVisible(true);
     setControlsEnabled(false);
 
     // One turn of the window's events paints the panel over the old preview. The dump is not
     // built here: the preview keeps the image as it is now (shared, not copied) and makes each
     // row from its bytes only when the row is painted, copied or read, so any image shows at once.
     waitRunningEvents(std::chrono::milliseconds(1));
-    hexPreview->setDump(image.BIN_DATA);
+    hexPreview->setDump(image);
 
-    setPanelVisible(false);
+    setNoticeVisible(false);
     setControlsEnabled(true);
 }
 
 void MainWindow::onCopyRefused(qint64 characters)
 {
-    m_platform.dialogs.information(
-        this, Module1::noticeTitle,
+    m_dialogs.information(
+        this, Notices::title,
         QStringLiteral(
             "所选内容有%1个字符，太大，无法复制；最多可复制%2个字符，请少选一些行后再复制！")
             .arg(QString::number(characters), QString::number(HexPreview::copyLimit)));

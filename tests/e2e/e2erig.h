@@ -1,12 +1,12 @@
 #pragma once
 
+#include "bootloader.h"
+#include "fakedialogs.h"
 #include "fakes.h"
 #include "linkedboard.h"
 #include "mainwindow.h"
-#include "portmap.h"
-#include "protocol.h"
 #include "ptyboard.h"
-#include "qtserialcomponent.h"
+#include "qtserialport.h"
 #include "wire.h"
 
 #include <QCheckBox>
@@ -74,10 +74,9 @@ struct BoardRig {
 
 // The window against the board, with fake tone, clock and pump; ticks driven by hand.
 struct E2eRig : BoardRig {
-    explicit E2eRig(const VBoard::Options &options = {})
-        : BoardRig(options), ports(config), comm(ports)
+    explicit E2eRig(const VBoard::Options &options = {}) : BoardRig(options)
     {
-        comm.setLockDir(home.path());
+        port.setLockDir(home.path());
         start();
         fp.tone.beeps.clear();
     }
@@ -86,8 +85,8 @@ struct E2eRig : BoardRig {
     void start()
     {
         form.reset();
-        form = std::make_unique<MainWindow>(fp.platform, comm, config);
-        form->tickTimer->stop();
+        form = std::make_unique<MainWindow>(fp.platform, dialogs, port, config);
+        form->download.setSelfTicking(false);
         form->startUp();
         if (!image.isEmpty())
             load(image);
@@ -95,7 +94,7 @@ struct E2eRig : BoardRig {
 
     void load(const QByteArray &data)
     {
-        form->image.replaceImage(image = data);
+        form->image = image = data;
         form->downloadButton->setEnabled(true);
     }
     void setAutoReset(bool on) { form->autoResetBox->setChecked(on); }
@@ -104,7 +103,7 @@ struct E2eRig : BoardRig {
     // One tick, then the events it leaves behind, for at least `ms` milliseconds.
     void tick(int ms = 1)
     {
-        form->onTick();
+        form->download.tick();
         settle(ms);
     }
     void ticks(int n)
@@ -116,11 +115,10 @@ struct E2eRig : BoardRig {
     // Ticks until the run ends or `limit` ticks have passed, awaiting the answer to a request.
     void runToEnd(int limit)
     {
-        for (int i = 0; i < limit && step() != 0; ++i) {
+        for (int i = 0, lengthTicks = 0; i < limit && step() != 0; ++i) {
             const int was = step();
-            const bool asks =
-                was == 1 ||
-                (was == 2 && Protocol::isLengthFrameTick(form->download.TICK_COUNT + 1));
+            lengthTicks = was == 2 ? lengthTicks + 1 : 0;
+            const bool asks = was == 1 || (was == 2 && Bootloader::isLengthFrameTick(lengthTicks));
             tick();
             for (int ms = 0; asks && step() == was && ms < 50; ++ms)
                 settle(1);
@@ -129,7 +127,7 @@ struct E2eRig : BoardRig {
     // One tick, then events until the board has answered and the program has read it.
     void tickSettled()
     {
-        form->onTick();
+        form->download.tick();
         for (int quiet = 0, i = 0, unread = 0; quiet < 2 && i < 100; ++i) {
             QTest::qWait(1);
             ::ioctl(board->masterFd(), FIONREAD, &unread); // bytes still on their way
@@ -138,7 +136,7 @@ struct E2eRig : BoardRig {
         }
     }
 
-    int step() const { return form->download.DOWN_STEP; }
+    int step() const { return int(form->download.step()); }
     QString status() const { return form->statusLine->text(); }
     // Idle with every control unlocked, the port closed and the panel hidden.
     bool idle() const
@@ -149,14 +147,14 @@ struct E2eRig : BoardRig {
                  form->portBox, form->downloadRateBox, form->resetRateBox, form->autoResetBox,
                  form->previewBox})
             unlocked = unlocked && w->isEnabled();
-        return unlocked && !form->download.DOWN_STEP && !form->download.DOWN_ACTIVE &&
-               !comm.PortOpen() && form->noticePanel->isHidden() &&
+        return unlocked && !form->download.isRunning() && !form->isDownloading() &&
+               !port.isOpen() && form->noticePanel->isHidden() &&
                form->downloadButton->text() == QStringLiteral("单次下载");
     }
 
-    PortMap ports;
-    QtSerialComponent comm;
+    QtSerialPort port;
     FakePlatform fp;
+    FakeDialogs dialogs;
     std::unique_ptr<MainWindow> form;
     QByteArray image;
 };

@@ -1,8 +1,8 @@
 // The image loader and the dump on arbitrary files: a file is taken whole or not at all (also
 // when it changes while read), and each dump row shows exactly the 16 bytes it stands for.
+#include "blocksplit.h"
 #include "fuzzcheck.h"
 #include "hexdump.h"
-#include "imagebuffer.h"
 #include "imagefile.h"
 
 #include <fcntl.h>
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         CHECK(::truncate(name.constData(), change == 1 ? n / 2 : n + 1) == 0);
     };
     const ImageFile::Result r =
-        ImageFile::read(path, ImageBuffer::maxLength, 1 + (control & 63) * 63, afterPiece);
+        ImageFile::read(path, BlockSplit::maxLength, 1 + (control & 63) * 63, afterPiece);
     if (n == 0)
         CHECK(r.outcome == ImageFile::Outcome::Empty);
     else if (changed)

@@ -109,7 +109,7 @@ void TestFaultMatrix::cell()
             rig.tick(10);
     };
     auto loadFile = [&](const QString &path) { // a click on "加载Bin文件" choosing `path`
-        rig.fp.dialogs.fileAnswers.enqueue(path);
+        rig.dialogs.fileAnswers.enqueue(path);
         rig.form->loadButton->click();
     };
     const QString bad = rig.home.filePath(QStringLiteral("bad.BIN"));
@@ -121,7 +121,7 @@ void TestFaultMatrix::cell()
     case TtyGone4:
         reach(cell - TtyGone1 + 1);
         rig.pullPlug();
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.comm.PortOpen(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.port.isOpen(), 2000);
         rig.ticks(cell == TtyGone3 ? 51 : 54); // the limits of steps 3 and 2 (1 and 4 have none)
         if (rig.step() != 0)
             rig.click();
@@ -131,7 +131,8 @@ void TestFaultMatrix::cell()
     case Stop3:
     case Stop4:
         reach(cell - Stop1 + 1);
-        QTRY_VERIFY_WITH_TIMEOUT(cell != Stop3 || rig.form->download.BIN_BLOCK_NO == 1, 2000);
+        if (cell == Stop3) // block 1 of 3 is out
+            QTRY_COMPARE_WITH_TIMEOUT(rig.status(), status, 2000);
         rig.ticks(3);
         rig.click();
         break;
@@ -139,7 +140,7 @@ void TestFaultMatrix::cell()
     case StopInPump2:
         reach(cell == StopInPump1 ? 0 : 2);
         rig.fp.pump.hook = [&] {
-            if (rig.form->download.DOWN_ACTIVE)
+            if (rig.form->isDownloading())
                 rig.click();
         };
         rig.tick(5);
@@ -236,8 +237,7 @@ void TestFaultMatrix::cell()
         QVERIFY(fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0);
         ::close(fd);
     }
-    QCOMPARE(rig.form->image.BIN_DATA, rig.image);
-    QCOMPARE(rig.form->image.BIN_LEN, qint32(rig.image.size()));
+    QCOMPARE(rig.form->image, rig.image);
     if (cell == SettingsFolder)
         QVERIFY(QFileInfo(settings).isDir());
     else
@@ -250,10 +250,10 @@ void TestFaultMatrix::cell()
     const VBoard::Board &board = rig.board->board();
     QCOMPARE(status == success,
              board.downloadsCompleted() > 0 && board.image() == rig.image && fault == Fault::None);
-    QCOMPARE(rig.fp.dialogs.messages.size(), notice.isEmpty() ? 0 : 1);
+    QCOMPARE(rig.dialogs.messages.size(), notice.isEmpty() ? 0 : 1);
     if (!notice.isEmpty())
-        QVERIFY2(rig.fp.dialogs.messages.first().text.contains(notice),
-                 qPrintable(rig.fp.dialogs.messages.first().text));
+        QVERIFY2(rig.dialogs.messages.first().text.contains(notice),
+                 qPrintable(rig.dialogs.messages.first().text));
 }
 
 QTEST_MAIN(TestFaultMatrix)

@@ -1,3 +1,4 @@
+#include "blocksplit.h"
 #include "hexdump.h"
 #include "hexpreview.h"
 #include "imagefacts.h"
@@ -102,16 +103,17 @@ private slots:
     {
         QTest::addColumn<int>("length");
         QTest::addColumn<QString>("kB");
-        QTest::addColumn<QList<int>>("split"); // BIN_BLOCKS, BIN_REMAIN, BIN_NO_REMAIN
-        QTest::newRow("0") << 0 << "0kB" << QList<int>{0, 0, -1};
-        QTest::newRow("51") << 51 << "0kB" << QList<int>{0, 51, 0};
-        QTest::newRow("52") << 52 << "0.1kB" << QList<int>{0, 52, 0};
-        QTest::newRow("256") << 256 << "0.2kB" << QList<int>{0, 256, 0};
-        QTest::newRow("768") << 768 << "0.8kB" << QList<int>{0, 768, 0};
-        QTest::newRow("1000") << 1000 << "1kB" << QList<int>{0, 1000, 0};
-        QTest::newRow("1024") << 1024 << "1kB" << QList<int>{1, 0, -1};
-        QTest::newRow("1500") << 1500 << "1.5kB" << QList<int>{1, 476, 0};
-        QTest::newRow("20480") << 20480 << "20kB" << QList<int>{20, 0, -1};
+        // whole blocks, the bytes after them, blocks on the wire, the last block's length
+        QTest::addColumn<QList<int>>("split");
+        QTest::newRow("0") << 0 << "0kB" << QList<int>{0, 0, 0, 0};
+        QTest::newRow("51") << 51 << "0kB" << QList<int>{0, 51, 1, 51};
+        QTest::newRow("52") << 52 << "0.1kB" << QList<int>{0, 52, 1, 52};
+        QTest::newRow("256") << 256 << "0.2kB" << QList<int>{0, 256, 1, 256};
+        QTest::newRow("768") << 768 << "0.8kB" << QList<int>{0, 768, 1, 768};
+        QTest::newRow("1000") << 1000 << "1kB" << QList<int>{0, 1000, 1, 1000};
+        QTest::newRow("1024") << 1024 << "1kB" << QList<int>{1, 0, 1, 1024};
+        QTest::newRow("1500") << 1500 << "1.5kB" << QList<int>{1, 476, 2, 476};
+        QTest::newRow("20480") << 20480 << "20kB" << QList<int>{20, 0, 20, 1024};
     }
     void lengthFacts()
     {
@@ -119,11 +121,11 @@ private slots:
         QFETCH(QString, kB);
         QFETCH(QList<int>, split);
         QCOMPARE(kiloBytesText(length), kB);
-        ImageBuffer image;
-        if (length > 0)
-            image.replaceImage(QByteArray(length, 'Z'));
-        image.LOAD_BIN();
-        QCOMPARE((QList<int>{image.BIN_BLOCKS, image.BIN_REMAIN, image.BIN_NO_REMAIN}), split);
+        const BlockSplit s = BlockSplit::of(length);
+        QCOMPARE((QList<int>{s.wholeBlocks, s.remainder, s.blockCount(),
+                             s.blockLength(s.blockCount() - 1)}),
+                 split);
+        QCOMPARE(s.blockLength(s.blockCount()), 0); // beyond the image
     }
 
     void loadAndPreview()
@@ -165,9 +167,8 @@ private slots:
                                      HexDump::text(first)}));
         f.onLoadClicked(); // cancelled: image, labels, buttons and preview stay
         QCOMPARE(shown(), facts);
-        QVERIFY(f.downloadButton->isEnabled() && f.repeatButton->isEnabled() &&
-                f.image.BIN_DATA == first);
-        QVERIFY(w.fakes.dialogs.messages.isEmpty());
+        QVERIFY(f.downloadButton->isEnabled() && f.repeatButton->isEnabled() && f.image == first);
+        QVERIFY(w.dialogs.messages.isEmpty());
 
         w.load("second.BIN", second);
         QCOMPARE(shown(), (QStringList{"20", "0kB", "second.BIN", HexDump::text(second)}));
@@ -189,9 +190,9 @@ private slots:
         QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier); // beyond the copy limit
         QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QApplication::clipboard()->text(), "kept");
-        QCOMPARE(w.fakes.dialogs.messages.size(), 1);
-        QVERIFY(w.fakes.dialogs.messages[0].text.contains("343933066个字符，太大") &&
-                w.fakes.dialogs.messages[0].text.contains("最多可复制33554432个字符"));
+        QCOMPARE(w.dialogs.messages.size(), 1);
+        QVERIFY(w.dialogs.messages[0].text.contains("343933066个字符，太大") &&
+                w.dialogs.messages[0].text.contains("最多可复制33554432个字符"));
     }
 
     // A screen reader reads the preview as a read-only text: its lines, caret, selection, screen.

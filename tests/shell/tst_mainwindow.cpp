@@ -1,12 +1,14 @@
+#include "fakeport.h"
 #include "fonts.h"
 #include "hexdump.h"
 #include "hexpreview.h"
 #include "imagefacts.h"
-#include "module1.h"
+#include "notices.h"
 #include "ptypeer.h"
 #include "qtdialogs.h"
 #include "shape.h"
 #include "windowrig.h"
+#include "wire.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -26,6 +28,63 @@ static QString makeImage(const QString &dir, const QString &name, qint64 length)
         qFatal("cannot create the image");
     return f.fileName();
 }
+
+// The window on a port in memory: the board's replies are delivered by hand and the engine
+// ticks only when told, so every row runs the same way each time.
+struct FakePortWindow {
+    FakePortWindow(int length, bool preview)
+    {
+        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+        window.startUp();
+        window.download.setSelfTicking(false);
+        window.previewBox->setChecked(preview);
+        window.portBox->setEditText(QStringLiteral("COM1"));
+        window.image = testImage(length);
+        window.downloadButton->setEnabled(true);
+        fakes.tone.beeps.clear();
+    }
+
+    // Plays "click", "tick" ("tick54": 54 of them) and the board's replies "A" to "D" ("C68": 68).
+    void apply(const QString &events)
+    {
+        for (const QString &e : events.split(' ', Qt::SkipEmptyParts)) {
+            const int times = qMax(1, e.mid(e.startsWith("tick") ? 4 : 1).toInt());
+            for (int i = 0; i < times; ++i) {
+                if (e == "click")
+                    window.downloadButton->click();
+                else if (e.startsWith("tick"))
+                    window.download.tick();
+                else
+                    port.deliver(reply(e[0].toLatin1()));
+            }
+        }
+    }
+
+    // What the window shows: the status line, the button, whether the other controls are
+    // locked, the port, the fill's width in twips and the beeps so far.
+    QString shown() const
+    {
+        const bool locked = !window.loadButton->isEnabled() && !window.previewBox->isEnabled() &&
+                            !window.portBox->isEnabled() && !window.exitButton->isEnabled();
+        const bool unlocked = window.loadButton->isEnabled() && window.previewBox->isEnabled() &&
+                              window.portBox->isEnabled() && window.exitButton->isEnabled();
+        return QStringList{window.statusLine->text(),
+                           window.downloadButton->text(),
+                           locked     ? "locked"
+                           : unlocked ? "unlocked"
+                                      : "some locked",
+                           port.isOpen() ? "open" : "closed",
+                           QString::number(window.progressFill->widthTwips()),
+                           QString::number(fakes.tone.beeps.size())}
+            .join('|');
+    }
+
+    QTemporaryDir home;
+    FakePlatform fakes;
+    FakeDialogs dialogs;
+    FakePort port;
+    MainWindow window{fakes.platform, dialogs, port, home.path() + "/vantrel"};
+};
 
 class TestMainWindow : public QObject
 {
@@ -134,13 +193,12 @@ private slots:
         const QByteArray settings = h.settingsFile();
         const QString status = f.statusLine->text();
         const qsizetype beeps = h.fakes.tone.beeps.size();
-        const int dialogs = h.fakes.dialogs.fileDialogs;
+        const int dialogs = h.dialogs.fileDialogs;
         QTest::mouseClick(f.repeatButton, Qt::LeftButton);
         QCOMPARE(h.fakes.tone.beeps.size(), beeps);
-        QCOMPARE(h.fakes.dialogs.fileDialogs, dialogs);
-        QVERIFY(h.fakes.dialogs.messages.isEmpty());
-        QCOMPARE(f.download.DOWN_STEP, qint16(0));
-        QVERIFY(!h.comm.PortOpen());
+        QCOMPARE(h.dialogs.fileDialogs, dialogs);
+        QVERIFY(h.dialogs.messages.isEmpty());
+        QVERIFY(!f.isDownloading() && !h.port.isOpen());
         QCOMPARE(f.statusLine->text(), status);
         QCOMPARE(f.downloadButton->text(), QStringLiteral("单次下载"));
         QCOMPARE(h.settingsFile(), settings);
@@ -161,9 +219,9 @@ private slots:
         peer.linkAs(h.config + "/ports", 1);
         h.form.startUp();
         h.form.show();
-        QVERIFY(Module1::OPEN_COM(h.comm, "COM1", "115200", "8", "1", h.fakes.dialogs));
+        QVERIFY(h.port.open(h.config + "/ports/com1", LineSettings()).ok());
         exitButton ? h.form.exitButton->click() : void(h.form.close());
-        QVERIFY(!h.comm.PortOpen() && !h.form.isVisible());
+        QVERIFY(!h.port.isOpen() && !h.form.isVisible());
         QCOMPARE(h.fakes.tone.beeps.size(), exitButton ? 2 : 1);
     }
 
@@ -209,16 +267,147 @@ private slots:
         peer.linkAs(h.config + "/ports", 1);
         MainWindow &f = h.form;
         f.startUp();
-        QVERIFY(!f.tickTimer->isActive());
-        f.image.replaceImage(QByteArray(10, 'x'));
+        QVERIFY(!f.download.isTicking());
+        f.image = QByteArray(10, 'x');
         f.downloadButton->setEnabled(true);
-        f.downloadButton->click(); // start: step 1
-        QCOMPARE(f.download.DOWN_STEP, qint16(1));
-        QVERIFY(f.tickTimer->isActive());
+        f.downloadButton->click(); // start: the connect step
+        QCOMPARE(f.download.step(), DownloadStep::Connect);
+        QVERIFY(f.download.isTicking());
         QByteArray got; // the tick sends the download request
         QTRY_VERIFY((got += peer.read(-1, 0)).startsWith(QByteArray::fromHex("444D46")));
         f.downloadButton->click(); // stop
-        QVERIFY(!f.tickTimer->isActive());
+        QVERIFY(!f.download.isTicking());
+    }
+
+    // A download as the window shows it, from the click to its end, also when a stop or a new
+    // start comes during a failure's alarm.
+    void download_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("preview");
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QString>("inAlarm"); // "N events": clicks on the N-th alarm beep
+        QTest::addColumn<QString>("shown");   // at the end: see FakePortWindow::shown()
+        QTest::addColumn<QString>("notice");  // the alarm's panel: line 1/line 2/top in twips
+        const QString idle = "单次下载|unlocked|closed";
+        // clang-format off
+        QTest::newRow("start") << 1500 << false << "click" << "" << "连接中……|停 止|locked|open|0|1" << "";
+        QTest::newRow("stop while connecting") << 1500 << false << "click tick5 click" << "" << "连接中……|" + idle + "|0|2" << "";
+        QTest::newRow("block 0 of 2") << 1500 << false << "click A tick B" << "" << "下载进度：49%|停 止|locked|open|4072|1" << "";
+        QTest::newRow("block 0 of 69") << 70000 << false << "click A tick B" << "" << "下载进度：0%|停 止|locked|open|118|1" << "";
+        QTest::newRow("block 1 of 69") << 70000 << false << "click A tick B C" << "" << "下载进度：1%|停 止|locked|open|236|1" << "";
+        QTest::newRow("the only block") << 100 << false << "click A tick B" << "" << "下载进度：99%|停 止|locked|open|8145|1" << "";
+        QTest::newRow("the last of 69") << 70000 << false << "click A tick B C68" << "" << "下载进度：99%|停 止|locked|open|8145|1" << "";
+        QTest::newRow("stop waiting for completion") << 1500 << false << "click A tick B C click" << "" << "下载进度：99%|" + idle + "|8145|2" << "";
+        QTest::newRow("success") << 1500 << false << "click A tick B C D" << "" << "       下载成功|" + idle + "|8145|1" << "";
+        QTest::newRow("connection failed") << 1500 << false << "click A tick54" << "" << "连接失败|" + idle + "|0|6" << "    连接失败   / 请检查硬件连接/300";
+        QTest::newRow("connection failed, preview on") << 1500 << true << "click A tick54" << "" << "连接失败|" + idle + "|0|6" << "    连接失败   / 请检查硬件连接/1800";
+        QTest::newRow("download failed") << 1500 << false << "click A tick B tick51" << "" << "下载失败|" + idle + "|4072|6" << "    下载失败   / 请检查硬件连接/300";
+        QTest::newRow("stop in the alarm") << 1500 << false << "click A tick54" << "2 click" << "连接失败|" + idle + "|0|7" << "    连接失败   / 请检查硬件连接/300";
+        // A download started during the alarm keeps its port, its stop button and the lock.
+        QTest::newRow("stop and start in the alarm") << 1500 << false << "click A tick B tick51" << "3 click click" << "连接中……|停 止|locked|open|0|8" << "    下载失败   / 请检查硬件连接/300";
+        // clang-format on
+    }
+
+    void download()
+    {
+        QFETCH(int, length);
+        QFETCH(bool, preview);
+        QFETCH(QString, events);
+        QFETCH(QString, inAlarm);
+        FakePortWindow w(length, preview);
+        QString notice;
+        int alarmBeeps = 0;
+        w.fakes.tone.onBeep = [&] {
+            if (w.window.noticePanel->isHidden())
+                return;          // a click's beep
+            if (alarmBeeps == 0) // the download has ended; the window still announces it
+                QCOMPARE(w.window.download.step(), DownloadStep::Idle);
+            notice = w.window.noticeLine1->text() + '/' + w.window.noticeLine2->text() + '/' +
+                     QString::number(w.window.noticePanelTopTwips());
+            if (++alarmBeeps == inAlarm.section(' ', 0, 0).toInt())
+                w.apply(inAlarm.section(' ', 1));
+        };
+        w.apply(events);
+        QTEST(w.shown(), "shown");
+        QTEST(notice, "notice");
+        QVERIFY(w.window.noticePanel->isHidden());
+        QVERIFY(w.dialogs.messages.isEmpty());
+        for (const auto &beep : w.fakes.tone.beeps)
+            QVERIFY(beep.hz == 5000 && beep.ms == 200);
+        if (!notice.isEmpty()) // the alarm waits 200 ms after each beep
+            QVERIFY(w.fakes.clock.now >= 5 * 200);
+    }
+
+    // A port that cannot be opened: the button beeps and stays, and a busy or forbidden port is
+    // explained.
+    void portRefused_data()
+    {
+        QTest::addColumn<int>("refusal");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<QString>("notice");
+        using K = PortError::Kind;
+        // clang-format off
+        QTest::newRow("busy") << int(K::Busy) << "COM1" << "115200" << "COM1已被其它程序打开，请选择其它串口！";
+        QTest::newRow("no permission") << int(K::PermissionDenied) << "COM7" << "115200" << "COM7无法打开：当前用户没有使用该串口的权限。\n请把当前用户加入 dialout 组（sudo usermod -aG dialout $USER），注销并重新登录后再试。";
+        QTest::newRow("no device") << int(K::NotFound) << "COM1" << "115200" << "";
+        QTest::newRow("COM alone") << int(K::None) << "COM" << "115200" << "";
+        QTest::newRow("beyond COM255") << int(K::None) << "COM256" << "115200" << "";
+        QTest::newRow("beyond 16 bits") << int(K::None) << "COM99999" << "115200" << "";
+        QTest::newRow("no rate") << int(K::None) << "COM1" << "fast" << "";
+        QTest::newRow("a rate beyond 32 bits") << int(K::None) << "COM1" << "4294967296" << "";
+        // clang-format on
+    }
+
+    void portRefused()
+    {
+        QFETCH(int, refusal);
+        QFETCH(QString, port);
+        QFETCH(QString, rate);
+        FakePortWindow w(1500, false);
+        w.port.refuse = PortError::Kind(refusal);
+        w.window.portBox->setEditText(port);
+        w.window.downloadRateBox->setEditText(rate);
+        w.port.log.clear();
+        w.apply("click");
+        QCOMPARE(w.shown(), QStringLiteral("|单次下载|unlocked|closed|0|1"));
+        QVERIFY(w.port.log.isEmpty() || refusal != int(PortError::Kind::None));
+        QFETCH(QString, notice);
+        QCOMPARE(w.dialogs.messages.size(), notice.isEmpty() ? 0 : 1);
+        if (!notice.isEmpty())
+            QCOMPARE(w.dialogs.messages[0].title + w.dialogs.messages[0].text,
+                     Notices::title + notice);
+    }
+
+    // A rate typed into a box is used as typed; a reset rate that is no rate sends no reset
+    // request, and the download requests still go out.
+    void typedRates_data()
+    {
+        QTest::addColumn<QString>("rates"); // download/reset, as typed
+        QTest::addColumn<QStringList>("wire");
+        const QString reset = "F1 F2 F3 F4 F5 E1 E2 E3 E4 E5 5D 4D 3D 2D 1D 5C 4C 3C 2C 1C";
+        QTest::newRow("picked") << "115200/9600"
+                                << QStringList{"line 9600", "TX " + reset, "line 115200",
+                                               "TX 44 4D 46"};
+        QTest::newRow("typed") << "250000/1200"
+                               << QStringList{"line 1200", "TX " + reset, "line 250000",
+                                              "TX 44 4D 46"};
+        QTest::newRow("a reset rate that is no rate")
+            << "115200/12 00" << QStringList{"line 115200", "TX 44 4D 46"};
+    }
+
+    void typedRates()
+    {
+        QFETCH(QString, rates);
+        FakePortWindow w(1500, false);
+        w.window.autoResetBox->setChecked(true);
+        w.window.downloadRateBox->setEditText(rates.section('/', 0, 0));
+        w.window.resetRateBox->setEditText(rates.section('/', 1));
+        w.apply("click");
+        w.port.log.clear();
+        w.apply("tick2");
+        QTEST(w.port.log.filter(QRegularExpression("^(TX|line)")), "wire");
     }
 
     void namesArePlainText_data()
@@ -238,8 +427,8 @@ private slots:
         WindowRig h;
         MainWindow &f = h.form;
         f.startUp();
-        h.fakes.dialogs.fileAnswers << makeImage(h.home.path(), name, 3)
-                                    << h.home.path() + "/missing/" + name;
+        h.dialogs.fileAnswers << makeImage(h.home.path(), name, 3)
+                              << h.home.path() + "/missing/" + name;
         f.loadButton->click();
         QCOMPARE(f.nameValue->textFormat(), Qt::PlainText);
         QString shown = f.nameValue->text();
@@ -250,19 +439,19 @@ private slots:
 
         // Every notice naming a file or a device carries the name as it is, in a plain-text box.
         f.loadButton->click();
-        QCOMPARE(h.fakes.dialogs.messages.size(), 1);
-        QVERIFY(h.fakes.dialogs.messages[0].text.contains(name));
-        QVERIFY(Module1::permissionMessage(3, name).contains(name));
+        QCOMPARE(h.dialogs.messages.size(), 1);
+        QVERIFY(h.dialogs.messages[0].text.contains(name));
+        QVERIFY(Notices::noPermission(3, name).contains(name));
         QtDialogs real;
         QMessageBox *seen = nullptr;
         QTimer::singleShot(0, [&] {
             seen = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             QVERIFY(seen);
             QCOMPARE(seen->textFormat(), Qt::PlainText);
-            QCOMPARE(seen->text(), h.fakes.dialogs.messages[0].text);
+            QCOMPARE(seen->text(), h.dialogs.messages[0].text);
             seen->accept();
         });
-        real.information(&f, Module1::noticeTitle, h.fakes.dialogs.messages[0].text);
+        real.information(&f, Notices::title, h.dialogs.messages[0].text);
         QVERIFY(seen);
     }
 
@@ -296,17 +485,17 @@ private slots:
         h.load(name, text);
 
         const QByteArray expected = image.isEmpty() ? before : QByteArray::fromHex(image);
-        QCOMPARE(f.image.BIN_DATA, expected);
+        QCOMPARE(f.image, expected);
         QCOMPARE(f.lengthValue->text(), QString::number(expected.size()));
         QCOMPARE(f.sizeValue->text(), kiloBytesText(expected.size()));
         if (image.isEmpty()) {
-            QCOMPARE(h.fakes.dialogs.messages.size(), 1);
-            QCOMPARE(h.fakes.dialogs.messages[0].title, Module1::noticeTitle);
-            QVERIFY(h.fakes.dialogs.messages[0].text.contains(name + QStringLiteral("”第3行")));
+            QCOMPARE(h.dialogs.messages.size(), 1);
+            QCOMPARE(h.dialogs.messages[0].title, Notices::title);
+            QVERIFY(h.dialogs.messages[0].text.contains(name + QStringLiteral("”第3行")));
             QCOMPARE(f.nameValue->text(), QStringLiteral("r1.bin"));
             return;
         }
-        QVERIFY(h.fakes.dialogs.messages.isEmpty());
+        QVERIFY(h.dialogs.messages.isEmpty());
         QCOMPARE(f.nameValue->text(), name);
         QCOMPARE(shownToolTip(f.nameValue->toolTip()),
                  name + QStringLiteral("\n起始地址 0x08004000"));
@@ -347,7 +536,7 @@ private slots:
                 listed << names();
             }
         });
-        QCOMPARE(QtDialogs().getOpenFileName(nullptr, h.fakes.dialogs.lastFilter), QString());
+        QCOMPARE(QtDialogs().getOpenFileName(nullptr, h.dialogs.lastFilter), QString());
         QCOMPARE(listed, expected);
     }
 
@@ -367,7 +556,7 @@ private slots:
         MainWindow &f = h.form;
         f.startUp();
         f.show();
-        h.fakes.dialogs.fileAnswers << makeImage(h.home.path(), QString(251, 'W') + ".bin", length);
+        h.dialogs.fileAnswers << makeImage(h.home.path(), QString(251, 'W') + ".bin", length);
         f.loadButton->click();
         QCOMPARE(f.lengthValue->text(), QString::number(length));
         QCOMPARE(f.sizeValue->text(), size);

@@ -1,6 +1,6 @@
 // The window as the system sees it: a notice box's title on X, and the end a signal asks for.
 #include "application.h"
-#include "module1.h"
+#include "notices.h"
 #include "qtdialogs.h"
 #include "xvfb.h"
 
@@ -30,7 +30,7 @@ private slots:
             said = xprop.readAllStandardOutput();
             box->accept();
         });
-        QtDialogs().information(nullptr, Module1::noticeTitle, QStringLiteral("COM3"));
+        QtDialogs().information(nullptr, Notices::title, QStringLiteral("COM3"));
         QCOMPARE(QString::fromUtf8(said),
                  QStringLiteral("_NET_WM_NAME = \"提示信息!\"\nWM_NAME = \"提示信息!\"\n"));
     }

@@ -80,13 +80,13 @@ void TestSoak::runs()
             image[i] = char(rng.bounded(256));
         b.load(image);
         b.click();
-        QVERIFY2(b.form->download.DOWN_ACTIVE, "the run did not start");
+        QVERIFY2(b.form->isDownloading(), "the run did not start");
         const int stopAfter = 1 + rng.bounded(10);
         for (int t = 0; t < 400 && b.step(); ++t) {
             const int step = b.step();
-            if (kind == vanish && step == vanishStep && b.comm.PortOpen()) {
+            if (kind == vanish && step == vanishStep && b.port.isOpen()) {
                 b.pullPlug();
-                QTRY_VERIFY_WITH_TIMEOUT(!b.comm.PortOpen(), 2000);
+                QTRY_VERIFY_WITH_TIMEOUT(!b.port.isOpen(), 2000);
             }
             // Without an answer steps 1 and 4 last until the operator stops the run.
             const bool silentAtEnd =

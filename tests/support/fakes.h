@@ -1,14 +1,12 @@
 #pragma once
 
 #include "clock.h"
-#include "dialogs.h"
 #include "eventpump.h"
 #include "platform.h"
 #include "tone.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QQueue>
 #include <QString>
 #include <QStringList>
 
@@ -67,31 +65,6 @@ public:
     std::function<void()> hook;
 };
 
-// Scripted dialogs: each file-open dialog takes the next queued answer ("" when none is left,
-// as a cancel); message boxes are recorded.
-class FakeDialogs : public Dialogs
-{
-public:
-    QString getOpenFileName(QWidget *, const QString &filter) override
-    {
-        ++fileDialogs;
-        lastFilter = filter;
-        return fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue();
-    }
-    void information(QWidget *, const QString &title, const QString &text) override
-    {
-        messages.append({title, text});
-    }
-    struct Message {
-        QString title;
-        QString text;
-    };
-    QQueue<QString> fileAnswers;
-    int fileDialogs = 0;
-    QString lastFilter;
-    QList<Message> messages;
-};
-
 // The fakes bundled as a Platform. Waits advance the fake clock, so a wait returns at
 // once while still running Qt's pending events.
 struct FakePlatform {
@@ -102,6 +75,5 @@ struct FakePlatform {
     FakeTone tone;
     FakeClock clock;
     FakePump pump;
-    FakeDialogs dialogs;
-    Platform platform{tone, clock, pump, dialogs};
+    Platform platform{tone, clock, pump};
 };

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "fakedialogs.h"
 #include "fakes.h"
 #include "files.h"
 #include "mainwindow.h"
-#include "portmap.h"
-#include "qtserialcomponent.h"
+#include "qtserialport.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -12,8 +12,8 @@
 
 #include <memory>
 
-// One window with fake platform services, the real serial component and a config folder of its
-// own (with `settings` as its settings file when given). Its ports folder starts empty: only
+// One window with fake platform services and dialogs, the real serial port and a config folder of
+// its own (with `settings` as its settings file when given). Its ports folder starts empty: only
 // pseudo-terminals linked there are ports.
 struct WindowRig {
     explicit WindowRig(const QByteArray *settings = nullptr)
@@ -29,14 +29,14 @@ struct WindowRig {
     void load(const QString &name, const QByteArray &bytes)
     {
         writeBytes(home.filePath(name), bytes);
-        fakes.dialogs.fileAnswers.enqueue(home.filePath(name));
+        dialogs.fileAnswers.enqueue(home.filePath(name));
         form.onLoadClicked();
     }
 
     QTemporaryDir home;
     QString config = home.path() + "/vantrel";
     FakePlatform fakes;
-    PortMap map{config};
-    QtSerialComponent comm{map};
-    MainWindow form{fakes.platform, comm, config};
+    FakeDialogs dialogs;
+    QtSerialPort port;
+    MainWindow form{fakes.platform, dialogs, port, config};
 };

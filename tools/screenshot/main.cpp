@@ -7,9 +7,8 @@
 #include "fonts.h"
 #include "mainwindow.h"
 #include "platform.h"
-#include "portmap.h"
 #include "qtdialogs.h"
-#include "qtserialcomponent.h"
+#include "qtserialport.h"
 #include "tone.h"
 
 #include <QApplication>
@@ -58,11 +57,10 @@ int main(int argc, char *argv[])
     SteadyClock clock;
     QtEventPump pump;
     ScriptedDialogs dialogs;
-    Platform platform{tone, clock, pump, dialogs};
-    PortMap ports(config.path());
-    QtSerialComponent comm(ports);
+    Platform platform{tone, clock, pump};
+    QtSerialPort port;
 
-    MainWindow form(platform, comm, config.path());
+    MainWindow form(platform, dialogs, port, config.path());
     form.startUp();
     form.show();
     QCoreApplication::processEvents();
