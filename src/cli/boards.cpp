@@ -4,7 +4,9 @@
 #include "configdir.h"
 #include "endings.h"
 #include "portmap.h"
+#include "portname.h"
 #include "quitsignals.h"
+#include "usage.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -229,8 +231,7 @@ void BoardRuns::printTable() const
     if (m_style == Reporter::Style::Terminal)
         for (const auto &[index, row] : m_rows)
             if (row.ending != Ending::Success)
-                std::fprintf(stderr, "vantrel-cli: %s: %s\n", row.port.toUtf8().constData(),
-                             row.message.toUtf8().constData());
+                Usage::printError(row.port + QStringLiteral(": ") + row.message);
 }
 
 void BoardRuns::printSummary(Reporter::Style style, int passed, int failed, qint64 elapsedMs,
@@ -253,9 +254,9 @@ QList<PortTarget> allMappedPorts()
 {
     const PortMap map(vantrelConfigDir());
     QList<PortTarget> targets;
-    for (int n = 1; n <= 16; ++n)
+    for (int n = firstCom; n <= lastListedCom; ++n)
         if (!map.pathFor(n).isEmpty())
-            targets << PortTarget{QStringLiteral("COM%1").arg(n), n, QString()};
+            targets << PortTarget{comName(n), n, QString()};
     return targets;
 }
 
@@ -278,8 +279,8 @@ int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart)
             targets << resolvePort(port);
     const Reporter::Style style = Reporter::styleFor(args.json, args.quiet);
     if (targets.isEmpty()) {
-        std::fprintf(stderr, "vantrel-cli: --all: no port stands for a device; "
-                             "`vantrel-cli ports` lists them\n");
+        Usage::printError(QStringLiteral("--all: no port stands for a device; "
+                                         "`vantrel-cli ports` lists them"));
         BoardRuns::printSummary(style, 0, 0, sinceStart.elapsed());
         return exitCodeOf(Ending::SomeBoardsFailed);
     }
@@ -291,7 +292,7 @@ int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart)
         for (const PortTarget &t : targets)
             Reporter(style, stdout, nullptr)
                 .end(t.name, Ending::ImageRefused, sinceStart.elapsed(), refusal);
-        std::fprintf(stderr, "vantrel-cli: %s\n", refusal.toUtf8().constData());
+        Usage::printError(refusal);
         BoardRuns::printSummary(style, 0, int(targets.size()), sinceStart.elapsed());
         return exitCodeOf(Ending::SomeBoardsFailed);
     }

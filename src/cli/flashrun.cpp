@@ -57,9 +57,9 @@ QString portOpenMessage(const PortError &e, const PortTarget &target)
             .arg(where, who.isEmpty() ? QString() : QStringLiteral(": ") + who.join(u", "));
     }
     case PortError::Kind::PermissionDenied:
-        return QStringLiteral("this user may not open %1: join its group (sudo usermod -aG "
-                              "dialout $USER), then log out and in")
-            .arg(where);
+        return QStringLiteral("this user may not open %1: join its group (%2), then log out "
+                              "and in")
+            .arg(where, joinGroupCommand(QStringLiteral("dialout")));
     case PortError::Kind::Other:
     case PortError::Kind::None:
         break;

@@ -1,6 +1,7 @@
 #include "reporter.h"
 
 #include "firmwareimage.h"
+#include "usage.h"
 
 #include <QStringList>
 
@@ -294,8 +295,6 @@ void Reporter::end(const QString &port, Ending ending, qint64 elapsedMs, const Q
     }
     // Every failure is a message for the person, also with --json and --quiet.
     if (exitCode != 0 && m_err) {
-        std::fprintf(m_err, "vantrel-cli: %s: %s\n", name.toUtf8().constData(),
-                     message.toUtf8().constData());
-        std::fflush(m_err);
+        Usage::printError(name + QStringLiteral(": ") + message, m_err);
     }
 }

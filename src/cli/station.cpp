@@ -7,6 +7,7 @@
 #include "portwatch.h"
 #include "quitsignals.h"
 #include "stationreport.h"
+#include "usage.h"
 
 #include <QEventLoop>
 #include <QHash>
@@ -125,7 +126,7 @@ void Station::ended(int index)
         r.seconds = row.seconds();
         QString why;
         if (!report.append(r, &why))
-            std::fprintf(stderr, "vantrel-cli: %s\n", why.toUtf8().constData());
+            Usage::printError(why);
     }
     if (stopping) {
         if (runs.running() == 0)
@@ -165,9 +166,9 @@ int Station::run()
     });
 
     if (style != Reporter::Style::Json && style != Reporter::Style::Quiet)
-        std::fprintf(stderr, "vantrel-cli: station: %s (%lld bytes, sha256 %s); Ctrl-C ends it\n",
-                     plan.imagePath.toUtf8().constData(), static_cast<long long>(plan.image.span),
-                     plan.sha256.left(16).toUtf8().constData());
+        Usage::printError(
+            QStringLiteral("station: %1 (%2 bytes, sha256 %3); Ctrl-C ends it")
+                .arg(plan.imagePath, QString::number(plan.image.span), plan.sha256.left(16)));
     watch->start(); // the boards present now appear at once
     loop.exec();
 
@@ -191,14 +192,14 @@ int runStation(const CliArgs &args, const QElapsedTimer &sinceStart)
     QString refusal;
     const std::optional<FlashPlan> plan = makePlan(args, &refusal);
     if (!plan) {
-        std::fprintf(stderr, "vantrel-cli: %s\n", refusal.toUtf8().constData());
+        Usage::printError(refusal);
         return exitCodeOf(Ending::ImageRefused);
     }
     StationReport report;
     if (!args.reportPath.isEmpty()) {
         QString why;
         if (!report.open(args.reportPath, &why)) {
-            std::fprintf(stderr, "vantrel-cli: --report: %s\n", why.toUtf8().constData());
+            Usage::printError(QStringLiteral("--report: ") + why);
             return exitCodeOf(Ending::Usage);
         }
     }

@@ -30,7 +30,6 @@ public:
 
     // Creates (or empties) the file. False with a reason when it cannot.
     bool open(const QString &path, const QElapsedTimer &clock, QString *error);
-    bool isOpen() const { return m_file != nullptr; }
 
     void bytes(const char *direction, const QByteArray &data);
     void line(const QString &settings); // written only when it differs from the last one

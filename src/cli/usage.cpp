@@ -227,9 +227,10 @@ QString manPage()
     return out;
 }
 
-void printError(const QString &message)
+void printError(const QString &message, FILE *to)
 {
-    std::fprintf(stderr, "%s: %s\n", qPrintable(programName()), message.toUtf8().constData());
+    std::fprintf(to, "%s: %s\n", qPrintable(programName()), message.toUtf8().constData());
+    std::fflush(to);
 }
 
 } // namespace Usage

@@ -3,6 +3,8 @@
 #include <QList>
 #include <QString>
 
+#include <cstdio>
+
 // How the command line is documented: the help text and the manual page are laid out here from
 // the tables of commands and options that the parser reads (cliargs.h), so that they can never
 // disagree.
@@ -29,6 +31,6 @@ QString versionText();
 QString manPage();
 
 // "vantrel-cli: MESSAGE" and a line end on standard error.
-void printError(const QString &message);
+void printError(const QString &message, FILE *to = stderr);
 
 } // namespace Usage

@@ -107,22 +107,19 @@ Result examine(int fd, qint64 maxSize)
     return resultOf(Outcome::Loaded, size);
 }
 
-// Fills `data`, the file's length, from `fd` in pieces: Loaded when the file held exactly that
-// many bytes before and after the read, else why not.
-Outcome fill(int fd, QByteArray &data, qint64 pieceSize, const ReadProgress &afterPiece)
+// Fills `data`, the file's length, from `fd`: Loaded when the file held exactly that many bytes
+// before and after the read, else why not.
+Outcome fill(int fd, QByteArray &data)
 {
     const qint64 size = data.size();
-    const qint64 piece = pieceSize > 0 ? pieceSize : size;
     qint64 done = 0;
     while (done < size) {
-        const ssize_t n = readSome(fd, data.data() + done, size_t(qMin(piece, size - done)));
+        const ssize_t n = readSome(fd, data.data() + done, size_t(size - done));
         if (n < 0)
             return Outcome::ReadFailed;
         if (n == 0)
             return Outcome::ChangedWhileRead; // it shrank
         done += n;
-        if (afterPiece)
-            afterPiece(done);
     }
     // Nothing may follow the bytes we expected, and the length must still be the same.
     char extra = 0;
@@ -138,7 +135,7 @@ Outcome fill(int fd, QByteArray &data, qint64 pieceSize, const ReadProgress &aft
 
 } // namespace
 
-Result read(const QString &path, qint64 maxSize, qint64 pieceSize, const ReadProgress &afterPiece)
+Result read(const QString &path, qint64 maxSize)
 {
     Outcome failure = Outcome::CannotOpen;
     const Descriptor fd(openFile(path, failure));
@@ -153,7 +150,7 @@ Result read(const QString &path, qint64 maxSize, qint64 pieceSize, const ReadPro
     } catch (const std::bad_alloc &) {
         return resultOf(Outcome::OutOfMemory, r.size);
     }
-    const Outcome filled = fill(fd.get(), r.data, pieceSize, afterPiece);
+    const Outcome filled = fill(fd.get(), r.data);
     if (filled != Outcome::Loaded)
         return resultOf(filled, r.size);
     return r;

@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <functional>
 
 // Reading an image file, raw or firmware: the whole file as bytes, or a reason why it cannot be
 // read. Nothing is ever half-read: either every byte of a file that kept its size throughout the
@@ -32,14 +31,10 @@ struct Result {
     qint64 size = -1; // the file's length when it was opened; -1 when unknown
 };
 
-// Called after each piece of the file has been read, with the number of bytes read so far.
-using ReadProgress = std::function<void(qint64 bytesRead)>;
-
 // Reads the file at `path`, refused as TooLarge when it is longer than `maxSize` bytes. The bytes
-// go straight into one buffer of the file's length, read in pieces of `pieceSize` bytes. A pipe
-// chosen by mistake is refused at once instead of waited on.
-Result read(const QString &path, qint64 maxSize, qint64 pieceSize = 4 << 20,
-            const ReadProgress &afterPiece = {});
+// go straight into one buffer of the file's length. A pipe chosen by mistake is refused at once
+// instead of waited on.
+Result read(const QString &path, qint64 maxSize);
 
 // The notice that tells the operator why the raw image `path` was not loaded (Simplified
 // Chinese; TooLarge names the length frame's limit). With `imageKept` it adds that the image

@@ -162,8 +162,8 @@ QList<PortWatch::Slot> PortWatch::currentSlots() const
     QList<Slot> list;
     if (m_all) {
         if (map.usesLinks()) {
-            for (int n = 1; n <= 16; ++n)
-                list.append({QStringLiteral("COM%1").arg(n), map.pathFor(n)});
+            for (int n = firstCom; n <= lastListedCom; ++n)
+                list.append({comName(n), map.pathFor(n)});
         } else {
             const QStringList devices = PortMap::orderSystemPorts(
                 m_options.systemPorts ? m_options.systemPorts() : QStringList());
@@ -272,9 +272,4 @@ void PortWatch::rescan()
             return; // deleted by a slot
     }
     m_emitting = false;
-}
-
-QList<PortPresence> PortWatch::present() const
-{
-    return m_present;
 }

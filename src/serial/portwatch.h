@@ -63,10 +63,6 @@ public:
     // Rescans at once (also what every notification leads to).
     void rescan();
 
-    // The boards present at the last scan, in port order.
-    QList<PortPresence> present() const;
-    // Whether udev's monitor is in use (false in a container without netlink, or when off).
-    bool usesUdev() const { return m_monitor != nullptr; }
 
 signals:
     // A slot may delete the watch, or run an event loop (changes found meanwhile are

@@ -95,7 +95,7 @@ QString LineSettings::text() const
 
 struct QtSerialPort::Private {
     QSerialPort serial;
-    QString lockDir = SystemPaths().lockDir;
+    QString lockDir = uucpLockDir;
     Tap tap;
     LineSettings line;
     int frame = 0;
