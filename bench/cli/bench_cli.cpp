@@ -24,6 +24,22 @@ double median(const std::vector<double> &v)
     return percentile(v, 50);
 }
 
+// The command line measured: this build's, or another build's named by VANTREL_BENCH_CLI (to set
+// two builds side by side in one run).
+QString cliPath()
+{
+    return qEnvironmentVariable("VANTREL_BENCH_CLI", QStringLiteral(CLI_PATH));
+}
+
+// The line's own time for an image of `length` bytes at `baud` (10 bits a byte): the request,
+// the length frame, the image and a reply to each, plus one 10 ms tick each for the request and
+// the length frame.
+double wireMinimum(int length, int baud)
+{
+    const int blocks = (length + 1023) / 1024;
+    return (3 + 10 + length + 5.0 * (2 + blocks)) / (baud / 10.0) + 2 * 0.010;
+}
+
 // The board, and both programs pointed at it.
 struct Bench {
     explicit Bench(const PtyBoard::Settings &settings) : board(settings) {}
@@ -40,14 +56,21 @@ struct Bench {
     }
 
     // Seconds from the command's start to its exit; the CPU it used in `cpu`.
-    double cli(const QString &image, const QStringList &extra = {}, double *cpu = nullptr)
+    double cli(const QString &image, const QStringList &extra = {}, double *cpu = nullptr,
+               int baud = 115200)
     {
-        const QStringList args = QStringList{"flash",   image,    "--port", "COM1",
-                                             "--quiet", "--baud", "115200", "--no-auto-reset"} +
+        const QStringList args = QStringList{"flash",
+                                             image,
+                                             "--port",
+                                             "COM1",
+                                             "--quiet",
+                                             "--baud",
+                                             QString::number(baud),
+                                             "--no-auto-reset"} +
                                  extra;
         const auto start = std::chrono::steady_clock::now();
         QProcess p;
-        p.start(QStringLiteral(CLI_PATH), args);
+        p.start(cliPath(), args);
         p.waitForFinished(120000);
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
         if (p.exitCode() != 0)
@@ -101,8 +124,7 @@ void paced()
 
     // Every byte both ways at 11520 bytes/s, one tick for the request and one for the length
     // frame; the window also beeps for 200 ms on the click before its first tick.
-    const double line = (3 + 10 + length + 5.0 * (2 + length / 1024)) / (baud / 10.0);
-    const double cliMinimum = line + 2 * 0.010;
+    const double cliMinimum = wireMinimum(length, baud);
     const double windowMinimum = cliMinimum + 0.200;
     std::printf("64 KiB at %d baud: minimum %.4f s (command line), %.4f s (window, with the "
                 "click's beep)\n",
@@ -116,6 +138,39 @@ void paced()
     }
     std::printf("  median ratio: command line %.4f, window %.4f (limit 1.01)\n", median(cli),
                 median(window));
+}
+
+// 1 MiB at 921600 baud, the board pacing the line: what is left above the wire's own time is
+// the host's turnaround and the board's reaction to each block, 1024 times over.
+void fast()
+{
+    constexpr int baud = 921600;
+    PtyBoard::Settings settings;
+    settings.baud = baud;
+    settings.board.replyDelayMs = 0;
+    Bench b(settings);
+    const int length = 1024 * 1024;
+    const QString file = b.imageFile(benchImage(length));
+    const double minimum = wireMinimum(length, baud);
+    std::vector<double> ratio, reaction;
+    for (int run = 0; run < 3; ++run) {
+        ratio.push_back(b.cli(file, {}, nullptr, baud) / minimum);
+        // The board's own reaction: from a block taken whole to the first byte of its reply
+        // (the reply's last byte minus its five bytes' line time).
+        int64_t taken = -1;
+        for (const PtyBoard::Event &e : b.takeTrace()) {
+            if (e.what == 'b')
+                taken = e.ns;
+            else if (e.what == 'C' && taken >= 0)
+                reaction.push_back(double(e.ns - taken) / 1e3 - 5 * 1e6 / (baud / 10.0));
+        }
+        std::printf("  run %d: ratio %.4f\n", run + 1, ratio.back());
+    }
+    std::printf("1 MiB at %d baud, command line: minimum %.3f s, median ratio %.4f (aim 1.02); "
+                "the board's own reaction per block: median %.1f us (%.4f of the minimum over "
+                "1024 blocks)\n",
+                baud, minimum, median(ratio), median(reaction),
+                median(reaction) * 1024 / 1e6 / minimum);
 }
 
 void start()
@@ -219,6 +274,8 @@ int main(int argc, char **argv)
         turnaround();
     if (all || args.contains(QStringLiteral("paced")))
         paced();
+    if (all || args.contains(QStringLiteral("fast")))
+        fast();
     if (all || args.contains(QStringLiteral("trace")))
         traceCost();
     return 0;
