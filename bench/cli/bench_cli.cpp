@@ -40,6 +40,16 @@ double wireMinimum(int length, int baud)
     return (3 + 10 + length + 5.0 * (2 + blocks)) / (baud / 10.0) + 2 * 0.010;
 }
 
+// A board that paces the line at `baud` (0: no pacing) and answers without a delay of its own:
+// the line's own time is its only delay.
+PtyBoard::Settings pacedAt(int baud)
+{
+    PtyBoard::Settings settings;
+    settings.baud = baud;
+    settings.board.replyDelayMs = 0;
+    return settings;
+}
+
 // The board, and both programs pointed at it.
 struct Bench {
     explicit Bench(const PtyBoard::Settings &settings) : board(settings) {}
@@ -114,10 +124,7 @@ struct Bench {
 void paced()
 {
     constexpr int baud = 115200;
-    PtyBoard::Settings settings;
-    settings.baud = baud;
-    settings.board.replyDelayMs = 0; // the line's own time is the board's only delay
-    Bench b(settings);
+    Bench b(pacedAt(baud));
     const int length = 64 * 1024;
     const QByteArray image = benchImage(length);
     const QString file = b.imageFile(image);
@@ -145,10 +152,7 @@ void paced()
 void fast()
 {
     constexpr int baud = 921600;
-    PtyBoard::Settings settings;
-    settings.baud = baud;
-    settings.board.replyDelayMs = 0;
-    Bench b(settings);
+    Bench b(pacedAt(baud));
     const int length = 1024 * 1024;
     const QString file = b.imageFile(benchImage(length));
     const double minimum = wireMinimum(length, baud);
@@ -175,9 +179,7 @@ void fast()
 
 void start()
 {
-    PtyBoard::Settings settings; // no pacing, answers at once
-    settings.board.replyDelayMs = 0;
-    Bench b(settings);
+    Bench b(pacedAt(0)); // no pacing: answers at once
     const QString file = b.imageFile(benchImage(1024));
     std::vector<double> ms;
     for (int run = 0; run < 10; ++run) {
@@ -223,10 +225,7 @@ void turnaround()
 void traceCost()
 {
     constexpr int baud = 115200;
-    PtyBoard::Settings settings;
-    settings.baud = baud;
-    settings.board.replyDelayMs = 0;
-    Bench b(settings);
+    Bench b(pacedAt(baud));
     const QString file = b.imageFile(benchImage(64 * 1024));
     const QString trace = b.board.home.filePath(QStringLiteral("run.trace"));
     std::vector<double> plain, traced, plainCpu, tracedCpu;

@@ -244,7 +244,8 @@ void BoardRun::Impl::finished(DownloadOutcome outcome)
     case DownloadOutcome::Stopped:
     case DownloadOutcome::Interrupted:
         ending = endingForSignal(stopSignal);
-        message = infoOf(ending).message.arg(stopSignal);
+        message = ending == Ending::Interrupted ? infoOf(ending).message
+                                                : infoOf(ending).message.arg(stopSignal);
         break;
     }
     trace.note(QStringLiteral("end %1 %2").arg(infoOf(ending).token).arg(exitCodeOf(ending)));
