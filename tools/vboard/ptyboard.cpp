@@ -19,6 +19,7 @@ namespace
 {
 
 constexpr int64_t msNs = 1'000'000;
+constexpr int64_t awakeNs = 300'000; // the last 300 µs before a paced write
 
 void makeRaw(int fd)
 {
@@ -305,11 +306,19 @@ PtyBoard::RunEnd PtyBoard::run(bool once)
             }
             return RunEnd::Completed;
         }
+        // On a paced line a byte is due to the microsecond, and waking from a sleep takes longer
+        // than a byte's frame at high rates: the last stretch before a write is waited out awake.
+        if (next >= 0 && m_byteNs > 0 && next - nowNs() <= awakeNs) {
+            while (nowNs() < next) {
+            }
+            continue;
+        }
         pollfd fds[3] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}, {m_closes, POLLIN, 0}};
         timespec timeout{};
         timespec *wait = nullptr;
         if (next >= 0) {
-            const int64_t left = std::max<int64_t>(0, next - nowNs());
+            const int64_t left =
+                std::max<int64_t>(0, next - nowNs() - (m_byteNs > 0 ? awakeNs : 0));
             timeout.tv_sec = time_t(left / 1'000'000'000);
             timeout.tv_nsec = long(left % 1'000'000'000);
             wait = &timeout;
