@@ -5,18 +5,14 @@
 #include "fakes.h"
 #include "linkedboard.h"
 #include "mainwindow.h"
-#include "ptyboard.h"
 #include "qtserialport.h"
 #include "wire.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QSocketNotifier>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -27,35 +23,16 @@
 inline const QString success = QStringLiteral("       下载成功");
 
 // A virtual board linked as COM3 in a fresh config folder, answering whenever events run.
-struct BoardRig {
+struct BoardRig : BoardTray {
     static constexpr int com = 3;
 
-    explicit BoardRig(const VBoard::Options &options = {}, int baud = 0)
-        : config(home.filePath(QStringLiteral("vantrel")))
-    {
-        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-        QDir().mkpath(config + QStringLiteral("/ports"));
-        plug(options, baud);
-    }
-
+    explicit BoardRig(const VBoard::Options &options = {}, int baud = 0) { plug(options, baud); }
     // A new board in place of the old one.
     void plug(const VBoard::Options &options = {}, int baud = 0)
     {
-        linked = std::make_unique<LinkedBoard>(config + QStringLiteral("/ports/com%1").arg(com),
-                                               options, baud);
-        board = linked->board.get();
+        board = &BoardTray::plug(com, options, baud);
     }
-
-    // The adapter pulled out under the open port.
-    void pullPlug() { linked->pullPlug(); }
-
-    QString writeFile(const QString &name, const QByteArray &data)
-    {
-        QFile f(home.filePath(name));
-        if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size())
-            qFatal("cannot write %s", qPrintable(name));
-        return f.fileName();
-    }
+    void pullPlug() { unplug(com); }
 
     // Runs events as they come for `ms` ms (QTest::qWait sleeps too long between its rounds).
     static void settle(int ms)
@@ -66,9 +43,6 @@ struct BoardRig {
         loop.exec();
     }
 
-    QTemporaryDir home;
-    QString config;
-    std::unique_ptr<LinkedBoard> linked;
     PtyBoard *board = nullptr;
 };
 
@@ -131,8 +105,9 @@ struct E2eRig : BoardRig {
         for (int quiet = 0, i = 0, unread = 0; quiet < 2 && i < 100; ++i) {
             QTest::qWait(1);
             ::ioctl(board->masterFd(), FIONREAD, &unread); // bytes still on their way
-            quiet =
-                unread > 0 || linked->wake.isActive() || board->unreadByHost() > 0 ? 0 : quiet + 1;
+            quiet = unread > 0 || bays[com]->wake.isActive() || board->unreadByHost() > 0
+                        ? 0
+                        : quiet + 1;
         }
     }
 

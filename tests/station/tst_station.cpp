@@ -1,93 +1,15 @@
 // A tray of virtual boards against vantrel-cli as its own process: several boards at once, one
 // of them faulty; station mode with boards plugged, pulled and plugged again; the report after
 // Ctrl-C; and firmware files with a base address.
-#include "files.h"
-#include "linkedboard.h"
+#include "cliprocess.h"
 #include "wire.h"
 
 #include <QCryptographicHash>
-#include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <map>
-#include <memory>
 
 using VBoard::Fault;
-
-namespace
-{
-
-// Boards linked as COMn in a fresh config folder, each answering whenever events run.
-struct Tray {
-    Tray() : config(home.filePath("vantrel"))
-    {
-        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-        QDir().mkpath(config + "/ports");
-    }
-
-    QString link(int com) const { return config + QStringLiteral("/ports/com%1").arg(com); }
-
-    PtyBoard &plug(int com, const VBoard::Options &options = {})
-    {
-        bays[com] = std::make_unique<LinkedBoard>(link(com), options);
-        return board(com);
-    }
-
-    // The adapter pulled out: its link goes, and the host reads a hang-up.
-    void unplug(int com)
-    {
-        QFile::remove(link(com));
-        bays[com]->pullPlug();
-    }
-
-    PtyBoard &board(int com) { return *bays[com]->board; }
-
-    QString writeFile(const QString &name, const QByteArray &data)
-    {
-        writeBytes(home.filePath(name), data);
-        return home.filePath(name);
-    }
-
-    // Runs events until `done` holds or `ms` have passed.
-    static bool waitFor(const std::function<bool()> &done, int ms = 15000)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!done() && t.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return done();
-    }
-
-    QTemporaryDir home;
-    QString config;
-    std::map<int, std::unique_ptr<LinkedBoard>> bays;
-};
-
-struct Cli {
-    QProcess p;
-    explicit Cli(const QStringList &args) { p.start(CLI_PATH, args); }
-    int finish()
-    {
-        Tray::waitFor([this] { return p.state() == QProcess::NotRunning; }, 30000);
-        out += p.readAllStandardOutput();
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    }
-    QList<QJsonObject> events()
-    {
-        QList<QJsonObject> list;
-        for (const QByteArray &line : out.trimmed().split('\n'))
-            list << QJsonDocument::fromJson(line).object();
-        return list;
-    }
-    QByteArray out;
-};
-
-} // namespace
 
 class TestStation : public QObject
 {
@@ -97,12 +19,12 @@ private slots:
     // each end object has its board's own status, and the command's is 10.
     void severalBoardsOneFaulty()
     {
-        Tray tray;
+        BoardTray tray;
         const QByteArray image = testImage(30000);
         for (int com = 1; com <= 4; ++com)
             tray.plug(com, com == 3 ? VBoard::Options{.fault = Fault::SilentAfter, .silentAfter = 3}
                                     : VBoard::Options{.blockDelayMs = 1});
-        Cli cli({"flash", tray.writeFile("fw.bin", image), "--port", "COM1-COM4", "--json"});
+        CliProcess cli({"flash", tray.writeFile("fw.bin", image), "--port", "COM1-COM4", "--json"});
         QCOMPARE(cli.finish(), 10);
         std::map<QString, int> codes;
         const QList<QJsonObject> events = cli.events();
@@ -124,43 +46,34 @@ private slots:
     // up; Ctrl-C stops the run in progress and the report holds a row for every run.
     void stationPlugUnplugReplug()
     {
-        Tray tray;
+        BoardTray tray;
         const QByteArray image = testImage(20000);
         tray.plug(1);
         tray.plug(2);
         const QString report = tray.home.filePath("report.csv");
-        Cli cli(
+        CliProcess cli(
             {"station", tray.writeFile("fw.bin", image), "--all", "--json", "--report", report});
-        const auto rows = [&] {
-            QFile f(report);
-            return f.open(QIODevice::ReadOnly) ? f.readAll().count('\n') - 1 : -1;
-        };
-        QVERIFY(tray.waitFor([&] { return rows() == 2; }));
-        tray.unplug(2);
+        const auto rows = [&] { return fileBytes(report).count('\n') - 1; };
+        QVERIFY(waitUntil([&] { return rows() == 2; }));
+        tray.unplug(2, true);
         QTest::qWait(300); // the station sees the board go before the new one comes
         tray.plug(2);
-        QVERIFY(tray.waitFor([&] { return rows() == 3; }));
+        QVERIFY(waitUntil([&] { return rows() == 3; }));
         QCOMPARE(tray.board(2).board().image(), image);
         // A slow board is still taking blocks when Ctrl-C comes.
         PtyBoard &slow = tray.plug(5, {.blockDelayMs = 100});
-        QVERIFY(tray.waitFor([&] { return slow.board().blocksReceived() >= 2; }));
-        ::kill(pid_t(cli.p.processId()), SIGINT);
+        QVERIFY(waitUntil([&] { return slow.board().blocksReceived() >= 2; }));
+        cli.signal(SIGINT);
         QCOMPARE(cli.finish(), 10);
 
-        QFile f(report);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QList<QByteArray> lines = f.readAll().split('\n');
+        QList<QByteArray> lines = fileBytes(report).split('\n');
         QCOMPARE(lines.takeFirst(), QByteArray("time,port,device,by_id,usb_serial,image_sha256,"
                                                "bytes,outcome,exit_code,seconds\r"));
         const QByteArray sha = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
         QStringList seen;
-        for (const QByteArray &line : lines) {
-            if (line.isEmpty())
-                continue;
+        for (const QByteArray &line : lines.first(lines.size() - 1)) {
             const QList<QByteArray> c = line.trimmed().split(',');
-            QCOMPARE(c.size(), 10);
-            QCOMPARE(c[5], sha);
-            QCOMPARE(c[6], "20000");
+            QVERIFY(c.size() == 10 && c[5] == sha && c[6] == "20000");
             seen << QString(c[1] + " " + c[7] + " " + c[8]);
         }
         seen.sort();
@@ -179,16 +92,13 @@ private slots:
         QTest::addColumn<QStringList>("args"); // @hex: the HEX file, @out: a .bin to write
         QTest::addColumn<int>("code");
         QTest::addColumn<int>("padding"); // 0xFF bytes before the data; -1: nothing written
+        // clang-format off
         QTest::newRow("convert") << QStringList{"convert", "@hex", "@out"} << 0 << 0;
-        QTest::newRow("convert, base below")
-            << QStringList{"convert", "@hex", "@out", "--base", "0x08000000"} << 0 << 0x4000;
-        QTest::newRow("convert, base above")
-            << QStringList{"convert", "@hex", "@out", "--base", "0x08004001"} << 3 << -1;
-        QTest::newRow("flash, base below")
-            << QStringList{"flash", "@hex", "-pCOM1", "--base", "134230016", "--json"} << 0
-            << 0x1000;
-        QTest::newRow("flash, base above")
-            << QStringList{"flash", "@hex", "-pCOM1", "--base", "0x08004400", "--json"} << 3 << -1;
+        QTest::newRow("convert, base below") << QStringList{"convert", "@hex", "@out", "--base", "0x08000000"} << 0 << 0x4000;
+        QTest::newRow("convert, base above") << QStringList{"convert", "@hex", "@out", "--base", "0x08004001"} << 3 << -1;
+        QTest::newRow("flash, base below") << QStringList{"flash", "@hex", "-pCOM1", "--base", "134230016", "--json"} << 0 << 0x1000;
+        QTest::newRow("flash, base above") << QStringList{"flash", "@hex", "-pCOM1", "--base", "0x08004400", "--json"} << 3 << -1;
+        // clang-format on
     }
 
     void firmwareWithBase()
@@ -196,7 +106,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, code);
         QFETCH(int, padding);
-        Tray tray;
+        BoardTray tray;
         tray.plug(1);
         const QByteArray data = testImage(5000);
         const QString bin = tray.writeFile("data.bin", data);
@@ -205,16 +115,13 @@ private slots:
                                                "0x08004000", bin, hex}),
                  0);
         const QString out = tray.home.filePath("out.bin");
-        args.replaceInStrings("@hex", hex);
-        args.replaceInStrings("@out", out);
-        Cli cli(args);
+        args.replaceInStrings("@hex", hex).replaceInStrings("@out", out);
+        CliProcess cli(args);
         QCOMPARE(cli.finish(), code);
 
         const QByteArray expected = QByteArray(qMax(padding, 0), char(0xFF)) + data;
-        if (args[0] == "convert") {
-            QFile f(out);
-            QCOMPARE(f.exists(), padding >= 0); // a refused file writes nothing
-            QVERIFY(padding < 0 || (f.open(QIODevice::ReadOnly) && f.readAll() == expected));
+        if (args[0] == "convert") { // a refused file writes nothing
+            QCOMPARE(fileBytes(out, "<none>"), padding < 0 ? "<none>" : expected);
             return;
         }
         QCOMPARE(tray.board(1).board().image(), padding < 0 ? QByteArray() : expected);
