@@ -83,7 +83,8 @@ private slots:
 
     void virtualBoardProgram()
     {
-        // The board as its own program, against the window's real 10 ms timer.
+        // The board as its own program, against the window's real 10 ms timer, which runs only
+        // while a download does.
         E2eRig rig;
         rig.load(testImage(70000));
         rig.setAutoReset(true);
@@ -97,9 +98,10 @@ private slots:
         QVERIFY(board.readLine().contains("COM4"));
         rig.form->portBox->setEditText(QStringLiteral("COM4"));
         rig.form->download.setSelfTicking(true);
+        QVERIFY(!rig.form->download.isTicking()); // the idle window sleeps: no 10 ms tick
         rig.click();
         QTRY_COMPARE_WITH_TIMEOUT(rig.status(), success, 10000);
-        QVERIFY(rig.idle());
+        QVERIFY(rig.idle() && !rig.form->download.isTicking());
         QVERIFY(board.state() == QProcess::NotRunning || board.waitForFinished(5000));
         QCOMPARE(board.exitCode(), 0);
         QVERIFY(board.readAllStandardOutput().endsWith("MATCH\n"));

@@ -6,12 +6,10 @@
 #include "notices.h"
 #include "ptypeer.h"
 #include "qtdialogs.h"
-#include "shape.h"
 #include "windowrig.h"
 #include "wire.h"
 
 #include <QtTest>
-#include <QtWidgets>
 
 // What a tooltip shows: Qt takes text that looks like markup as markup.
 static QString shownToolTip(const QString &tip)
@@ -23,24 +21,22 @@ static QString shownToolTip(const QString &tip)
 static QString makeImage(const QString &dir, const QString &name, qint64 length)
 {
     QFile f(dir + "/" + name);
-    QDir().mkpath(QFileInfo(f).absolutePath());
-    if (!f.open(QIODevice::WriteOnly) || !f.resize(length))
+    if (!QDir().mkpath(QFileInfo(f).absolutePath()) || !f.open(QIODevice::WriteOnly) ||
+        !f.resize(length))
         qFatal("cannot create the image");
     return f.fileName();
 }
 
 // The window on a port in memory: the board's replies are delivered by hand and the engine
 // ticks only when told, so every row runs the same way each time.
-struct FakePortWindow {
-    FakePortWindow(int length, bool preview)
+struct FakePortWindow : WindowRigOn<FakePort> {
+    explicit FakePortWindow(int length)
     {
-        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-        window.startUp();
-        window.download.setSelfTicking(false);
-        window.previewBox->setChecked(preview);
-        window.portBox->setEditText(QStringLiteral("COM1"));
-        window.image = testImage(length);
-        window.downloadButton->setEnabled(true);
+        form.startUp();
+        form.download.setSelfTicking(false);
+        form.portBox->setEditText(QStringLiteral("COM1"));
+        form.image = testImage(length);
+        form.downloadButton->setEnabled(true);
         fakes.tone.beeps.clear();
     }
 
@@ -51,39 +47,14 @@ struct FakePortWindow {
             const int times = qMax(1, e.mid(e.startsWith("tick") ? 4 : 1).toInt());
             for (int i = 0; i < times; ++i) {
                 if (e == "click")
-                    window.downloadButton->click();
+                    form.downloadButton->click();
                 else if (e.startsWith("tick"))
-                    window.download.tick();
+                    form.download.tick();
                 else
                     port.deliver(reply(e[0].toLatin1()));
             }
         }
     }
-
-    // What the window shows: the status line, the button, whether the other controls are
-    // locked, the port, the fill's width in twips and the beeps so far.
-    QString shown() const
-    {
-        const bool locked = !window.loadButton->isEnabled() && !window.previewBox->isEnabled() &&
-                            !window.portBox->isEnabled() && !window.exitButton->isEnabled();
-        const bool unlocked = window.loadButton->isEnabled() && window.previewBox->isEnabled() &&
-                              window.portBox->isEnabled() && window.exitButton->isEnabled();
-        return QStringList{window.statusLine->text(),
-                           window.downloadButton->text(),
-                           locked     ? "locked"
-                           : unlocked ? "unlocked"
-                                      : "some locked",
-                           port.isOpen() ? "open" : "closed",
-                           QString::number(window.progressFill->widthTwips()),
-                           QString::number(fakes.tone.beeps.size())}
-            .join('|');
-    }
-
-    QTemporaryDir home;
-    FakePlatform fakes;
-    FakeDialogs dialogs;
-    FakePort port;
-    MainWindow window{fakes.platform, dialogs, port, home.path() + "/vantrel"};
 };
 
 class TestMainWindow : public QObject
@@ -124,7 +95,6 @@ private slots:
                 portsAtBeep << f.portBox->itemText(i);
         };
         f.startUp();
-        QCOMPARE(h.fakes.tone.beeps.size(), 1);
         QCOMPARE(QPair(h.fakes.tone.beeps[0].hz, h.fakes.tone.beeps[0].ms), QPair(5000, 200));
         QCOMPARE(portsAtBeep, QStringList("COM2"));
         QCOMPARE(f.portBox->currentText(), QStringLiteral("COM2"));
@@ -137,15 +107,10 @@ private slots:
         QCOMPARE(f.hexPreview->isVisibleTo(&f), preview);
         QTEST(h.settingsFile(), "fileAfter");
 
-        // Idle: nothing to download, everything else usable, displays empty.
+        // Idle after one beep: nothing to download, everything else usable, displays empty.
+        QCOMPARE(h.shown(), QStringLiteral("|单次下载|unlocked|closed|0|1"));
         QVERIFY(!f.downloadButton->isEnabled() && !f.repeatButton->isEnabled());
-        for (QWidget *w : std::initializer_list<QWidget *>{f.loadButton, f.exitButton, f.portBox,
-                                                           f.downloadRateBox, f.resetRateBox,
-                                                           f.autoResetBox, f.previewBox})
-            QVERIFY(w->isEnabled());
-        QCOMPARE(f.progressFill->widthTwips(), 0.0);
-        for (QLabel *l : {f.lengthValue, f.nameValue, f.sizeValue, f.statusLine})
-            QCOMPARE(l->text(), QString());
+        QCOMPARE(f.lengthValue->text() + f.nameValue->text() + f.sizeValue->text(), QString());
         QCOMPARE(f.hexPreview->text(), HexDump::header()); // also after a preview built at start-up
     }
 
@@ -186,22 +151,16 @@ private slots:
     void repeatButtonDoesNothing()
     {
         WindowRig h;
-        MainWindow &f = h.form;
-        f.startUp();
+        h.form.startUp();
         h.load("fw.bin", QByteArray(1500, 'r'));
-        QVERIFY(f.repeatButton->isEnabled());
-        const QByteArray settings = h.settingsFile();
-        const QString status = f.statusLine->text();
-        const qsizetype beeps = h.fakes.tone.beeps.size();
-        const int dialogs = h.dialogs.fileDialogs;
-        QTest::mouseClick(f.repeatButton, Qt::LeftButton);
-        QCOMPARE(h.fakes.tone.beeps.size(), beeps);
-        QCOMPARE(h.dialogs.fileDialogs, dialogs);
-        QVERIFY(h.dialogs.messages.isEmpty());
-        QVERIFY(!f.isDownloading() && !h.port.isOpen());
-        QCOMPARE(f.statusLine->text(), status);
-        QCOMPARE(f.downloadButton->text(), QStringLiteral("单次下载"));
-        QCOMPARE(h.settingsFile(), settings);
+        QVERIFY(h.form.repeatButton->isEnabled());
+        const auto seen = [&] {
+            return h.shown() + h.settingsFile() + QString::number(h.dialogs.fileDialogs) +
+                   QString::number(h.dialogs.messages.size());
+        };
+        const QString before = seen();
+        QTest::mouseClick(h.form.repeatButton, Qt::LeftButton);
+        QCOMPARE(seen(), before);
     }
 
     void leavingClosesThePort_data()
@@ -259,84 +218,50 @@ private slots:
         QCOMPARE(order, expected);
     }
 
-    // The idle window sleeps: the 10 ms tick runs from a run's start until the run ends.
-    void tickOnlyDuringARun()
-    {
-        PtyPeer peer;
-        WindowRig h;
-        peer.linkAs(h.config + "/ports", 1);
-        MainWindow &f = h.form;
-        f.startUp();
-        QVERIFY(!f.download.isTicking());
-        f.image = QByteArray(10, 'x');
-        f.downloadButton->setEnabled(true);
-        f.downloadButton->click(); // start: the connect step
-        QCOMPARE(f.download.step(), DownloadStep::Connect);
-        QVERIFY(f.download.isTicking());
-        QByteArray got; // the tick sends the download request
-        QTRY_VERIFY((got += peer.read(-1, 0)).startsWith(QByteArray::fromHex("444D46")));
-        f.downloadButton->click(); // stop
-        QVERIFY(!f.download.isTicking());
-    }
-
-    // A download as the window shows it, from the click to its end, also when a stop or a new
-    // start comes during a failure's alarm.
+    // A download as the window shows it while it runs, and a stop or a new start during a
+    // failure's alarm. (Whole runs and their ends: tst_download_e2e and tst_faultmatrix.)
     void download_data()
     {
         QTest::addColumn<int>("length");
-        QTest::addColumn<bool>("preview");
         QTest::addColumn<QString>("events");
         QTest::addColumn<QString>("inAlarm"); // "N events": clicks on the N-th alarm beep
-        QTest::addColumn<QString>("shown");   // at the end: see FakePortWindow::shown()
+        QTest::addColumn<QString>("shown");   // at the end: see WindowRigOn::shown()
         QTest::addColumn<QString>("notice");  // the alarm's panel: line 1/line 2/top in twips
-        const QString idle = "单次下载|unlocked|closed";
         // clang-format off
-        QTest::newRow("start") << 1500 << false << "click" << "" << "连接中……|停 止|locked|open|0|1" << "";
-        QTest::newRow("stop while connecting") << 1500 << false << "click tick5 click" << "" << "连接中……|" + idle + "|0|2" << "";
-        QTest::newRow("block 0 of 2") << 1500 << false << "click A tick B" << "" << "下载进度：49%|停 止|locked|open|4072|1" << "";
-        QTest::newRow("block 0 of 69") << 70000 << false << "click A tick B" << "" << "下载进度：0%|停 止|locked|open|118|1" << "";
-        QTest::newRow("block 1 of 69") << 70000 << false << "click A tick B C" << "" << "下载进度：1%|停 止|locked|open|236|1" << "";
-        QTest::newRow("the only block") << 100 << false << "click A tick B" << "" << "下载进度：99%|停 止|locked|open|8145|1" << "";
-        QTest::newRow("the last of 69") << 70000 << false << "click A tick B C68" << "" << "下载进度：99%|停 止|locked|open|8145|1" << "";
-        QTest::newRow("stop waiting for completion") << 1500 << false << "click A tick B C click" << "" << "下载进度：99%|" + idle + "|8145|2" << "";
-        QTest::newRow("success") << 1500 << false << "click A tick B C D" << "" << "       下载成功|" + idle + "|8145|1" << "";
-        QTest::newRow("connection failed") << 1500 << false << "click A tick54" << "" << "连接失败|" + idle + "|0|6" << "    连接失败   / 请检查硬件连接/300";
-        QTest::newRow("connection failed, preview on") << 1500 << true << "click A tick54" << "" << "连接失败|" + idle + "|0|6" << "    连接失败   / 请检查硬件连接/1800";
-        QTest::newRow("download failed") << 1500 << false << "click A tick B tick51" << "" << "下载失败|" + idle + "|4072|6" << "    下载失败   / 请检查硬件连接/300";
-        QTest::newRow("stop in the alarm") << 1500 << false << "click A tick54" << "2 click" << "连接失败|" + idle + "|0|7" << "    连接失败   / 请检查硬件连接/300";
+        QTest::newRow("block 0 of 2") << 1500 << "click A tick B" << "" << "下载进度：49%|停 止|locked|open|4072|1" << "";
+        QTest::newRow("block 0 of 69") << 70000 << "click A tick B" << "" << "下载进度：0%|停 止|locked|open|118|1" << "";
+        QTest::newRow("block 1 of 69") << 70000 << "click A tick B C" << "" << "下载进度：1%|停 止|locked|open|236|1" << "";
+        QTest::newRow("the last of 69") << 70000 << "click A tick B C68" << "" << "下载进度：99%|停 止|locked|open|8145|1" << "";
+        QTest::newRow("download failed: the bar stays") << 1500 << "click A tick B tick51" << "" << "下载失败|单次下载|unlocked|closed|4072|6" << "    下载失败   / 请检查硬件连接/300";
+        QTest::newRow("stop in the alarm") << 1500 << "click A tick54" << "2 click" << "连接失败|单次下载|unlocked|closed|0|7" << "    连接失败   / 请检查硬件连接/300";
         // A download started during the alarm keeps its port, its stop button and the lock.
-        QTest::newRow("stop and start in the alarm") << 1500 << false << "click A tick B tick51" << "3 click click" << "连接中……|停 止|locked|open|0|8" << "    下载失败   / 请检查硬件连接/300";
+        QTest::newRow("stop and start in the alarm") << 1500 << "click A tick B tick51" << "3 click click" << "连接中……|停 止|locked|open|0|8" << "    下载失败   / 请检查硬件连接/300";
         // clang-format on
     }
 
     void download()
     {
         QFETCH(int, length);
-        QFETCH(bool, preview);
-        QFETCH(QString, events);
         QFETCH(QString, inAlarm);
-        FakePortWindow w(length, preview);
+        FakePortWindow w(length);
         QString notice;
         int alarmBeeps = 0;
         w.fakes.tone.onBeep = [&] {
-            if (w.window.noticePanel->isHidden())
-                return;          // a click's beep
-            if (alarmBeeps == 0) // the download has ended; the window still announces it
-                QCOMPARE(w.window.download.step(), DownloadStep::Idle);
-            notice = w.window.noticeLine1->text() + '/' + w.window.noticeLine2->text() + '/' +
-                     QString::number(w.window.noticePanelTopTwips());
+            if (w.form.noticePanel->isHidden())
+                return; // a click's beep
+            notice = w.form.noticeLine1->text() + '/' + w.form.noticeLine2->text() + '/' +
+                     QString::number(w.form.noticePanelTopTwips());
             if (++alarmBeeps == inAlarm.section(' ', 0, 0).toInt())
                 w.apply(inAlarm.section(' ', 1));
         };
+        QFETCH(QString, events);
         w.apply(events);
         QTEST(w.shown(), "shown");
         QTEST(notice, "notice");
-        QVERIFY(w.window.noticePanel->isHidden());
-        QVERIFY(w.dialogs.messages.isEmpty());
+        QVERIFY(w.form.noticePanel->isHidden() && w.dialogs.messages.isEmpty());
         for (const auto &beep : w.fakes.tone.beeps)
             QVERIFY(beep.hz == 5000 && beep.ms == 200);
-        if (!notice.isEmpty()) // the alarm waits 200 ms after each beep
-            QVERIFY(w.fakes.clock.now >= 5 * 200);
+        QVERIFY(notice.isEmpty() || w.fakes.clock.now >= 5 * 200); // 200 ms after each beep
     }
 
     // A port that cannot be opened: the button beeps and stays, and a busy or forbidden port is
@@ -365,10 +290,10 @@ private slots:
         QFETCH(int, refusal);
         QFETCH(QString, port);
         QFETCH(QString, rate);
-        FakePortWindow w(1500, false);
+        FakePortWindow w(1500);
         w.port.refuse = PortError::Kind(refusal);
-        w.window.portBox->setEditText(port);
-        w.window.downloadRateBox->setEditText(rate);
+        w.form.portBox->setEditText(port);
+        w.form.downloadRateBox->setEditText(rate);
         w.port.log.clear();
         w.apply("click");
         QCOMPARE(w.shown(), QStringLiteral("|单次下载|unlocked|closed|0|1"));
@@ -386,24 +311,21 @@ private slots:
     {
         QTest::addColumn<QString>("rates"); // download/reset, as typed
         QTest::addColumn<QStringList>("wire");
-        const QString reset = "F1 F2 F3 F4 F5 E1 E2 E3 E4 E5 5D 4D 3D 2D 1D 5C 4C 3C 2C 1C";
-        QTest::newRow("picked") << "115200/9600"
-                                << QStringList{"line 9600", "TX " + reset, "line 115200",
-                                               "TX 44 4D 46"};
-        QTest::newRow("typed") << "250000/1200"
-                               << QStringList{"line 1200", "TX " + reset, "line 250000",
-                                              "TX 44 4D 46"};
-        QTest::newRow("a reset rate that is no rate")
-            << "115200/12 00" << QStringList{"line 115200", "TX 44 4D 46"};
+        const QString reset = "TX F1 F2 F3 F4 F5 E1 E2 E3 E4 E5 5D 4D 3D 2D 1D 5C 4C 3C 2C 1C";
+        // clang-format off
+        QTest::newRow("picked") << "115200/9600" << QStringList{"line 9600", reset, "line 115200", "TX 44 4D 46"};
+        QTest::newRow("typed") << "250000/1200" << QStringList{"line 1200", reset, "line 250000", "TX 44 4D 46"};
+        QTest::newRow("a reset rate that is no rate") << "115200/12 00" << QStringList{"line 115200", "TX 44 4D 46"};
+        // clang-format on
     }
 
     void typedRates()
     {
         QFETCH(QString, rates);
-        FakePortWindow w(1500, false);
-        w.window.autoResetBox->setChecked(true);
-        w.window.downloadRateBox->setEditText(rates.section('/', 0, 0));
-        w.window.resetRateBox->setEditText(rates.section('/', 1));
+        FakePortWindow w(1500);
+        w.form.autoResetBox->setChecked(true);
+        w.form.downloadRateBox->setEditText(rates.section('/', 0, 0));
+        w.form.resetRateBox->setEditText(rates.section('/', 1));
         w.apply("click");
         w.port.log.clear();
         w.apply("tick2");
@@ -441,7 +363,6 @@ private slots:
         f.loadButton->click();
         QCOMPARE(h.dialogs.messages.size(), 1);
         QVERIFY(h.dialogs.messages[0].text.contains(name));
-        QVERIFY(Notices::noPermission(3, name).contains(name));
         QtDialogs real;
         QMessageBox *seen = nullptr;
         QTimer::singleShot(0, [&] {
@@ -455,50 +376,31 @@ private slots:
         QVERIFY(seen);
     }
 
-    // HEX and S-record files load as their flat image with the gap filled; a broken one leaves
-    // the .bin loaded before it whole. (The readers meet objcopy's files in tst_firmwareimage.)
-    void loadsFirmwareFiles_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QByteArray>("image"); // as hex; "": refused at line 3
-        const QByteArray hex(":020000040800F2\r\n:0440000001020304B2\r\n:02400600AABB53\r\n"
-                             ":00000001FF\r\n");
-        const QByteArray srec("S3090800400001020304A4\r\nS30708004006AABB45\r\nS70508004000B2\r\n");
-        QTest::newRow("upper-case HEX") << "APP.HEX" << hex << QByteArray("01020304FFFFAABB");
-        QTest::newRow("S-record") << "app.srec" << srec << QByteArray("01020304FFFFAABB");
-        QTest::newRow("bad checksum")
-            << "bad.hex" << QByteArray(hex).replace("BB53", "BB54") << QByteArray();
-    }
-
+    // A HEX file loads as its flat image with the gap filled; a broken one leaves the image
+    // loaded before it whole. (Every reader meets objcopy's files in tst_firmwareimage.)
     void loadsFirmwareFiles()
     {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, text);
-        QFETCH(QByteArray, image);
         WindowRig h;
         MainWindow &f = h.form;
         f.startUp();
-        const QByteArray before(1500, 'r');
-        h.load("r1.bin", before);
-        QVERIFY(f.nameValue->toolTip().isEmpty());
-        h.load(name, text);
-
-        const QByteArray expected = image.isEmpty() ? before : QByteArray::fromHex(image);
-        QCOMPARE(f.image, expected);
-        QCOMPARE(f.lengthValue->text(), QString::number(expected.size()));
-        QCOMPARE(f.sizeValue->text(), kiloBytesText(expected.size()));
-        if (image.isEmpty()) {
-            QCOMPARE(h.dialogs.messages.size(), 1);
-            QCOMPARE(h.dialogs.messages[0].title, Notices::title);
-            QVERIFY(h.dialogs.messages[0].text.contains(name + QStringLiteral("”第3行")));
-            QCOMPARE(f.nameValue->text(), QStringLiteral("r1.bin"));
-            return;
-        }
-        QVERIFY(h.dialogs.messages.isEmpty());
-        QCOMPARE(f.nameValue->text(), name);
-        QCOMPARE(shownToolTip(f.nameValue->toolTip()),
-                 name + QStringLiteral("\n起始地址 0x08004000"));
+        const QByteArray hex(":020000040800F2\r\n:0440000001020304B2\r\n:02400600AABB53\r\n"
+                             ":00000001FF\r\n");
+        const auto shown = [&] {
+            return QStringList{f.nameValue->text(), shownToolTip(f.nameValue->toolTip()),
+                               f.lengthValue->text(), f.sizeValue->text()};
+        };
+        h.load("r1.bin", QByteArray(1500, 'r'));
+        QCOMPARE(shown(), (QStringList{"r1.bin", "", "1500", "1.5kB"}));
+        h.load("bad.hex", QByteArray(hex).replace("BB53", "BB54"));
+        QCOMPARE(shown(), (QStringList{"r1.bin", "", "1500", "1.5kB"}));
+        QCOMPARE(f.image, QByteArray(1500, 'r'));
+        QCOMPARE(h.dialogs.messages.size(), 1);
+        QCOMPARE(h.dialogs.messages[0].title, Notices::title);
+        QVERIFY(h.dialogs.messages[0].text.contains(QStringLiteral("bad.hex”第3行")));
+        h.load("APP.HEX", hex);
+        QCOMPARE(f.image, QByteArray::fromHex("01020304FFFFAABB"));
+        QCOMPARE(shown(), (QStringList{"APP.HEX", "APP.HEX\n起始地址 0x08004000", "8", "0kB"}));
+        QCOMPARE(h.dialogs.messages.size(), 1);
     }
 
     // The window's filter in Qt's own dialog: raw images first, then every firmware file, of any
