@@ -81,6 +81,8 @@ private slots:
         // clang-format on
     }
 
+    // The window as it starts: its choices, the ports listed before the beep, idle, and its
+    // look (size, font, focus order).
     void startUp()
     {
         QFETCH(QByteArray, settings);
@@ -112,6 +114,34 @@ private slots:
         QVERIFY(!f.downloadButton->isEnabled() && !f.repeatButton->isEnabled());
         QCOMPARE(f.lengthValue->text() + f.nameValue->text() + f.sizeValue->text(), QString());
         QCOMPARE(f.hexPreview->text(), HexDump::header()); // also after a preview built at start-up
+
+        QCOMPARE(f.windowTitle(), QStringLiteral("Vantrel"));
+        QCOMPARE(f.width(), 564);                   // 8460 twips at 15 to the pixel
+        QCOMPARE(f.minimumSize(), f.maximumSize()); // the operator cannot resize it
+        QCOMPARE(f.loadButton->geometry(), QRect(336, 16, 105, 33));
+        QCOMPARE(f.portBox->parentWidget(), f.downloadGroup);
+        QVERIFY(f.noticePanel->isHidden());
+
+        // "宋体" must reach a real CJK face rather than a silent fallback to DejaVu.
+        QCOMPARE(f.downloadButton->font().family(), QStringLiteral("宋体"));
+        QVERIFY(QFont::substitutes(QStringLiteral("宋体"))
+                    .contains(QStringLiteral("AR PL UMing CN"), Qt::CaseInsensitive));
+
+        // Focus order (an editable box takes focus in its line edit, the preview in its viewport).
+        const QList<QWidget *> expected{
+            f.loadButton, f.downloadButton, f.repeatButton, f.exitButton, f.downloadRateBox,
+            f.portBox,    f.resetRateBox,   f.autoResetBox, f.previewBox, f.hexPreview};
+        QList<QWidget *> order;
+        QWidget *w = f.loadButton;
+        for (int guard = 0; guard < 100 && order.size() < expected.size(); ++guard) {
+            for (QWidget *control : expected)
+                if ((w == control || control->isAncestorOf(w)) &&
+                    (w->focusPolicy() & Qt::TabFocus) &&
+                    (order.isEmpty() || order.last() != control))
+                    order << control;
+            w = w->nextInFocusChain();
+        }
+        QCOMPARE(order, expected);
     }
 
     void handlersRewriteTheFile()
@@ -147,22 +177,6 @@ private slots:
         QCOMPARE(h.settingsFile(), QByteArray("XZBTL2\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
     }
 
-    // "重复下载" is usable once an image is loaded, and a click on it does nothing at all.
-    void repeatButtonDoesNothing()
-    {
-        WindowRig h;
-        h.form.startUp();
-        h.load("fw.bin", QByteArray(1500, 'r'));
-        QVERIFY(h.form.repeatButton->isEnabled());
-        const auto seen = [&] {
-            return h.shown() + h.settingsFile() + QString::number(h.dialogs.fileDialogs) +
-                   QString::number(h.dialogs.messages.size());
-        };
-        const QString before = seen();
-        QTest::mouseClick(h.form.repeatButton, Qt::LeftButton);
-        QCOMPARE(seen(), before);
-    }
-
     void leavingClosesThePort_data()
     {
         QTest::addColumn<bool>("exitButton"); // or the close box
@@ -182,40 +196,6 @@ private slots:
         exitButton ? h.form.exitButton->click() : void(h.form.close());
         QVERIFY(!h.port.isOpen() && !h.form.isVisible());
         QCOMPARE(h.fakes.tone.beeps.size(), exitButton ? 2 : 1);
-    }
-
-    void looksAsDesigned()
-    {
-        WindowRig h;
-        MainWindow &f = h.form;
-        f.startUp();
-        QCOMPARE(f.windowTitle(), QStringLiteral("Vantrel"));
-        QCOMPARE(f.width(), 564);                   // 8460 twips at 15 to the pixel
-        QCOMPARE(f.minimumSize(), f.maximumSize()); // the operator cannot resize it
-        QCOMPARE(f.loadButton->geometry(), QRect(336, 16, 105, 33));
-        QCOMPARE(f.portBox->parentWidget(), f.downloadGroup);
-        QVERIFY(f.noticePanel->isHidden());
-
-        // "宋体" must reach a real CJK face rather than a silent fallback to DejaVu.
-        QCOMPARE(f.downloadButton->font().family(), QStringLiteral("宋体"));
-        QVERIFY(QFont::substitutes(QStringLiteral("宋体"))
-                    .contains(QStringLiteral("AR PL UMing CN"), Qt::CaseInsensitive));
-
-        // Focus order (an editable box takes focus in its line edit, the preview in its viewport).
-        const QList<QWidget *> expected{
-            f.loadButton, f.downloadButton, f.repeatButton, f.exitButton, f.downloadRateBox,
-            f.portBox,    f.resetRateBox,   f.autoResetBox, f.previewBox, f.hexPreview};
-        QList<QWidget *> order;
-        QWidget *w = f.loadButton;
-        for (int guard = 0; guard < 100 && order.size() < expected.size(); ++guard) {
-            for (QWidget *control : expected)
-                if ((w == control || control->isAncestorOf(w)) &&
-                    (w->focusPolicy() & Qt::TabFocus) &&
-                    (order.isEmpty() || order.last() != control))
-                    order << control;
-            w = w->nextInFocusChain();
-        }
-        QCOMPARE(order, expected);
     }
 
     // A download as the window shows it while it runs, and a stop or a new start during a
@@ -377,7 +357,8 @@ private slots:
     }
 
     // A HEX file loads as its flat image with the gap filled; a broken one leaves the image
-    // loaded before it whole. (Every reader meets objcopy's files in tst_firmwareimage.)
+    // loaded before it whole. (Every reader meets objcopy's files in tst_firmwareimage.) The
+    // repeat button is usable once an image is loaded and a click on it does nothing at all.
     void loadsFirmwareFiles()
     {
         WindowRig h;
@@ -391,6 +372,11 @@ private slots:
         };
         h.load("r1.bin", QByteArray(1500, 'r'));
         QCOMPARE(shown(), (QStringList{"r1.bin", "", "1500", "1.5kB"}));
+        const QString before =
+            h.shown() + h.settingsFile() + QString::number(h.dialogs.fileDialogs);
+        QTest::mouseClick(f.repeatButton, Qt::LeftButton);
+        QCOMPARE(h.shown() + h.settingsFile() + QString::number(h.dialogs.fileDialogs), before);
+        QVERIFY(f.repeatButton->isEnabled() && h.dialogs.messages.isEmpty());
         h.load("bad.hex", QByteArray(hex).replace("BB53", "BB54"));
         QCOMPARE(shown(), (QStringList{"r1.bin", "", "1500", "1.5kB"}));
         QCOMPARE(f.image, QByteArray(1500, 'r'));
