@@ -63,6 +63,10 @@ class TestMainWindow : public QObject
 private slots:
     void initTestCase() { installFontSubstitutions(); }
 
+    // The settings file as the window reads it at start-up, and rewrites it: lines end in CR LF,
+    // CR or LF; a key's line takes its last character as the digit, the last such line wins, a
+    // line without a digit keeps what was read before; each digit its control cannot take falls
+    // back to that choice's default.
     void startUp_data()
     {
         QTest::addColumn<QByteArray>("settings"); // "<none>": no file
@@ -71,13 +75,28 @@ private slots:
         QTest::addColumn<bool>("preview");
         QTest::addColumn<QByteArray>("fileAfter");
         const QByteArray defaults("XZBTL4\r\nFWBTL3\r\nRESET0\r\nYULAN0\r\n");
+        const QByteArray zeros("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN0\r\n");
         const QByteArray stored("XZBTL2\r\nFWBTL6\r\nRESET1\r\nYULAN0\r\n");
+        const QByteArray last("XZBTL4\r\nFWBTL7\r\nRESET1\r\nYULAN1\r\n");
         // clang-format off
         QTest::newRow("first start") << QByteArray("<none>") << "115200/9600" << false << false << defaults;
         QTest::newRow("only YULAN1") << QByteArray("YULAN1\r\n") << "9600/1200" << false << true << QByteArray("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN1\r\n");
-        QTest::newRow("empty file") << QByteArray("") << "9600/1200" << false << false << QByteArray("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN0\r\n");
+        QTest::newRow("empty file") << QByteArray("") << "9600/1200" << false << false << zeros;
         QTest::newRow("stored choices") << stored << "38400/57600" << true << false << stored;
+        QTest::newRow("the last items, both on") << last << "115200/115200" << true << true << last;
         QTest::newRow("out of range: defaults") << QByteArray("XZBTL7\r\nFWBTL9\r\nRESET5\r\nYULAN2\r\n") << "115200/9600" << false << false << defaults;
+        QTest::newRow("one past the lists") << QByteArray("XZBTL5\r\nFWBTL8\r\nRESET1\r\n") << "115200/9600" << true << false << QByteArray("XZBTL4\r\nFWBTL3\r\nRESET1\r\nYULAN0\r\n");
+        QTest::newRow("2 for a check box") << QByteArray("XZBTL1\r\nFWBTL1\r\nRESET2\r\nYULAN2\r\n") << "19200/2400" << false << false << QByteArray("XZBTL1\r\nFWBTL1\r\nRESET0\r\nYULAN0\r\n");
+        QTest::newRow("last character carries the value") << QByteArray("XZBTL 12\r\n") << "38400/1200" << false << false << QByteArray("XZBTL2\r\nFWBTL0\r\nRESET0\r\nYULAN0\r\n");
+        QTest::newRow("any order, last one wins") << QByteArray("RESET1\r\nXZBTL2\r\nXZBTL3\r\n") << "57600/1200" << true << false << QByteArray("XZBTL3\r\nFWBTL0\r\nRESET1\r\nYULAN0\r\n");
+        QTest::newRow("lower-case key ignored") << QByteArray("XZBTL1\r\nFWBTL2\r\nxzbtl4\r\nfwbtl3\r\n") << "19200/4800" << false << false << QByteArray("XZBTL1\r\nFWBTL2\r\nRESET0\r\nYULAN0\r\n");
+        QTest::newRow("bare key keeps the field") << QByteArray("XZBTL1\r\nRESET1\r\nXZBTL\r\nRESETx\r\n") << "19200/1200" << true << false << QByteArray("XZBTL1\r\nFWBTL0\r\nRESET1\r\nYULAN0\r\n");
+        QTest::newRow("no line end at the end") << QByteArray("FWBTL6") << "9600/57600" << false << false << QByteArray("XZBTL0\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n");
+        QTest::newRow("LF only") << QByteArray("XZBTL1\nFWBTL5\nYULAN1\n") << "19200/38400" << false << true << QByteArray("XZBTL1\r\nFWBTL5\r\nRESET0\r\nYULAN1\r\n");
+        QTest::newRow("CR only") << QByteArray("XZBTL1\rRESET1\r") << "19200/1200" << true << false << QByteArray("XZBTL1\r\nFWBTL0\r\nRESET1\r\nYULAN0\r\n");
+        QTest::newRow("binary noise") << QByteArray("\x00\xff\xfeXZBTL1\r\n\x1a\x00YULAN1\r\nRESET\x00\r\n", 29) << "9600/1200" << false << false << zeros;
+        QTest::newRow("binary noise on other lines") << QByteArray("\x00\xff\r\nXZBTL1\r\n\x1a\x00\r\nYULAN1", 22) << "19200/1200" << false << true << QByteArray("XZBTL1\r\nFWBTL0\r\nRESET0\r\nYULAN1\r\n");
+        QTest::newRow("other content disappears") << QByteArray("# note\r\nFWBTL7\r\n") << "9600/115200" << false << false << QByteArray("XZBTL0\r\nFWBTL7\r\nRESET0\r\nYULAN0\r\n");
         // clang-format on
     }
 
