@@ -1,7 +1,11 @@
 // A tray of virtual boards against vantrel-cli as its own process: several boards at once, one
 // of them faulty; station mode with boards plugged, pulled and plugged again; the report after
-// Ctrl-C; and firmware files with a base address.
+// Ctrl-C; and firmware files with a base address. The station's port watch on a ports folder of
+// pty links, and its CSV report on disk.
 #include "cliprocess.h"
+#include "portwatch.h"
+#include "ptypeer.h"
+#include "stationreport.h"
 #include "wire.h"
 
 #include <QCryptographicHash>
@@ -10,6 +14,44 @@
 #include <map>
 
 using VBoard::Fault;
+
+namespace
+{
+
+// A started watch on `targets` (every port when empty) and what it announced: "+COM1", "-COM1".
+struct Watched {
+    Watched(const QString &configDir, const QStringList &targets, bool dropAtFirst = false)
+    {
+        PortWatch::Options o;
+        o.configDir = configDir;
+        o.systemPorts = [] { return QStringList(); }; // no system devices: the folder alone counts
+        QList<PortTarget> list;
+        for (const QString &t : targets)
+            list << resolvePort(t);
+        watch = targets.isEmpty() ? std::make_unique<PortWatch>(o)
+                                  : std::make_unique<PortWatch>(list, o);
+        QObject::connect(watch.get(), &PortWatch::appeared, [=, this](const PortPresence &p) {
+            events << u'+' + p.port;
+            seen << p;
+            if (dropAtFirst) // the watch deleted by its own announcement's slot
+                watch.reset();
+        });
+        QObject::connect(watch.get(), &PortWatch::gone,
+                         [this](const PortPresence &p) { events << u'-' + p.port; });
+        watch->start();
+    }
+    // Waits for `n` more events.
+    bool waitFor(int n, int timeoutMs = 1000)
+    {
+        const qsizetype want = events.size() + n;
+        return waitUntil([&] { return events.size() >= want; }, timeoutMs);
+    }
+    std::unique_ptr<PortWatch> watch;
+    QStringList events;
+    QList<PortPresence> seen;
+};
+
+} // namespace
 
 class TestStation : public QObject
 {
@@ -131,6 +173,120 @@ private slots:
             QCOMPARE(start["span"].toInteger(), expected.size());
             QCOMPARE(start["format"].toString(), QStringLiteral("intel_hex"));
         }
+    }
+
+    // The ports present when the watch starts, announced before start() returns.
+    void presentAtStart_data()
+    {
+        QTest::addColumn<QStringList>("targets"); // empty: every port
+        QTest::addColumn<bool>("dropAtFirst");
+        QTest::addColumn<QStringList>("expected");
+        // clang-format off
+        QTest::newRow("all, in COM order") << QStringList() << false << QStringList{"+COM1", "+COM2", "+COM5"};
+        QTest::newRow("given, in their order") << QStringList{"COM5", "COM4", "com1", "COM1"} << false << QStringList{"+COM5", "+COM1"};
+        QTest::newRow("device path") << QStringList{"PTY"} << false << QStringList{"+PTY"};
+        QTest::newRow("watch deleted in the slot") << QStringList() << true << QStringList{"+COM1"};
+        // clang-format on
+    }
+    void presentAtStart()
+    {
+        QFETCH(QStringList, targets);
+        QFETCH(QStringList, expected);
+        QFETCH(bool, dropAtFirst);
+        QTemporaryDir config;
+        PtyPeer a, b, c;
+        c.linkAs(config.filePath("ports"), 5);
+        a.linkAs(config.filePath("ports"), 1);
+        b.linkAs(config.filePath("ports"), 2);
+        targets.replaceInStrings("PTY", a.slavePath());
+        expected.replaceInStrings("PTY", a.slavePath());
+        Watched rec(config.path(), targets, dropAtFirst);
+        QCOMPARE(rec.events, expected);
+        const PortPresence &p = rec.seen.first(); // a pty: no by-id name, no USB
+        QVERIFY(p.device.startsWith("/dev/pts/") && p.byId.isEmpty() && p.usbSerial.isEmpty());
+        QVERIFY(!rec.waitFor(1, 1300)); // the slow rescan finds nothing new
+    }
+
+    // Plug, unplug, and plug again a new pty on the same /dev/pts path: its link removed and
+    // made again, or the link kept and the pty replaced between two scans (then only the
+    // node's identity tells, and the slow rescan finds it).
+    void plugUnplugReplug_data()
+    {
+        QTest::addColumn<bool>("folderFirst");
+        QTest::addColumn<bool>("all");
+        QTest::addColumn<bool>("keepLink");
+        QTest::newRow("folder there, COM1 given") << true << false << false;
+        QTest::newRow("folder made after start, every port") << false << true << false;
+        QTest::newRow("pty replaced under its link") << true << false << true;
+    }
+    void plugUnplugReplug()
+    {
+        QFETCH(bool, folderFirst);
+        QFETCH(bool, all);
+        QFETCH(bool, keepLink);
+        QTemporaryDir config;
+        const QString ports = config.filePath("ports");
+        if (folderFirst)
+            QDir().mkpath(ports);
+        Watched rec(config.path(), all ? QStringList() : QStringList{"COM1"});
+        QVERIFY(rec.events.isEmpty());
+
+        auto pty = std::make_unique<PtyPeer>();
+        const QString path = pty->slavePath();
+        pty->linkAs(ports, 1);
+        QVERIFY2(rec.waitFor(1), "plug not noticed within 1 s");
+        if (!keepLink) {
+            QFile::remove(ports + "/com1");
+            QVERIFY(rec.waitFor(1));
+        }
+        pty.reset();
+        pty = std::make_unique<PtyPeer>();
+        if (pty->slavePath() != path)
+            QSKIP("the kernel did not hand out the same pty number again");
+        if (!keepLink)
+            pty->linkAs(ports, 1);
+        QVERIFY(rec.waitFor(keepLink ? 2 : 1));
+        QCOMPARE(rec.events, (QStringList{"+COM1", "-COM1", "+COM1"}));
+        QVERIFY(rec.seen[0].identity != rec.seen[1].identity);
+    }
+
+    void reportFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("report.csv");
+        const QDateTime when(QDate(2026, 12, 7), QTime(14, 3, 11, 123), Qt::UTC);
+        // Fields quoted as RFC 4180 has it: with a comma, a quote, CR or LF in them.
+        const StationRow row{when,  "COM1",    "a\rb", " say \"hi\" ", "A1,\nB2", "",
+                             65536, "success", 0,      1.2345};
+        const QByteArray line = "2026-12-07T14:03:11.123Z,COM1,\"a\rb\",\" say \"\"hi\"\" \","
+                                "\"A1,\nB2\",,65536,success,0,1.234\r\n";
+        QCOMPARE(StationReport::formatRow(row), line);
+
+        for (int run = 0; run < 2; ++run) { // the second run appends to the first one's rows
+            StationReport report;
+            QString error;
+            QVERIFY2(report.open(path, &error), qPrintable(error));
+            for (int i = 0; i < 2; ++i) {
+                QVERIFY(report.append(row, &error));
+                QFile f(path); // what a reader sees after each row: whole lines only
+                QVERIFY(f.open(QIODevice::ReadOnly) && f.readAll().endsWith("\r\n"));
+            }
+        }
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), StationReport::header() + line + line + line + line);
+
+        // A file ending mid-line (edited by hand) gets its line ended, not a row glued on.
+        QFile::resize(path, f.size() - 2);
+        StationReport again;
+        QVERIFY(again.open(path, nullptr) && again.append(row));
+        f.seek(0);
+        QVERIFY(f.readAll().endsWith("1.234\r\n" + line));
+
+        QString error;
+        QVERIFY(!again.open(dir.path(), &error) && error.contains(dir.path())); // a folder
+        QVERIFY(!again.open(dir.filePath("missing/report.csv"), &error));
+        QVERIFY(error.contains("No such file") && !again.append(row));
     }
 };
 
