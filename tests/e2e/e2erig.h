@@ -17,7 +17,6 @@
 #include <QTimer>
 
 #include <memory>
-#include <sys/ioctl.h>
 
 // The status line after a whole download.
 inline const QString success = QStringLiteral("       下载成功");
@@ -98,19 +97,6 @@ struct E2eRig : BoardRig {
                 settle(1);
         }
     }
-    // One tick, then events until the board has answered and the program has read it.
-    void tickSettled()
-    {
-        form->download.tick();
-        for (int quiet = 0, i = 0, unread = 0; quiet < 2 && i < 100; ++i) {
-            QTest::qWait(1);
-            ::ioctl(board->masterFd(), FIONREAD, &unread); // bytes still on their way
-            quiet = unread > 0 || bays[com]->wake.isActive() || board->unreadByHost() > 0
-                        ? 0
-                        : quiet + 1;
-        }
-    }
-
     int step() const { return int(form->download.step()); }
     QString status() const { return form->statusLine->text(); }
     // Idle with every control unlocked, the port closed and the panel hidden.
