@@ -1,5 +1,5 @@
 // Whole downloads: the window and the real serial component against a virtual board on a
-// pseudo-terminal, checked byte for byte on the wire; and the board's own state machine.
+// pseudo-terminal, checked byte for byte on the wire.
 #include "e2erig.h"
 #include "shape.h"
 
@@ -106,55 +106,6 @@ private slots:
         QCOMPARE(board.exitCode(), 0);
         QVERIFY(board.readAllStandardOutput().endsWith("MATCH\n"));
         QVERIFY(!QFileInfo::exists(rig.config + "/ports/com4")); // the board took its link away
-    }
-
-    void boardExchanges_data()
-    {
-        QTest::addColumn<VBoard::Options>("board");
-        QTest::addColumn<QByteArrayList>("pieces"); // an empty piece: the host goes quiet
-        QTest::addColumn<QString>("replies");  // after each piece: "0" a stray byte, "~" a part
-        QTest::addColumn<int>("received");     // image bytes taken
-        const auto download = [](int length) { // the request, the frame, one piece per block
-            QByteArrayList pieces{downloadRequest, lengthFrame(length)};
-            for (int at = 0; at < length; at += 1024)
-                pieces << testImage(length).mid(at, 1024);
-            return pieces;
-        };
-        const QByteArray &req = downloadRequest, &reset = resetRequest;
-        using O = VBoard::Options;
-        // clang-format off
-        QTest::newRow("noise") << O{} << QByteArrayList{QByteArray::fromHex("00444D"), req, QByteArray::fromHex("FFB1B2B3000000641B2B00")} + download(100).mid(1) << "|A||B|D|" << 100;
-        QTest::newRow("request again before the frame") << O{} << QByteArrayList{req} + download(100) << "A|A|B|D|" << 100;
-        QTest::newRow("frame repeated") << O{} << QByteArrayList{req, lengthFrame(1500)} + download(1500).mid(1) << "A|B|B|C|D|" << 1500;
-        QTest::newRow("request inside a block, then quiet") << O{} << QByteArrayList{req, lengthFrame(3000), testImage(1500), req, {}, req} << "A|B|C|||A|" << 1024;
-        QTest::newRow("reset restarts") << O{} << QByteArrayList{req, reset, req} << "A||A|" << 0;
-        QTest::newRow("split replies") << O{.fault = Fault::SplitReplies} << download(1500) << "~A|~B|~C|~D|" << 1500;
-        // clang-format on
-    }
-
-    void boardExchanges()
-    {
-        QFETCH(VBoard::Options, board);
-        QFETCH(QByteArrayList, pieces);
-        QFETCH(int, received);
-        for (bool byteByByte : {false, true}) { // the same answers either way
-            VBoard::Board b(board);
-            QString replies;
-            for (const QByteArray &piece : pieces) {
-                QList<VBoard::Write> writes;
-                for (int at = 0; at < piece.size(); at += byteByByte ? 1 : piece.size())
-                    writes += b.feed(piece.mid(at, byteByByte ? 1 : -1));
-                if (piece.isEmpty())
-                    b.abandon();
-                for (const VBoard::Write &w : writes)
-                    replies += w.bytes.startsWith('\0') ? QString("0") + w.reply
-                               : w.reply                ? QString(w.reply)
-                                                        : QString("~");
-                replies += '|';
-            }
-            QTEST(replies, "replies");
-            QCOMPARE(b.image(), testImage(received));
-        }
     }
 };
 

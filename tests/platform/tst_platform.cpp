@@ -1,11 +1,8 @@
-// The platform services: the COM-number map, the tone, the wait that runs events; and the virtual
-// board's terminal after a killed host.
+// The platform services: the COM-number map, the tone, the wait that runs events.
 #include "delay.h"
 #include "fakes.h"
 #include "files.h"
 #include "portmap.h"
-#include "ptyboard.h"
-#include "ptypeer.h"
 #include "tone.h"
 
 #include <QtTest>
@@ -13,10 +10,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 class TestPlatform : public QObject
@@ -87,24 +81,6 @@ private slots:
         while (::poll(&p, 1, 5000) == 1 && ::read(reader, buf, sizeof buf) > 0) {
         }
         ::close(reader);
-    }
-
-    // A host that dies with the board's terminal open leaves it in exclusive mode (Qt clears it
-    // only on a proper close); the board clears it, so the next host is not refused.
-    void virtualBoardClearsExclusiveModeAfterItsHost()
-    {
-        PtyBoard board({});
-        QVERIFY(board.open());
-        const QByteArray slave = QFile::encodeName(board.slavePath());
-        const int host = ::open(slave.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        QVERIFY(host >= 0 && ::ioctl(host, TIOCEXCL) == 0);
-        ::close(host); // as the kernel does for a killed host: no TIOCNXCL
-        board.service();
-        const int next = ::open(slave.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        int exclusive = -1;
-        QVERIFY(next >= 0 && ::ioctl(next, TIOCGEXCL, &exclusive) == 0);
-        ::close(next);
-        QCOMPARE(exclusive, 0);
     }
 
     void waitsForTheClock_data()
