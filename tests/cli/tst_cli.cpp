@@ -22,8 +22,8 @@ namespace
 enum class During { Nothing, Unplug, Interrupt, Terminate, HoldPort };
 
 // The command line as its own process, on its rig's config folder and board (COM3).
-struct CliRig : BoardRig {
-    using BoardRig::BoardRig;
+struct CliRig : BoardTray {
+    explicit CliRig(const VBoard::Options &options = {}) : board(&plug(3, options)) {}
 
     // Runs the command; `during` happens once the board has taken `atBlock` blocks.
     int run(const QStringList &args, During during = During::Nothing, int atBlock = 0)
@@ -35,12 +35,13 @@ struct CliRig : BoardRig {
                 return;
             done = true;
             if (during == During::Unplug)
-                pullPlug();
+                unplug(3);
             else
                 cli->signal(during == During::Interrupt ? SIGINT : SIGTERM);
         });
     }
 
+    PtyBoard *board;
     std::unique_ptr<CliProcess> cli;
 };
 

@@ -57,7 +57,7 @@ private slots:
         rig.form->previewBox->setChecked(preview);
         // During the alarm the panel is up, the run idle, and arriving bytes are dropped.
         int alarm = 0;
-        rig.fp.tone.onBeep = [&] {
+        rig.fakes.tone.onBeep = [&] {
             if (rig.form->noticePanel->isHidden())
                 return; // a click's beep
             QCOMPARE(rig.step(), 0);
@@ -76,7 +76,7 @@ private slots:
         QVERIFY(rig.idle());
         QTEST(rig.board->received(), "wire");
         QCOMPARE(alarm, status.endsWith(QStringLiteral("失败")) ? 5 : 0);
-        QCOMPARE(rig.fp.tone.beeps.size(), 1 + alarm); // success is silent
+        QCOMPARE(rig.fakes.tone.beeps.size(), 1 + alarm); // success is silent
         if (status == success)
             QCOMPARE(rig.form->progressFill->widthTwips(), 8145.0); // the last block's width stays
     }

@@ -79,12 +79,12 @@ Act stopInPump(int step, const QByteArray &lastSent)
 {
     return [=](E2eRig &rig) {
         reach(rig, step);
-        rig.fp.pump.hook = [&] {
+        rig.fakes.pump.hook = [&] {
             if (rig.form->isDownloading())
                 rig.click();
         };
         rig.tick(5);
-        rig.fp.pump.hook = nullptr;
+        rig.fakes.pump.hook = nullptr;
         QVERIFY(rig.board->received().endsWith(lastSent));
     };
 }
@@ -128,14 +128,14 @@ void portHeld(E2eRig &rig)
 void stopInAlarm(E2eRig &rig) // a stop and a new start during the alarm: the new run is left alone
 {
     reach(rig, 2);
-    rig.fp.tone.onBeep = [&] {
-        if (rig.fp.tone.beeps.size() == 3)
+    rig.fakes.tone.onBeep = [&] {
+        if (rig.fakes.tone.beeps.size() == 3)
             rig.click(), rig.click();
     };
     rig.ticks(54);
     QCOMPARE(rig.step(), 1);
     rig.runToEnd(300);
-    QCOMPARE(rig.fp.tone.beeps.size(), 1 + 5 + 2 + 5);
+    QCOMPARE(rig.fakes.tone.beeps.size(), 1 + 5 + 2 + 5);
 }
 
 void configReadOnly(E2eRig &rig)

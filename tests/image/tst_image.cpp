@@ -126,8 +126,8 @@ private slots:
     {
         const int length = 32001;
         WindowRig w;
-        w.form.startUp();
-        MainWindow &f = w.form;
+        w.form->startUp();
+        MainWindow &f = *w.form;
         const auto shown = [&f] {
             return QStringList{f.lengthValue->text(), f.sizeValue->text(), f.nameValue->text(),
                                f.hexPreview->text()};
@@ -193,8 +193,8 @@ private slots:
     {
         QFETCH(int, length);
         WindowRig w;
-        w.form.startUp();
-        MainWindow &f = w.form;
+        w.form->startUp();
+        MainWindow &f = *w.form;
         QByteArray image(qMax(length, 0), Qt::Uninitialized);
         for (int i = 0; i < image.size(); ++i)
             image[i] = char(i * 7 % 251);

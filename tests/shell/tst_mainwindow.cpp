@@ -32,11 +32,11 @@ static QString makeImage(const QString &dir, const QString &name, qint64 length)
 struct FakePortWindow : WindowRigOn<FakePort> {
     explicit FakePortWindow(int length)
     {
-        form.startUp();
-        form.download.setSelfTicking(false);
-        form.portBox->setEditText(QStringLiteral("COM1"));
-        form.image = testImage(length);
-        form.downloadButton->setEnabled(true);
+        form->startUp();
+        form->download.setSelfTicking(false);
+        form->portBox->setEditText(QStringLiteral("COM1"));
+        form->image = testImage(length);
+        form->downloadButton->setEnabled(true);
         fakes.tone.beeps.clear();
     }
 
@@ -47,9 +47,9 @@ struct FakePortWindow : WindowRigOn<FakePort> {
             const int times = qMax(1, e.mid(e.startsWith("tick") ? 4 : 1).toInt());
             for (int i = 0; i < times; ++i) {
                 if (e == "click")
-                    form.downloadButton->click();
+                    form->downloadButton->click();
                 else if (e.startsWith("tick"))
-                    form.download.tick();
+                    form->download.tick();
                 else
                     port.deliver(reply(e[0].toLatin1()));
             }
@@ -109,7 +109,7 @@ private slots:
         PtyPeer peer;
         WindowRig h(settings == "<none>" ? nullptr : &settings);
         peer.linkAs(h.config + "/ports", 2);
-        MainWindow &f = h.form;
+        MainWindow &f = *h.form;
         QStringList portsAtBeep; // one beep, once the scan has listed the ports
         h.fakes.tone.onBeep = [&] {
             for (int i = 0; i < f.portBox->count(); ++i)
@@ -166,7 +166,7 @@ private slots:
     void handlersRewriteTheFile()
     {
         WindowRig h;
-        MainWindow &f = h.form;
+        MainWindow &f = *h.form;
         f.startUp();
         f.autoResetBox->click();
         QCOMPARE(h.settingsFile(), QByteArray("XZBTL4\r\nFWBTL3\r\nRESET1\r\nYULAN0\r\n"));
@@ -209,11 +209,11 @@ private slots:
         PtyPeer peer;
         WindowRig h;
         peer.linkAs(h.config + "/ports", 1);
-        h.form.startUp();
-        h.form.show();
+        h.form->startUp();
+        h.form->show();
         QVERIFY(h.port.open(h.config + "/ports/com1", LineSettings()).ok());
-        exitButton ? h.form.exitButton->click() : void(h.form.close());
-        QVERIFY(!h.port.isOpen() && !h.form.isVisible());
+        exitButton ? h.form->exitButton->click() : void(h.form->close());
+        QVERIFY(!h.port.isOpen() && !h.form->isVisible());
         QCOMPARE(h.fakes.tone.beeps.size(), exitButton ? 2 : 1);
     }
 
@@ -246,10 +246,10 @@ private slots:
         QString notice;
         int alarmBeeps = 0;
         w.fakes.tone.onBeep = [&] {
-            if (w.form.noticePanel->isHidden())
+            if (w.form->noticePanel->isHidden())
                 return; // a click's beep
-            notice = w.form.noticeLine1->text() + '/' + w.form.noticeLine2->text() + '/' +
-                     QString::number(w.form.noticePanelTopTwips());
+            notice = w.form->noticeLine1->text() + '/' + w.form->noticeLine2->text() + '/' +
+                     QString::number(w.form->noticePanelTopTwips());
             if (++alarmBeeps == inAlarm.section(' ', 0, 0).toInt())
                 w.apply(inAlarm.section(' ', 1));
         };
@@ -257,7 +257,7 @@ private slots:
         w.apply(events);
         QTEST(w.shown(), "shown");
         QTEST(notice, "notice");
-        QVERIFY(w.form.noticePanel->isHidden() && w.dialogs.messages.isEmpty());
+        QVERIFY(w.form->noticePanel->isHidden() && w.dialogs.messages.isEmpty());
         for (const auto &beep : w.fakes.tone.beeps)
             QVERIFY(beep.hz == 5000 && beep.ms == 200);
         QVERIFY(notice.isEmpty() || w.fakes.clock.now >= 5 * 200); // 200 ms after each beep
@@ -291,8 +291,8 @@ private slots:
         QFETCH(QString, rate);
         FakePortWindow w(1500);
         w.port.refuse = PortError::Kind(refusal);
-        w.form.portBox->setEditText(port);
-        w.form.downloadRateBox->setEditText(rate);
+        w.form->portBox->setEditText(port);
+        w.form->downloadRateBox->setEditText(rate);
         w.port.log.clear();
         w.apply("click");
         QCOMPARE(w.shown(), QStringLiteral("|单次下载|unlocked|closed|0|1"));
@@ -322,9 +322,9 @@ private slots:
     {
         QFETCH(QString, rates);
         FakePortWindow w(1500);
-        w.form.autoResetBox->setChecked(true);
-        w.form.downloadRateBox->setEditText(rates.section('/', 0, 0));
-        w.form.resetRateBox->setEditText(rates.section('/', 1));
+        w.form->autoResetBox->setChecked(true);
+        w.form->downloadRateBox->setEditText(rates.section('/', 0, 0));
+        w.form->resetRateBox->setEditText(rates.section('/', 1));
         w.apply("click");
         w.port.log.clear();
         w.apply("tick2");
@@ -346,7 +346,7 @@ private slots:
     {
         QFETCH(QString, name);
         WindowRig h;
-        MainWindow &f = h.form;
+        MainWindow &f = *h.form;
         f.startUp();
         h.dialogs.fileAnswers << makeImage(h.home.path(), name, 3)
                               << h.home.path() + "/missing/" + name;
@@ -381,7 +381,7 @@ private slots:
     void loadsFirmwareFiles()
     {
         WindowRig h;
-        MainWindow &f = h.form;
+        MainWindow &f = *h.form;
         f.startUp();
         const QByteArray hex(":020000040800F2\r\n:0440000001020304B2\r\n:02400600AABB53\r\n"
                              ":00000001FF\r\n");
@@ -413,7 +413,7 @@ private slots:
     void fileDialogOffersBinFirst()
     {
         WindowRig h;
-        h.form.onLoadClicked(); // the fake dialog keeps the filter
+        h.form->onLoadClicked(); // the fake dialog keeps the filter
         QTemporaryDir dir;
         const QStringList firmware{"a.HEX",  "b.ihx", "c.S19", "d.s28", "e.s37",
                                    "f.SRec", "g.mot", "h.Elf", "i.axf", "j.OUT"};
@@ -460,7 +460,7 @@ private slots:
         QFETCH(qint64, length);
         QFETCH(QString, size);
         WindowRig h;
-        MainWindow &f = h.form;
+        MainWindow &f = *h.form;
         f.startUp();
         f.show();
         h.dialogs.fileAnswers << makeImage(h.home.path(), QString(251, 'W') + ".bin", length);
