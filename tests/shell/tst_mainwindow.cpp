@@ -38,9 +38,12 @@ struct FakePortWindow : WindowRigOn<FakePort> {
         form->image = testImage(length);
         form->downloadButton->setEnabled(true);
         fakes.tone.beeps.clear();
+        port.log.clear(); // the start-up's scan of the ports
     }
 
-    // Plays "click", "tick" ("tick54": 54 of them) and the board's replies "A" to "D" ("C68": 68).
+    // Plays "click", "tick" ("tick54": 54 of them) and the board's replies "A" to "D" ("C68":
+    // 68); sets "port=COM7" in the port box, "refuse=busy" ("denied", "missing") as the port's
+    // answer to an open, "auto" for an auto reset; "clear" forgets the port's log so far.
     void apply(const QString &events)
     {
         for (const QString &e : events.split(' ', Qt::SkipEmptyParts)) {
@@ -50,6 +53,16 @@ struct FakePortWindow : WindowRigOn<FakePort> {
                     form->downloadButton->click();
                 else if (e.startsWith("tick"))
                     form->download.tick();
+                else if (e.startsWith("port="))
+                    form->portBox->setEditText(e.mid(5));
+                else if (e.startsWith("refuse="))
+                    port.refuse = e.endsWith("busy")     ? PortError::Kind::Busy
+                                  : e.endsWith("denied") ? PortError::Kind::PermissionDenied
+                                                         : PortError::Kind::NotFound;
+                else if (e == "auto")
+                    form->autoResetBox->setChecked(true);
+                else if (e == "clear")
+                    port.log.clear();
                 else
                     port.deliver(reply(e[0].toLatin1()));
             }
@@ -217,118 +230,79 @@ private slots:
         QCOMPARE(h.fakes.tone.beeps.size(), exitButton ? 2 : 1);
     }
 
-    // A download as the window shows it while it runs, and a stop or a new start during a
-    // failure's alarm. (Whole runs and their ends: tst_download_e2e and tst_faultmatrix.)
+    // A click on "单次下载" as the window shows it: a download while its blocks go out, a stop or
+    // a new start during a failure's alarm (whole runs and their ends: tst_download_e2e and
+    // tst_faultmatrix); a port that cannot be opened, where the button beeps and stays and a busy
+    // or forbidden port is explained; rates used as typed, and a reset rate that is no rate sends
+    // no reset request while the download requests still go out.
     void download_data()
     {
         QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("rates"); // download/reset, as typed; "": as they start
         QTest::addColumn<QString>("events");
-        QTest::addColumn<QString>("inAlarm"); // "N events": clicks on the N-th alarm beep
+        QTest::addColumn<QString>("inAlarm"); // "N events": played on the N-th alarm beep
         QTest::addColumn<QString>("shown");   // at the end: see WindowRigOn::shown()
-        QTest::addColumn<QString>("notice");  // the alarm's panel: line 1/line 2/top in twips
+        QTest::addColumn<QString>("told");    // the alarm's panel (line 1/line 2/top in twips)
+                                              // and the message boxes (title and text)
+        QTest::addColumn<QString>("wire");    // the port's open, line and TX log; "*": unchecked
+        const QString idle = "|单次下载|unlocked|closed|0|1",
+                      reset = "TX F1 F2 F3 F4 F5 E1 E2 E3 E4 E5 5D 4D 3D 2D 1D 5C 4C 3C 2C 1C";
         // clang-format off
-        QTest::newRow("block 0 of 2") << 1500 << "click A tick B" << "" << "下载进度：49%|停 止|locked|open|4072|1" << "";
-        QTest::newRow("block 0 of 69") << 70000 << "click A tick B" << "" << "下载进度：0%|停 止|locked|open|118|1" << "";
-        QTest::newRow("block 1 of 69") << 70000 << "click A tick B C" << "" << "下载进度：1%|停 止|locked|open|236|1" << "";
-        QTest::newRow("the last of 69") << 70000 << "click A tick B C68" << "" << "下载进度：99%|停 止|locked|open|8145|1" << "";
-        QTest::newRow("download failed: the bar stays") << 1500 << "click A tick B tick51" << "" << "下载失败|单次下载|unlocked|closed|4072|6" << "    下载失败   / 请检查硬件连接/300";
-        QTest::newRow("stop in the alarm") << 1500 << "click A tick54" << "2 click" << "连接失败|单次下载|unlocked|closed|0|7" << "    连接失败   / 请检查硬件连接/300";
+        QTest::newRow("block 0 of 2") << 1500 << "" << "click A tick B" << "" << "下载进度：49%|停 止|locked|open|4072|1" << "" << "*";
+        QTest::newRow("block 0 of 69") << 70000 << "" << "click A tick B" << "" << "下载进度：0%|停 止|locked|open|118|1" << "" << "*";
+        QTest::newRow("block 1 of 69") << 70000 << "" << "click A tick B C" << "" << "下载进度：1%|停 止|locked|open|236|1" << "" << "*";
+        QTest::newRow("the last of 69") << 70000 << "" << "click A tick B C68" << "" << "下载进度：99%|停 止|locked|open|8145|1" << "" << "*";
+        QTest::newRow("download failed: the bar stays") << 1500 << "" << "click A tick B tick51" << "" << "下载失败|单次下载|unlocked|closed|4072|6" << "    下载失败   / 请检查硬件连接/300" << "*";
+        QTest::newRow("stop in the alarm") << 1500 << "" << "click A tick54" << "2 click" << "连接失败|单次下载|unlocked|closed|0|7" << "    连接失败   / 请检查硬件连接/300" << "*";
         // A download started during the alarm keeps its port, its stop button and the lock.
-        QTest::newRow("stop and start in the alarm") << 1500 << "click A tick B tick51" << "3 click click" << "连接中……|停 止|locked|open|0|8" << "    下载失败   / 请检查硬件连接/300";
+        QTest::newRow("stop and start in the alarm") << 1500 << "" << "click A tick B tick51" << "3 click click" << "连接中……|停 止|locked|open|0|8" << "    下载失败   / 请检查硬件连接/300" << "*";
+        QTest::newRow("busy") << 1500 << "" << "refuse=busy click" << "" << idle << "提示信息!COM1已被其它程序打开，请选择其它串口！" << "";
+        QTest::newRow("no permission") << 1500 << "" << "port=COM7 refuse=denied click" << "" << idle << "提示信息!COM7无法打开：当前用户没有使用该串口的权限。\n请把当前用户加入 dialout 组（sudo usermod -aG dialout $USER），注销并重新登录后再试。" << "";
+        QTest::newRow("no device") << 1500 << "" << "refuse=missing click" << "" << idle << "" << "";
+        QTest::newRow("COM alone") << 1500 << "" << "port=COM click" << "" << idle << "" << "";
+        QTest::newRow("beyond COM255") << 1500 << "" << "port=COM256 click" << "" << idle << "" << "";
+        QTest::newRow("beyond 16 bits") << 1500 << "" << "port=COM99999 click" << "" << idle << "" << "";
+        QTest::newRow("no rate") << 1500 << "fast/9600" << "click" << "" << idle << "" << "";
+        QTest::newRow("a rate beyond 32 bits") << 1500 << "4294967296/9600" << "click" << "" << idle << "" << "";
+        QTest::newRow("rates picked") << 1500 << "115200/9600" << "auto click clear tick2" << "" << "连接中……|停 止|locked|open|0|1" << "" << "line 9600, " + reset + ", line 115200, TX 44 4D 46";
+        QTest::newRow("rates typed") << 1500 << "250000/1200" << "auto click clear tick2" << "" << "连接中……|停 止|locked|open|0|1" << "" << "line 1200, " + reset + ", line 250000, TX 44 4D 46";
+        QTest::newRow("a reset rate that is no rate") << 1500 << "115200/12 00" << "auto click clear tick2" << "" << "连接中……|停 止|locked|open|0|1" << "" << "line 115200, TX 44 4D 46";
         // clang-format on
     }
 
     void download()
     {
         QFETCH(int, length);
+        QFETCH(QString, rates);
         QFETCH(QString, inAlarm);
         FakePortWindow w(length);
-        QString notice;
+        if (!rates.isEmpty()) {
+            w.form->downloadRateBox->setEditText(rates.section('/', 0, 0));
+            w.form->resetRateBox->setEditText(rates.section('/', 1));
+        }
+        QString told;
         int alarmBeeps = 0;
         w.fakes.tone.onBeep = [&] {
             if (w.form->noticePanel->isHidden())
                 return; // a click's beep
-            notice = w.form->noticeLine1->text() + '/' + w.form->noticeLine2->text() + '/' +
-                     QString::number(w.form->noticePanelTopTwips());
+            told = w.form->noticeLine1->text() + '/' + w.form->noticeLine2->text() + '/' +
+                   QString::number(w.form->noticePanelTopTwips());
             if (++alarmBeeps == inAlarm.section(' ', 0, 0).toInt())
                 w.apply(inAlarm.section(' ', 1));
         };
         QFETCH(QString, events);
         w.apply(events);
+        for (const auto &message : w.dialogs.messages)
+            told += message.title + message.text;
         QTEST(w.shown(), "shown");
-        QTEST(notice, "notice");
-        QVERIFY(w.form->noticePanel->isHidden() && w.dialogs.messages.isEmpty());
+        QTEST(told, "told");
+        QFETCH(QString, wire);
+        if (wire != "*")
+            QCOMPARE(w.port.log.filter(QRegularExpression("^(open|TX|line)")).join(", "), wire);
+        QVERIFY(w.form->noticePanel->isHidden());
         for (const auto &beep : w.fakes.tone.beeps)
             QVERIFY(beep.hz == 5000 && beep.ms == 200);
-        QVERIFY(notice.isEmpty() || w.fakes.clock.now >= 5 * 200); // 200 ms after each beep
-    }
-
-    // A port that cannot be opened: the button beeps and stays, and a busy or forbidden port is
-    // explained.
-    void portRefused_data()
-    {
-        QTest::addColumn<int>("refusal");
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<QString>("rate");
-        QTest::addColumn<QString>("notice");
-        using K = PortError::Kind;
-        // clang-format off
-        QTest::newRow("busy") << int(K::Busy) << "COM1" << "115200" << "COM1已被其它程序打开，请选择其它串口！";
-        QTest::newRow("no permission") << int(K::PermissionDenied) << "COM7" << "115200" << "COM7无法打开：当前用户没有使用该串口的权限。\n请把当前用户加入 dialout 组（sudo usermod -aG dialout $USER），注销并重新登录后再试。";
-        QTest::newRow("no device") << int(K::NotFound) << "COM1" << "115200" << "";
-        QTest::newRow("COM alone") << int(K::None) << "COM" << "115200" << "";
-        QTest::newRow("beyond COM255") << int(K::None) << "COM256" << "115200" << "";
-        QTest::newRow("beyond 16 bits") << int(K::None) << "COM99999" << "115200" << "";
-        QTest::newRow("no rate") << int(K::None) << "COM1" << "fast" << "";
-        QTest::newRow("a rate beyond 32 bits") << int(K::None) << "COM1" << "4294967296" << "";
-        // clang-format on
-    }
-
-    void portRefused()
-    {
-        QFETCH(int, refusal);
-        QFETCH(QString, port);
-        QFETCH(QString, rate);
-        FakePortWindow w(1500);
-        w.port.refuse = PortError::Kind(refusal);
-        w.form->portBox->setEditText(port);
-        w.form->downloadRateBox->setEditText(rate);
-        w.port.log.clear();
-        w.apply("click");
-        QCOMPARE(w.shown(), QStringLiteral("|单次下载|unlocked|closed|0|1"));
-        QVERIFY(w.port.log.isEmpty() || refusal != int(PortError::Kind::None));
-        QFETCH(QString, notice);
-        QCOMPARE(w.dialogs.messages.size(), notice.isEmpty() ? 0 : 1);
-        if (!notice.isEmpty())
-            QCOMPARE(w.dialogs.messages[0].title + w.dialogs.messages[0].text,
-                     Notices::title + notice);
-    }
-
-    // A rate typed into a box is used as typed; a reset rate that is no rate sends no reset
-    // request, and the download requests still go out.
-    void typedRates_data()
-    {
-        QTest::addColumn<QString>("rates"); // download/reset, as typed
-        QTest::addColumn<QStringList>("wire");
-        const QString reset = "TX F1 F2 F3 F4 F5 E1 E2 E3 E4 E5 5D 4D 3D 2D 1D 5C 4C 3C 2C 1C";
-        // clang-format off
-        QTest::newRow("picked") << "115200/9600" << QStringList{"line 9600", reset, "line 115200", "TX 44 4D 46"};
-        QTest::newRow("typed") << "250000/1200" << QStringList{"line 1200", reset, "line 250000", "TX 44 4D 46"};
-        QTest::newRow("a reset rate that is no rate") << "115200/12 00" << QStringList{"line 115200", "TX 44 4D 46"};
-        // clang-format on
-    }
-
-    void typedRates()
-    {
-        QFETCH(QString, rates);
-        FakePortWindow w(1500);
-        w.form->autoResetBox->setChecked(true);
-        w.form->downloadRateBox->setEditText(rates.section('/', 0, 0));
-        w.form->resetRateBox->setEditText(rates.section('/', 1));
-        w.apply("click");
-        w.port.log.clear();
-        w.apply("tick2");
-        QTEST(w.port.log.filter(QRegularExpression("^(TX|line)")), "wire");
+        QVERIFY(alarmBeeps == 0 || w.fakes.clock.now >= 5 * 200); // 200 ms after each beep
     }
 
     void namesArePlainText_data()
