@@ -47,14 +47,21 @@ char readReply(int fd, int ms)
     return got.isEmpty() ? '-' : '?';
 }
 
-// The host's side of a download on an open port: the replies as letters.
+// What a host writes for a download of testImage(length): the request, the length frame, one
+// piece per block.
+QByteArrayList pieces(int length)
+{
+    QByteArrayList pieces{downloadRequest, lengthFrame(length)};
+    for (int at = 0; at < length; at += 1024)
+        pieces << testImage(length).mid(at, 1024);
+    return pieces;
+}
+
+// The host's side of a download of `image` on an open port: the replies as letters.
 QString download(int fd)
 {
-    QByteArrayList pieces{downloadRequest, lengthFrame(int(image.size()))};
-    for (int at = 0; at < image.size(); at += 1024)
-        pieces << image.mid(at, 1024);
     QString replies;
-    for (const QByteArray &piece : pieces) {
+    for (const QByteArray &piece : pieces(int(image.size()))) {
         if (::write(fd, piece.constData(), size_t(piece.size())) != piece.size())
             return replies + QLatin1Char('w');
         replies += QLatin1Char(readReply(fd, 300));
@@ -180,23 +187,17 @@ private slots:
     {
         QTest::addColumn<VBoard::Options>("board");
         QTest::addColumn<QByteArrayList>("pieces"); // an empty piece: the host goes quiet
-        QTest::addColumn<QString>("replies");  // after each piece: "0" a stray byte, "~" a part
-        QTest::addColumn<int>("received");     // image bytes taken
-        const auto download = [](int length) { // the request, the frame, one piece per block
-            QByteArrayList pieces{downloadRequest, lengthFrame(length)};
-            for (int at = 0; at < length; at += 1024)
-                pieces << testImage(length).mid(at, 1024);
-            return pieces;
-        };
+        QTest::addColumn<QString>("replies"); // after each piece: "0" a stray byte, "~" a part
+        QTest::addColumn<int>("received");    // image bytes taken
         const QByteArray &req = downloadRequest, &reset = resetRequest;
         using O = VBoard::Options;
         // clang-format off
-        QTest::newRow("noise") << O{} << QByteArrayList{QByteArray::fromHex("00444D"), req, QByteArray::fromHex("FFB1B2B3000000641B2B00")} + download(100).mid(1) << "|A||B|D|" << 100;
-        QTest::newRow("request again before the frame") << O{} << QByteArrayList{req} + download(100) << "A|A|B|D|" << 100;
-        QTest::newRow("frame repeated") << O{} << QByteArrayList{req, lengthFrame(1500)} + download(1500).mid(1) << "A|B|B|C|D|" << 1500;
+        QTest::newRow("noise") << O{} << QByteArrayList{QByteArray::fromHex("00444D"), req, QByteArray::fromHex("FFB1B2B3000000641B2B00")} + pieces(100).mid(1) << "|A||B|D|" << 100;
+        QTest::newRow("request again before the frame") << O{} << QByteArrayList{req} + pieces(100) << "A|A|B|D|" << 100;
+        QTest::newRow("frame repeated") << O{} << QByteArrayList{req, lengthFrame(1500)} + pieces(1500).mid(1) << "A|B|B|C|D|" << 1500;
         QTest::newRow("request inside a block, then quiet") << O{} << QByteArrayList{req, lengthFrame(3000), testImage(1500), req, {}, req} << "A|B|C|||A|" << 1024;
         QTest::newRow("reset restarts") << O{} << QByteArrayList{req, reset, req} << "A||A|" << 0;
-        QTest::newRow("split replies") << O{.fault = Fault::SplitReplies} << download(1500) << "~A|~B|~C|~D|" << 1500;
+        QTest::newRow("split replies") << O{.fault = Fault::SplitReplies} << pieces(1500) << "~A|~B|~C|~D|" << 1500;
         // clang-format on
     }
 
