@@ -217,14 +217,6 @@ private slots:
         QVERIFY(expected == 0 || target.name == QStringLiteral("COM%1").arg(expected));
     }
 
-    void everyNameReadsBack()
-    {
-        for (int n = firstCom; n <= lastCom; ++n)
-            QCOMPARE(parseComName(::comName(n)), std::optional<int>(n));
-        QCOMPARE(comLinkPath(portsFolder("/cfg"), lastListedCom),
-                 QStringLiteral("/cfg/ports/com16"));
-    }
-
     void range_data()
     {
         QTest::addColumn<QString>("text");

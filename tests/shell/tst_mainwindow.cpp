@@ -151,7 +151,6 @@ private slots:
         QCOMPARE(f.width(), 564);                   // 8460 twips at 15 to the pixel
         QCOMPARE(f.minimumSize(), f.maximumSize()); // the operator cannot resize it
         QCOMPARE(f.loadButton->geometry(), QRect(336, 16, 105, 33));
-        QCOMPARE(f.portBox->parentWidget(), f.downloadGroup);
         QVERIFY(f.noticePanel->isHidden());
 
         // "宋体" must reach a real CJK face rather than a silent fallback to DejaVu.
