@@ -7,7 +7,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build}
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-for t in tst_downloadengine tst_portname tst_delay tst_serialport tst_settingsfile tst_image tst_platform; do
+for t in tst_downloadengine tst_serialport tst_settingsfile tst_image tst_platform; do
   exe=$(find "$build/tests" -type f -perm -u+x -name "$t" | head -n 1)
   if [ -z "$exe" ]; then
     echo "== memcheck: $t is not built here, skipped"

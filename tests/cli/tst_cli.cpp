@@ -1,20 +1,16 @@
 // vantrel-cli as a script runs it against a virtual board: its exit status, its JSON Lines and
 // what the board received.
 #include "cliargs.h"
+#include "cliprocess.h"
 #include "configdir.h"
 #include "e2erig.h"
-#include "files.h"
 #include "portlock.h"
 #include "portprobe.h"
 #include "ptypeer.h"
 #include "settingsfile.h"
 
 #include <QCryptographicHash>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 
-#include <csignal>
 #include <unistd.h>
 
 using VBoard::Fault;
@@ -25,37 +21,28 @@ namespace
 
 enum class During { Nothing, Unplug, Interrupt, Terminate, HoldPort };
 
-// The command line as its own process, on the latest rig's config folder and board (COM3).
-struct CliRig : BoardRig {
-    using BoardRig::BoardRig;
+// The command line as its own process, on its rig's config folder and board (COM3).
+struct CliRig : BoardTray {
+    explicit CliRig(const VBoard::Options &options = {}) : board(&plug(3, options)) {}
 
     // Runs the command; `during` happens once the board has taken `atBlock` blocks.
     int run(const QStringList &args, During during = During::Nothing, int atBlock = 0)
     {
-        QProcess cli;
-        cli.start(CLI_PATH, args);
-        if (!cli.waitForStarted())
-            qFatal("vantrel-cli did not start");
+        cli = std::make_unique<CliProcess>(args);
         bool done = during == During::Nothing || during == During::HoldPort;
-        QElapsedTimer limit;
-        limit.start();
-        while (cli.state() != QProcess::NotRunning && limit.elapsed() < 30000) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            cli.waitForFinished(1);
-            if (!done && board->board().blocksReceived() >= atBlock) {
-                done = true;
-                if (during == During::Unplug)
-                    pullPlug();
-                else
-                    ::kill(pid_t(cli.processId()), during == During::Interrupt ? SIGINT : SIGTERM);
-            }
-        }
-        out = cli.readAllStandardOutput();
-        err = cli.readAllStandardError();
-        return cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+        return cli->finish([&] {
+            if (done || board->board().blocksReceived() < atBlock)
+                return;
+            done = true;
+            if (during == During::Unplug)
+                unplug(3);
+            else
+                cli->signal(during == During::Interrupt ? SIGINT : SIGTERM);
+        });
     }
 
-    QByteArray out, err;
+    PtyBoard *board;
+    std::unique_ptr<CliProcess> cli;
 };
 
 } // namespace
@@ -114,32 +101,26 @@ private slots:
             ::close(held.fd);
         QCOMPARE(exit, code);
 
-        // What the board took: all, nothing, a given prefix, or (-2) a prefix cut short mid-run.
+        // What the board took: all (-1), a given prefix, or (-2) a prefix cut short mid-run.
         const QByteArray took = rig.board->board().image();
-        if (received == -1)
-            QCOMPARE(took, image);
-        else if (received == -2)
+        if (received == -2)
             QVERIFY(took.size() >= atBlock * 1024 && took.size() < image.size() &&
                     image.startsWith(took));
         else
-            QCOMPARE(took, image.left(received));
+            QCOMPARE(took, received == -1 ? image : image.left(received));
 
-        QList<QJsonObject> events; // every line one JSON object naming its port
-        qint64 lastBlock = -1;
-        for (const QByteArray &line : rig.out.trimmed().split('\n')) {
-            const QJsonObject e = QJsonDocument::fromJson(line).object();
-            events << e;
-            QVERIFY2(e.contains("port") && e.contains("event"), line.constData());
-            if (e["event"] == "progress") { // blocks in order, as many bytes as the board took
-                QCOMPARE(e["block"].toInteger(), lastBlock + 1);
-                lastBlock = e["block"].toInteger();
-            }
+        const QList<QJsonObject> events = rig.cli->events();
+        qint64 lastBlock = -1; // every line one JSON object naming its port, blocks in order
+        for (const QJsonObject &e : events) {
+            QVERIFY(e.contains("port") && e.contains("event"));
+            if (e["event"] == "progress")
+                QCOMPARE(e["block"].toInteger(), ++lastBlock);
         }
         const QJsonObject end = events.last();
         QCOMPARE(end["event"].toString(), QStringLiteral("end"));
         QCOMPARE(end["exit_code"].toInt(), code);
         QCOMPARE(end["outcome"] == "success", code == 0);
-        QCOMPARE(rig.err.isEmpty(), code == 0); // a failure is always told on stderr
+        QCOMPARE(rig.cli->err.isEmpty(), code == 0); // a failure is always told on stderr
         if (code == 0)
             QCOMPARE(events.first()["sha256"].toString(),
                      QString(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
@@ -185,9 +166,10 @@ private slots:
         QCOMPARE(cli.run({"flash", cli.writeFile("fw.bin", image), "--port", "COM3"}), 0);
         QCOMPARE(cli.board->received(), window.board->received());
         QCOMPARE(cli.board->board().image(), image);
-        QVERIFY2(cli.out.contains(autoReset ? "at 38400 baud, reset request at 38400"
-                                            : "at 38400 baud\n"),
-                 cli.out.constData());
+        const QByteArray out = cli.cli->out;
+        QVERIFY2(
+            out.contains(autoReset ? "at 38400 baud, reset request at 38400" : "at 38400 baud\n"),
+            out.constData());
     }
 
     void traceHoldsEveryByte()
@@ -198,7 +180,7 @@ private slots:
         QCOMPARE(
             rig.run({"flash", rig.writeFile("fw.bin", image), "-pCOM3", "--trace", trace, "-q"}),
             0);
-        QVERIFY(rig.out.isEmpty()); // --quiet: nothing but errors
+        QVERIFY(rig.cli->out.isEmpty()); // --quiet: nothing but errors
         QFile f(trace);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QByteArray sent, steps;
@@ -225,78 +207,54 @@ private slots:
         QCOMPARE(steps, QByteArray("12340"));
     }
 
-    void arguments_data()
+    // A bad line ends with status 2 and its error on stderr; a good one asks for the ports as
+    // the runs will name them (spelled once, in order, each once).
+    void commandLine_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("error"); // "" when the line is good
-        QTest::newRow("help wins") << QStringList{"flash", "--help", "--bogus"} << "";
-        QTest::newRow("no command") << QStringList{} << "no command";
-        QTest::newRow("unknown option") << QStringList{"flash", "x.bin", "--bogus"} << "'--bogus'";
-        QTest::newRow("no port") << QStringList{"flash", "x.bin"} << "no port";
-        QTest::newRow("value missing") << QStringList{"flash", "x.bin", "--port"} << "'--port'";
-        QTest::newRow("bad rate") << QStringList{"flash", "x.bin", "-p", "COM1", "--baud=fast"}
-                                  << "'fast'";
-        QTest::newRow("zero timeout")
-            << QStringList{"flash", "x", "-pCOM1", "--done-timeout", "0"} << "--done-timeout";
-        QTest::newRow("two images") << QStringList{"flash", "a", "b", "-pCOM1"} << "'b'";
-        QTest::newRow("image after --") << QStringList{"flash", "-pCOM1", "--", "-x.bin"} << "";
-        QTest::newRow("ports takes --json only")
-            << QStringList{"ports", "--baud", "9600"} << "ports: only --json applies";
-        QTest::newRow("convert takes three") << QStringList{"convert", "a", "b", "-pCOM1"}
-                                             << "convert: only --base, --json and --quiet apply";
-        QTest::newRow("report is the station's")
-            << QStringList{"flash", "x", "-pCOM1", "--report", "r.csv"}
-            << "flash: --report applies to station only";
-        QTest::newRow("range beyond COM255")
-            << QStringList{"flash", "x", "-p", "COM1-COM256"}
-            << "--port: 'COM1-COM256' is not a range of COM1 to COM255";
-        QTest::newRow("a switch with a value")
-            << QStringList{"--help=1"} << "option '--help' takes no value";
+        QTest::addColumn<bool>("bad");
+        QTest::addColumn<QString>("said"); // the error, or the ports joined by ','
+        // clang-format off
+        QTest::newRow("no command") << QStringList{} << true << "no command";
+        QTest::newRow("unknown option") << QStringList{"flash", "x.bin", "--bogus"} << true << "'--bogus'";
+        QTest::newRow("no port") << QStringList{"flash", "x.bin"} << true << "no port";
+        QTest::newRow("value missing") << QStringList{"flash", "x.bin", "--port"} << true << "'--port'";
+        QTest::newRow("bad rate") << QStringList{"flash", "x.bin", "-p", "COM1", "--baud=fast"} << true << "'fast'";
+        QTest::newRow("zero timeout") << QStringList{"flash", "x", "-pCOM1", "--done-timeout", "0"} << true << "--done-timeout";
+        QTest::newRow("two images") << QStringList{"flash", "a", "b", "-pCOM1"} << true << "'b'";
+        QTest::newRow("ports takes --json only") << QStringList{"ports", "--baud", "9600"} << true << "ports: only --json applies";
+        QTest::newRow("convert takes three") << QStringList{"convert", "a", "b", "-pCOM1"} << true << "convert: only --base, --json and --quiet apply";
+        QTest::newRow("report is the station's") << QStringList{"flash", "x", "-pCOM1", "--report", "r.csv"} << true << "flash: --report applies to station only";
+        QTest::newRow("range beyond COM255") << QStringList{"flash", "x", "-p", "COM1-COM256"} << true << "--port: 'COM1-COM256' is not a range of COM1 to COM255";
+        QTest::newRow("a switch with a value") << QStringList{"--help=1"} << true << "option '--help' takes no value";
+        QTest::newRow("the same port twice") << QStringList{"flash", "x", "-pcom3", "-pCOM3"} << true << "flash: a port is given twice";
+        QTest::newRow("reversed range after the image") << QStringList{"station", "x", "COM3-COM1"} << true << "station: unexpected argument 'COM3-COM1'";
+        QTest::newRow("help wins") << QStringList{"flash", "--help", "--bogus"} << false << "";
+        QTest::newRow("image after --") << QStringList{"flash", "-pCOM1", "--", "-x.bin"} << false << "COM1";
+        QTest::newRow("one spelling for COMn") << QStringList{"flash", "x", "-pcom3"} << false << "COM3";
+        QTest::newRow("digits kept") << QStringList{"flash", "x", "-p", "com0999"} << false << "COM0999";
+        QTest::newRow("overlapping ranges") << QStringList{"station", "x", "COM1-COM2", "-p", "com2-3"} << false << "COM2,COM3,COM1";
+        QTest::newRow("a range and a port in it") << QStringList{"flash", "x", "-p", "COM1-2", "-pCOM2"} << false << "COM1,COM2";
+        QTest::newRow("a device") << QStringList{"flash", "x", "-p", "/dev/ttyUSB0"} << false << "/dev/ttyUSB0";
+        QTest::newRow("a value that looks like an option") << QStringList{"flash", "x", "--port", "--json"} << false << "--json";
+        QTest::newRow("convert takes the time limits") << QStringList{"convert", "a", "b", "--done-timeout", "3"} << false << "";
+        QTest::newRow("ports takes --quiet") << QStringList{"ports", "-q"} << false << "";
+        // clang-format on
     }
 
-    void arguments()
+    void commandLine()
     {
         QFETCH(QStringList, args);
-        QFETCH(QString, error);
-        QProcess cli; // a bad line ends with status 2 and the error on stderr
+        QFETCH(bool, bad);
+        QFETCH(QString, said);
+        QProcess cli;
         cli.start(CLI_PATH, args);
         QVERIFY(cli.waitForFinished(5000));
-        QCOMPARE(cli.exitCode() == 2, !error.isEmpty());
-        QVERIFY2(cli.readAllStandardError().contains(error.toUtf8()), qPrintable(error));
-    }
-
-    // What a good line asks for, where a peer could mistake it: the ports, spelled and
-    // deduplicated as the runs will name them.
-    void goodLines_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("ports"); // the ports, joined by ','; or the error
-        QTest::newRow("one spelling for COMn") << QStringList{"flash", "x", "-pcom3"} << "COM3";
-        QTest::newRow("digits kept") << QStringList{"flash", "x", "-p", "com0999"} << "COM0999";
-        QTest::newRow("the same port twice")
-            << QStringList{"flash", "x", "-pcom3", "-pCOM3"} << "flash: a port is given twice";
-        QTest::newRow("overlapping ranges")
-            << QStringList{"station", "x", "COM1-COM2", "-p", "com2-3"} << "COM2,COM3,COM1";
-        QTest::newRow("a range and a port in it")
-            << QStringList{"flash", "x", "-p", "COM1-2", "-pCOM2"} << "COM1,COM2";
-        QTest::newRow("reversed range after the image")
-            << QStringList{"station", "x", "COM3-COM1"}
-            << "station: unexpected argument 'COM3-COM1'";
-        QTest::newRow("a device") << QStringList{"flash", "x", "-p", "/dev/ttyUSB0"}
-                                  << "/dev/ttyUSB0";
-        QTest::newRow("a value that looks like an option")
-            << QStringList{"flash", "x", "--port", "--json"} << "--json";
-        QTest::newRow("convert takes the time limits")
-            << QStringList{"convert", "a", "b", "--done-timeout", "3"} << "";
-        QTest::newRow("ports takes --quiet") << QStringList{"ports", "-q"} << "";
-    }
-
-    void goodLines()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(QString, ports);
-        const ParseResult r = parseCommandLine(args);
-        QCOMPARE(r.error.isEmpty() ? r.args.ports.join(u',') : r.error, ports);
+        QCOMPARE(cli.exitCode() == 2, bad);
+        if (bad)
+            QVERIFY2(cli.readAllStandardError().contains(said.toUtf8()), qPrintable(said));
+        else
+            QCOMPARE(parseCommandLine(args).args.ports.join(u','), said);
     }
 
     void noWidgets()

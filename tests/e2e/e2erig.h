@@ -1,61 +1,44 @@
 #pragma once
 
 #include "bootloader.h"
-#include "fakedialogs.h"
-#include "fakes.h"
-#include "linkedboard.h"
-#include "mainwindow.h"
-#include "ptyboard.h"
-#include "qtserialport.h"
+#include "windowrig.h"
 #include "wire.h"
-
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDir>
-#include <QGroupBox>
-#include <QLabel>
-#include <QPushButton>
-#include <QSocketNotifier>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-
-#include <memory>
-#include <sys/ioctl.h>
 
 // The status line after a whole download.
 inline const QString success = QStringLiteral("       下载成功");
 
-// A virtual board linked as COM3 in a fresh config folder, answering whenever events run.
-struct BoardRig {
+// The window against a virtual board linked as COM3, with fake tone, clock and pump; ticks
+// driven by hand.
+struct E2eRig : WindowRigOn<QtSerialPort> {
     static constexpr int com = 3;
 
-    explicit BoardRig(const VBoard::Options &options = {}, int baud = 0)
-        : config(home.filePath(QStringLiteral("vantrel")))
+    explicit E2eRig(const VBoard::Options &options = {})
     {
-        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-        QDir().mkpath(config + QStringLiteral("/ports"));
-        plug(options, baud);
+        plug(options);
+        port.setLockDir(home.path());
+        start();
+        fakes.tone.beeps.clear();
     }
-
     // A new board in place of the old one.
-    void plug(const VBoard::Options &options = {}, int baud = 0)
-    {
-        linked = std::make_unique<LinkedBoard>(config + QStringLiteral("/ports/com%1").arg(com),
-                                               options, baud);
-        board = linked->board.get();
-    }
+    void plug(const VBoard::Options &options = {}) { board = &BoardTray::plug(com, options); }
+    void pullPlug() { unplug(com); }
 
-    // The adapter pulled out under the open port.
-    void pullPlug() { linked->pullPlug(); }
-
-    QString writeFile(const QString &name, const QByteArray &data)
+    // The program started (again) on the same config folder, with the image loaded before.
+    void start()
     {
-        QFile f(home.filePath(name));
-        if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size())
-            qFatal("cannot write %s", qPrintable(name));
-        return f.fileName();
+        WindowRigOn::start();
+        form->download.setSelfTicking(false);
+        form->startUp();
+        if (!image.isEmpty())
+            load(image);
     }
+    void load(const QByteArray &data)
+    {
+        form->image = image = data;
+        form->downloadButton->setEnabled(true);
+    }
+    void setAutoReset(bool on) { form->autoResetBox->setChecked(on); }
+    void click() { form->downloadButton->click(); }
 
     // Runs events as they come for `ms` ms (QTest::qWait sleeps too long between its rounds).
     static void settle(int ms)
@@ -65,41 +48,6 @@ struct BoardRig {
         QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
         loop.exec();
     }
-
-    QTemporaryDir home;
-    QString config;
-    std::unique_ptr<LinkedBoard> linked;
-    PtyBoard *board = nullptr;
-};
-
-// The window against the board, with fake tone, clock and pump; ticks driven by hand.
-struct E2eRig : BoardRig {
-    explicit E2eRig(const VBoard::Options &options = {}) : BoardRig(options)
-    {
-        port.setLockDir(home.path());
-        start();
-        fp.tone.beeps.clear();
-    }
-
-    // The program started (again) on the same config folder, with the image loaded before.
-    void start()
-    {
-        form.reset();
-        form = std::make_unique<MainWindow>(fp.platform, dialogs, port, config);
-        form->download.setSelfTicking(false);
-        form->startUp();
-        if (!image.isEmpty())
-            load(image);
-    }
-
-    void load(const QByteArray &data)
-    {
-        form->image = image = data;
-        form->downloadButton->setEnabled(true);
-    }
-    void setAutoReset(bool on) { form->autoResetBox->setChecked(on); }
-    void click() { form->downloadButton->click(); }
-
     // One tick, then the events it leaves behind, for at least `ms` milliseconds.
     void tick(int ms = 1)
     {
@@ -124,37 +72,17 @@ struct E2eRig : BoardRig {
                 settle(1);
         }
     }
-    // One tick, then events until the board has answered and the program has read it.
-    void tickSettled()
-    {
-        form->download.tick();
-        for (int quiet = 0, i = 0, unread = 0; quiet < 2 && i < 100; ++i) {
-            QTest::qWait(1);
-            ::ioctl(board->masterFd(), FIONREAD, &unread); // bytes still on their way
-            quiet =
-                unread > 0 || linked->wake.isActive() || board->unreadByHost() > 0 ? 0 : quiet + 1;
-        }
-    }
-
     int step() const { return int(form->download.step()); }
     QString status() const { return form->statusLine->text(); }
     // Idle with every control unlocked, the port closed and the panel hidden.
     bool idle() const
     {
-        bool unlocked = true;
-        for (QWidget *w : std::initializer_list<QWidget *>{
-                 form->downloadButton, form->loadButton, form->repeatButton, form->exitButton,
-                 form->portBox, form->downloadRateBox, form->resetRateBox, form->autoResetBox,
-                 form->previewBox})
-            unlocked = unlocked && w->isEnabled();
-        return unlocked && !form->download.isRunning() && !form->isDownloading() &&
-               !port.isOpen() && form->noticePanel->isHidden() &&
-               form->downloadButton->text() == QStringLiteral("单次下载");
+        return shown().section('|', 1, 3) == QStringLiteral("单次下载|unlocked|closed") &&
+               form->downloadButton->isEnabled() && form->repeatButton->isEnabled() &&
+               !form->download.isRunning() && !form->isDownloading() &&
+               form->noticePanel->isHidden();
     }
 
-    QtSerialPort port;
-    FakePlatform fp;
-    FakeDialogs dialogs;
-    std::unique_ptr<MainWindow> form;
+    PtyBoard *board = nullptr;
     QByteArray image;
 };

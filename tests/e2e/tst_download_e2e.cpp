@@ -1,5 +1,5 @@
 // Whole downloads: the window and the real serial component against a virtual board on a
-// pseudo-terminal, checked byte for byte on the wire; and the board's own state machine.
+// pseudo-terminal, checked byte for byte on the wire.
 #include "e2erig.h"
 #include "shape.h"
 
@@ -57,7 +57,7 @@ private slots:
         rig.form->previewBox->setChecked(preview);
         // During the alarm the panel is up, the run idle, and arriving bytes are dropped.
         int alarm = 0;
-        rig.fp.tone.onBeep = [&] {
+        rig.fakes.tone.onBeep = [&] {
             if (rig.form->noticePanel->isHidden())
                 return; // a click's beep
             QCOMPARE(rig.step(), 0);
@@ -76,14 +76,15 @@ private slots:
         QVERIFY(rig.idle());
         QTEST(rig.board->received(), "wire");
         QCOMPARE(alarm, status.endsWith(QStringLiteral("失败")) ? 5 : 0);
-        QCOMPARE(rig.fp.tone.beeps.size(), 1 + alarm); // success is silent
+        QCOMPARE(rig.fakes.tone.beeps.size(), 1 + alarm); // success is silent
         if (status == success)
             QCOMPARE(rig.form->progressFill->widthTwips(), 8145.0); // the last block's width stays
     }
 
     void virtualBoardProgram()
     {
-        // The board as its own program, against the window's real 10 ms timer.
+        // The board as its own program, against the window's real 10 ms timer, which runs only
+        // while a download does.
         E2eRig rig;
         rig.load(testImage(70000));
         rig.setAutoReset(true);
@@ -97,62 +98,14 @@ private slots:
         QVERIFY(board.readLine().contains("COM4"));
         rig.form->portBox->setEditText(QStringLiteral("COM4"));
         rig.form->download.setSelfTicking(true);
+        QVERIFY(!rig.form->download.isTicking()); // the idle window sleeps: no 10 ms tick
         rig.click();
         QTRY_COMPARE_WITH_TIMEOUT(rig.status(), success, 10000);
-        QVERIFY(rig.idle());
+        QVERIFY(rig.idle() && !rig.form->download.isTicking());
         QVERIFY(board.state() == QProcess::NotRunning || board.waitForFinished(5000));
         QCOMPARE(board.exitCode(), 0);
         QVERIFY(board.readAllStandardOutput().endsWith("MATCH\n"));
         QVERIFY(!QFileInfo::exists(rig.config + "/ports/com4")); // the board took its link away
-    }
-
-    void boardExchanges_data()
-    {
-        QTest::addColumn<VBoard::Options>("board");
-        QTest::addColumn<QByteArrayList>("pieces"); // an empty piece: the host goes quiet
-        QTest::addColumn<QString>("replies");  // after each piece: "0" a stray byte, "~" a part
-        QTest::addColumn<int>("received");     // image bytes taken
-        const auto download = [](int length) { // the request, the frame, one piece per block
-            QByteArrayList pieces{downloadRequest, lengthFrame(length)};
-            for (int at = 0; at < length; at += 1024)
-                pieces << testImage(length).mid(at, 1024);
-            return pieces;
-        };
-        const QByteArray &req = downloadRequest, &reset = resetRequest;
-        using O = VBoard::Options;
-        // clang-format off
-        QTest::newRow("noise") << O{} << QByteArrayList{QByteArray::fromHex("00444D"), req, QByteArray::fromHex("FFB1B2B3000000641B2B00")} + download(100).mid(1) << "|A||B|D|" << 100;
-        QTest::newRow("request again before the frame") << O{} << QByteArrayList{req} + download(100) << "A|A|B|D|" << 100;
-        QTest::newRow("frame repeated") << O{} << QByteArrayList{req, lengthFrame(1500)} + download(1500).mid(1) << "A|B|B|C|D|" << 1500;
-        QTest::newRow("request inside a block, then quiet") << O{} << QByteArrayList{req, lengthFrame(3000), testImage(1500), req, {}, req} << "A|B|C|||A|" << 1024;
-        QTest::newRow("reset restarts") << O{} << QByteArrayList{req, reset, req} << "A||A|" << 0;
-        QTest::newRow("split replies") << O{.fault = Fault::SplitReplies} << download(1500) << "~A|~B|~C|~D|" << 1500;
-        // clang-format on
-    }
-
-    void boardExchanges()
-    {
-        QFETCH(VBoard::Options, board);
-        QFETCH(QByteArrayList, pieces);
-        QFETCH(int, received);
-        for (bool byteByByte : {false, true}) { // the same answers either way
-            VBoard::Board b(board);
-            QString replies;
-            for (const QByteArray &piece : pieces) {
-                QList<VBoard::Write> writes;
-                for (int at = 0; at < piece.size(); at += byteByByte ? 1 : piece.size())
-                    writes += b.feed(piece.mid(at, byteByByte ? 1 : -1));
-                if (piece.isEmpty())
-                    b.abandon();
-                for (const VBoard::Write &w : writes)
-                    replies += w.bytes.startsWith('\0') ? QString("0") + w.reply
-                               : w.reply                ? QString(w.reply)
-                                                        : QString("~");
-                replies += '|';
-            }
-            QTEST(replies, "replies");
-            QCOMPARE(b.image(), testImage(received));
-        }
     }
 };
 

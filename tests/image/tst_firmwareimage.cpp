@@ -218,16 +218,6 @@ private slots:
         QCOMPARE(refusalLine(r.refusal, path), english.arg(path));
     }
 
-    // The window's open dialog: raw images first, as always, then every firmware file.
-    void dialogFilter()
-    {
-        const QString filter = openDialogFilter();
-        QCOMPARE(filter, "(*.BIN)|*.BIN|(*.hex;*.ihx;*.s19;*.s28;*.s37;*.srec;*.mot;*.elf;*.axf;"
-                         "*.out)|*.hex;*.ihx;*.s19;*.s28;*.s37;*.srec;*.mot;*.elf;*.axf;*.out");
-        for (const QString &pattern : filter.section('|', 3).split(';')) // a reader for each
-            QVERIFY2(formatForPath("app" + pattern.mid(1)) != Format::Binary, qPrintable(pattern));
-    }
-
     // A row's file is named after the first word of its tag, which so chooses the reader.
     void reads_data()
     {

@@ -1,4 +1,5 @@
 // The Debian package, checked with a distribution's tools, and the program it installs.
+#include "files.h"
 #include "xvfb.h"
 
 #include <QtTest>
@@ -33,8 +34,7 @@ private slots:
     void validators() // desktop-file-validate prints its hints with exit code 0: none allowed
     {
         QVERIFY2(run({"desktop-file-validate", m_desktop}, m_out) && m_out.isEmpty(), m_out);
-        const QString metainfo = "root/usr/share/metainfo/" VANTREL_APPSTREAM_ID ".metainfo.xml";
-        QVERIFY2(run({"appstreamcli", "validate", "--no-net", path(metainfo)}, m_out), m_out);
+        QVERIFY2(run({"appstreamcli", "validate", "--no-net", path(m_metainfo)}, m_out), m_out);
     }
 
     // The files the desktop entry names, and the runtime the program needs.
@@ -49,18 +49,13 @@ private slots:
         for (const QString &file : files)
             QVERIFY2(QFileInfo(file).isFile(), qPrintable(file));
         // The licence, in Debian's machine-readable copyright format.
-        QFile copyright(path("root/usr/share/doc/vantrel/copyright"));
-        QVERIFY(copyright.open(QIODevice::ReadOnly));
-        const QByteArray text = copyright.readAll();
+        const QByteArray text = fileBytes(path("root/usr/share/doc/vantrel/copyright"));
         QVERIFY(text.startsWith("Format: https://www.debian.org/doc/packaging-manuals/"
                                 "copyright-format/1.0/\n") &&
                 text.contains("\nLicense: GPL-3.0-or-later\n"));
-
         // One contact: the Maintainer field's address is the metainfo's update_contact.
-        QFile metainfo(path("root/usr/share/metainfo/" VANTREL_APPSTREAM_ID ".metainfo.xml"));
-        QVERIFY(metainfo.open(QIODevice::ReadOnly));
         const QString contact = QRegularExpression("<update_contact>([^<]+)</update_contact>")
-                                    .match(QString(metainfo.readAll()))
+                                    .match(QString(fileBytes(path(m_metainfo))))
                                     .captured(1);
         QVERIFY2(run({"dpkg-deb", "-f", m_deb, "Maintainer"}, m_out), m_out);
         QVERIFY2(!contact.isEmpty() && m_out.trimmed() == "Vantrel developers <" + contact + ">",
@@ -173,6 +168,7 @@ private:
     QTemporaryDir m_work;
     QString m_deb;
     const QString m_desktop = path("root/usr/share/applications/" VANTREL_DESKTOP_ID ".desktop");
+    const QString m_metainfo = "root/usr/share/metainfo/" VANTREL_APPSTREAM_ID ".metainfo.xml";
     QByteArray m_out; // what the latest command printed
 };
 

@@ -1,7 +1,8 @@
+// The platform services: the COM-number map, the tone, the wait that runs events.
+#include "delay.h"
+#include "fakes.h"
 #include "files.h"
 #include "portmap.h"
-#include "ptyboard.h"
-#include "ptypeer.h"
 #include "tone.h"
 
 #include <QtTest>
@@ -9,10 +10,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 class TestPlatform : public QObject
@@ -85,22 +83,49 @@ private slots:
         ::close(reader);
     }
 
-    // A host that dies with the board's terminal open leaves it in exclusive mode (Qt clears it
-    // only on a proper close); the board clears it, so the next host is not refused.
-    void virtualBoardClearsExclusiveModeAfterItsHost()
+    void waitsForTheClock_data()
     {
-        PtyBoard board({});
-        QVERIFY(board.open());
-        const QByteArray slave = QFile::encodeName(board.slavePath());
-        const int host = ::open(slave.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        QVERIFY(host >= 0 && ::ioctl(host, TIOCEXCL) == 0);
-        ::close(host); // as the kernel does for a killed host: no TIOCNXCL
-        board.service();
-        const int next = ::open(slave.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        int exclusive = -1;
-        QVERIFY(next >= 0 && ::ioctl(next, TIOCGEXCL, &exclusive) == 0);
-        ::close(next);
-        QCOMPARE(exclusive, 0);
+        QTest::addColumn<int>("ms");
+        QTest::addColumn<quint32>("start");
+        QTest::addColumn<quint32>("minElapsed");
+        QTest::addColumn<bool>("pumps");
+        QTest::newRow("zero returns at once") << 0 << 100u << 0u << false;
+        QTest::newRow("negative returns at once") << -5 << 100u << 0u << false;
+        QTest::newRow("one millisecond") << 1 << 100u << 1u << true;
+        QTest::newRow("across the wrap") << 200 << 0xFFFFFFF0u << 200u << true;
+    }
+
+    void waitsForTheClock()
+    {
+        QFETCH(int, ms);
+        QFETCH(quint32, start);
+        QFETCH(quint32, minElapsed);
+        QFETCH(bool, pumps);
+
+        FakeClock clock; // moves only when the pump is asked to wait: no spinning on the clock
+        clock.now = start;
+        FakePump pump;
+        pump.runQtEvents = false;
+        pump.clock = &clock;
+        waitRunningEvents(std::chrono::milliseconds(ms), clock, pump);
+        const quint32 elapsed = clock.now - start;
+        QVERIFY2(elapsed >= minElapsed && elapsed <= minElapsed + 1,
+                 qPrintable(QString::number(elapsed)));
+        QCOMPARE(pump.pumps > 0, pumps);
+        QVERIFY(pump.pumps <= 2);
+    }
+
+    void realClockDoesNotSpin()
+    {
+        SteadyClock clock;
+        QtEventPump pump;
+        QElapsedTimer wall;
+        wall.start();
+        const std::clock_t cpu0 = std::clock();
+        waitRunningEvents(std::chrono::milliseconds(120), clock, pump);
+        const double cpuMs = double(std::clock() - cpu0) * 1000.0 / CLOCKS_PER_SEC;
+        QVERIFY(wall.elapsed() >= 119);
+        QVERIFY2(cpuMs < 60, qPrintable(QStringLiteral("%1 ms of CPU").arg(cpuMs)));
     }
 
 private:

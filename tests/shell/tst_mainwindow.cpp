@@ -6,12 +6,10 @@
 #include "notices.h"
 #include "ptypeer.h"
 #include "qtdialogs.h"
-#include "shape.h"
 #include "windowrig.h"
 #include "wire.h"
 
 #include <QtTest>
-#include <QtWidgets>
 
 // What a tooltip shows: Qt takes text that looks like markup as markup.
 static QString shownToolTip(const QString &tip)
@@ -23,67 +21,53 @@ static QString shownToolTip(const QString &tip)
 static QString makeImage(const QString &dir, const QString &name, qint64 length)
 {
     QFile f(dir + "/" + name);
-    QDir().mkpath(QFileInfo(f).absolutePath());
-    if (!f.open(QIODevice::WriteOnly) || !f.resize(length))
+    if (!QDir().mkpath(QFileInfo(f).absolutePath()) || !f.open(QIODevice::WriteOnly) ||
+        !f.resize(length))
         qFatal("cannot create the image");
     return f.fileName();
 }
 
 // The window on a port in memory: the board's replies are delivered by hand and the engine
 // ticks only when told, so every row runs the same way each time.
-struct FakePortWindow {
-    FakePortWindow(int length, bool preview)
+struct FakePortWindow : WindowRigOn<FakePort> {
+    explicit FakePortWindow(int length)
     {
-        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-        window.startUp();
-        window.download.setSelfTicking(false);
-        window.previewBox->setChecked(preview);
-        window.portBox->setEditText(QStringLiteral("COM1"));
-        window.image = testImage(length);
-        window.downloadButton->setEnabled(true);
+        form->startUp();
+        form->download.setSelfTicking(false);
+        form->portBox->setEditText(QStringLiteral("COM1"));
+        form->image = testImage(length);
+        form->downloadButton->setEnabled(true);
         fakes.tone.beeps.clear();
+        port.log.clear(); // the start-up's scan of the ports
     }
 
-    // Plays "click", "tick" ("tick54": 54 of them) and the board's replies "A" to "D" ("C68": 68).
+    // Plays "click", "tick" ("tick54": 54 of them) and the board's replies "A" to "D" ("C68":
+    // 68); sets "port=COM7" in the port box, "refuse=busy" ("denied", "missing") as the port's
+    // answer to an open, "auto" for an auto reset; "clear" forgets the port's log so far.
     void apply(const QString &events)
     {
         for (const QString &e : events.split(' ', Qt::SkipEmptyParts)) {
             const int times = qMax(1, e.mid(e.startsWith("tick") ? 4 : 1).toInt());
             for (int i = 0; i < times; ++i) {
                 if (e == "click")
-                    window.downloadButton->click();
+                    form->downloadButton->click();
                 else if (e.startsWith("tick"))
-                    window.download.tick();
+                    form->download.tick();
+                else if (e.startsWith("port="))
+                    form->portBox->setEditText(e.mid(5));
+                else if (e.startsWith("refuse="))
+                    port.refuse = e.endsWith("busy")     ? PortError::Kind::Busy
+                                  : e.endsWith("denied") ? PortError::Kind::PermissionDenied
+                                                         : PortError::Kind::NotFound;
+                else if (e == "auto")
+                    form->autoResetBox->setChecked(true);
+                else if (e == "clear")
+                    port.log.clear();
                 else
                     port.deliver(reply(e[0].toLatin1()));
             }
         }
     }
-
-    // What the window shows: the status line, the button, whether the other controls are
-    // locked, the port, the fill's width in twips and the beeps so far.
-    QString shown() const
-    {
-        const bool locked = !window.loadButton->isEnabled() && !window.previewBox->isEnabled() &&
-                            !window.portBox->isEnabled() && !window.exitButton->isEnabled();
-        const bool unlocked = window.loadButton->isEnabled() && window.previewBox->isEnabled() &&
-                              window.portBox->isEnabled() && window.exitButton->isEnabled();
-        return QStringList{window.statusLine->text(),
-                           window.downloadButton->text(),
-                           locked     ? "locked"
-                           : unlocked ? "unlocked"
-                                      : "some locked",
-                           port.isOpen() ? "open" : "closed",
-                           QString::number(window.progressFill->widthTwips()),
-                           QString::number(fakes.tone.beeps.size())}
-            .join('|');
-    }
-
-    QTemporaryDir home;
-    FakePlatform fakes;
-    FakeDialogs dialogs;
-    FakePort port;
-    MainWindow window{fakes.platform, dialogs, port, home.path() + "/vantrel"};
 };
 
 class TestMainWindow : public QObject
@@ -92,6 +76,10 @@ class TestMainWindow : public QObject
 private slots:
     void initTestCase() { installFontSubstitutions(); }
 
+    // The settings file as the window reads it at start-up, and rewrites it: lines end in CR LF,
+    // CR or LF; a key's line takes its last character as the digit, the last such line wins, a
+    // line without a digit keeps what was read before; each digit its control cannot take falls
+    // back to that choice's default.
     void startUp_data()
     {
         QTest::addColumn<QByteArray>("settings"); // "<none>": no file
@@ -100,16 +88,33 @@ private slots:
         QTest::addColumn<bool>("preview");
         QTest::addColumn<QByteArray>("fileAfter");
         const QByteArray defaults("XZBTL4\r\nFWBTL3\r\nRESET0\r\nYULAN0\r\n");
+        const QByteArray zeros("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN0\r\n");
         const QByteArray stored("XZBTL2\r\nFWBTL6\r\nRESET1\r\nYULAN0\r\n");
+        const QByteArray last("XZBTL4\r\nFWBTL7\r\nRESET1\r\nYULAN1\r\n");
         // clang-format off
         QTest::newRow("first start") << QByteArray("<none>") << "115200/9600" << false << false << defaults;
         QTest::newRow("only YULAN1") << QByteArray("YULAN1\r\n") << "9600/1200" << false << true << QByteArray("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN1\r\n");
-        QTest::newRow("empty file") << QByteArray("") << "9600/1200" << false << false << QByteArray("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN0\r\n");
+        QTest::newRow("empty file") << QByteArray("") << "9600/1200" << false << false << zeros;
         QTest::newRow("stored choices") << stored << "38400/57600" << true << false << stored;
+        QTest::newRow("the last items, both on") << last << "115200/115200" << true << true << last;
         QTest::newRow("out of range: defaults") << QByteArray("XZBTL7\r\nFWBTL9\r\nRESET5\r\nYULAN2\r\n") << "115200/9600" << false << false << defaults;
+        QTest::newRow("one past the lists") << QByteArray("XZBTL5\r\nFWBTL8\r\nRESET1\r\n") << "115200/9600" << true << false << QByteArray("XZBTL4\r\nFWBTL3\r\nRESET1\r\nYULAN0\r\n");
+        QTest::newRow("2 for a check box") << QByteArray("XZBTL1\r\nFWBTL1\r\nRESET2\r\nYULAN2\r\n") << "19200/2400" << false << false << QByteArray("XZBTL1\r\nFWBTL1\r\nRESET0\r\nYULAN0\r\n");
+        QTest::newRow("last character carries the value") << QByteArray("XZBTL 12\r\n") << "38400/1200" << false << false << QByteArray("XZBTL2\r\nFWBTL0\r\nRESET0\r\nYULAN0\r\n");
+        QTest::newRow("any order, last one wins") << QByteArray("RESET1\r\nXZBTL2\r\nXZBTL3\r\n") << "57600/1200" << true << false << QByteArray("XZBTL3\r\nFWBTL0\r\nRESET1\r\nYULAN0\r\n");
+        QTest::newRow("lower-case key ignored") << QByteArray("XZBTL1\r\nFWBTL2\r\nxzbtl4\r\nfwbtl3\r\n") << "19200/4800" << false << false << QByteArray("XZBTL1\r\nFWBTL2\r\nRESET0\r\nYULAN0\r\n");
+        QTest::newRow("bare key keeps the field") << QByteArray("XZBTL1\r\nRESET1\r\nXZBTL\r\nRESETx\r\n") << "19200/1200" << true << false << QByteArray("XZBTL1\r\nFWBTL0\r\nRESET1\r\nYULAN0\r\n");
+        QTest::newRow("no line end at the end") << QByteArray("FWBTL6") << "9600/57600" << false << false << QByteArray("XZBTL0\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n");
+        QTest::newRow("LF only") << QByteArray("XZBTL1\nFWBTL5\nYULAN1\n") << "19200/38400" << false << true << QByteArray("XZBTL1\r\nFWBTL5\r\nRESET0\r\nYULAN1\r\n");
+        QTest::newRow("CR only") << QByteArray("XZBTL1\rRESET1\r") << "19200/1200" << true << false << QByteArray("XZBTL1\r\nFWBTL0\r\nRESET1\r\nYULAN0\r\n");
+        QTest::newRow("binary noise") << QByteArray("\x00\xff\xfeXZBTL1\r\n\x1a\x00YULAN1\r\nRESET\x00\r\n", 29) << "9600/1200" << false << false << zeros;
+        QTest::newRow("binary noise on other lines") << QByteArray("\x00\xff\r\nXZBTL1\r\n\x1a\x00\r\nYULAN1", 22) << "19200/1200" << false << true << QByteArray("XZBTL1\r\nFWBTL0\r\nRESET0\r\nYULAN1\r\n");
+        QTest::newRow("other content disappears") << QByteArray("# note\r\nFWBTL7\r\n") << "9600/115200" << false << false << QByteArray("XZBTL0\r\nFWBTL7\r\nRESET0\r\nYULAN0\r\n");
         // clang-format on
     }
 
+    // The window as it starts: its choices, the ports listed before the beep, idle, and its
+    // look (size, font, focus order).
     void startUp()
     {
         QFETCH(QByteArray, settings);
@@ -117,14 +122,13 @@ private slots:
         PtyPeer peer;
         WindowRig h(settings == "<none>" ? nullptr : &settings);
         peer.linkAs(h.config + "/ports", 2);
-        MainWindow &f = h.form;
+        MainWindow &f = *h.form;
         QStringList portsAtBeep; // one beep, once the scan has listed the ports
         h.fakes.tone.onBeep = [&] {
             for (int i = 0; i < f.portBox->count(); ++i)
                 portsAtBeep << f.portBox->itemText(i);
         };
         f.startUp();
-        QCOMPARE(h.fakes.tone.beeps.size(), 1);
         QCOMPARE(QPair(h.fakes.tone.beeps[0].hz, h.fakes.tone.beeps[0].ms), QPair(5000, 200));
         QCOMPARE(portsAtBeep, QStringList("COM2"));
         QCOMPARE(f.portBox->currentText(), QStringLiteral("COM2"));
@@ -137,22 +141,44 @@ private slots:
         QCOMPARE(f.hexPreview->isVisibleTo(&f), preview);
         QTEST(h.settingsFile(), "fileAfter");
 
-        // Idle: nothing to download, everything else usable, displays empty.
+        // Idle after one beep: nothing to download, everything else usable, displays empty.
+        QCOMPARE(h.shown(), QStringLiteral("|单次下载|unlocked|closed|0|1"));
         QVERIFY(!f.downloadButton->isEnabled() && !f.repeatButton->isEnabled());
-        for (QWidget *w : std::initializer_list<QWidget *>{f.loadButton, f.exitButton, f.portBox,
-                                                           f.downloadRateBox, f.resetRateBox,
-                                                           f.autoResetBox, f.previewBox})
-            QVERIFY(w->isEnabled());
-        QCOMPARE(f.progressFill->widthTwips(), 0.0);
-        for (QLabel *l : {f.lengthValue, f.nameValue, f.sizeValue, f.statusLine})
-            QCOMPARE(l->text(), QString());
+        QCOMPARE(f.lengthValue->text() + f.nameValue->text() + f.sizeValue->text(), QString());
         QCOMPARE(f.hexPreview->text(), HexDump::header()); // also after a preview built at start-up
+
+        QCOMPARE(f.windowTitle(), QStringLiteral("Vantrel"));
+        QCOMPARE(f.width(), 564);                   // 8460 twips at 15 to the pixel
+        QCOMPARE(f.minimumSize(), f.maximumSize()); // the operator cannot resize it
+        QCOMPARE(f.loadButton->geometry(), QRect(336, 16, 105, 33));
+        QVERIFY(f.noticePanel->isHidden());
+
+        // "宋体" must reach a real CJK face rather than a silent fallback to DejaVu.
+        QCOMPARE(f.downloadButton->font().family(), QStringLiteral("宋体"));
+        QVERIFY(QFont::substitutes(QStringLiteral("宋体"))
+                    .contains(QStringLiteral("AR PL UMing CN"), Qt::CaseInsensitive));
+
+        // Focus order (an editable box takes focus in its line edit, the preview in its viewport).
+        const QList<QWidget *> expected{
+            f.loadButton, f.downloadButton, f.repeatButton, f.exitButton, f.downloadRateBox,
+            f.portBox,    f.resetRateBox,   f.autoResetBox, f.previewBox, f.hexPreview};
+        QList<QWidget *> order;
+        QWidget *w = f.loadButton;
+        for (int guard = 0; guard < 100 && order.size() < expected.size(); ++guard) {
+            for (QWidget *control : expected)
+                if ((w == control || control->isAncestorOf(w)) &&
+                    (w->focusPolicy() & Qt::TabFocus) &&
+                    (order.isEmpty() || order.last() != control))
+                    order << control;
+            w = w->nextInFocusChain();
+        }
+        QCOMPARE(order, expected);
     }
 
     void handlersRewriteTheFile()
     {
         WindowRig h;
-        MainWindow &f = h.form;
+        MainWindow &f = *h.form;
         f.startUp();
         f.autoResetBox->click();
         QCOMPARE(h.settingsFile(), QByteArray("XZBTL4\r\nFWBTL3\r\nRESET1\r\nYULAN0\r\n"));
@@ -182,28 +208,6 @@ private slots:
         QCOMPARE(h.settingsFile(), QByteArray("XZBTL2\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
     }
 
-    // "重复下载" is usable once an image is loaded, and a click on it does nothing at all.
-    void repeatButtonDoesNothing()
-    {
-        WindowRig h;
-        MainWindow &f = h.form;
-        f.startUp();
-        h.load("fw.bin", QByteArray(1500, 'r'));
-        QVERIFY(f.repeatButton->isEnabled());
-        const QByteArray settings = h.settingsFile();
-        const QString status = f.statusLine->text();
-        const qsizetype beeps = h.fakes.tone.beeps.size();
-        const int dialogs = h.dialogs.fileDialogs;
-        QTest::mouseClick(f.repeatButton, Qt::LeftButton);
-        QCOMPARE(h.fakes.tone.beeps.size(), beeps);
-        QCOMPARE(h.dialogs.fileDialogs, dialogs);
-        QVERIFY(h.dialogs.messages.isEmpty());
-        QVERIFY(!f.isDownloading() && !h.port.isOpen());
-        QCOMPARE(f.statusLine->text(), status);
-        QCOMPARE(f.downloadButton->text(), QStringLiteral("单次下载"));
-        QCOMPARE(h.settingsFile(), settings);
-    }
-
     void leavingClosesThePort_data()
     {
         QTest::addColumn<bool>("exitButton"); // or the close box
@@ -217,197 +221,87 @@ private slots:
         PtyPeer peer;
         WindowRig h;
         peer.linkAs(h.config + "/ports", 1);
-        h.form.startUp();
-        h.form.show();
+        h.form->startUp();
+        h.form->show();
         QVERIFY(h.port.open(h.config + "/ports/com1", LineSettings()).ok());
-        exitButton ? h.form.exitButton->click() : void(h.form.close());
-        QVERIFY(!h.port.isOpen() && !h.form.isVisible());
+        exitButton ? h.form->exitButton->click() : void(h.form->close());
+        QVERIFY(!h.port.isOpen() && !h.form->isVisible());
         QCOMPARE(h.fakes.tone.beeps.size(), exitButton ? 2 : 1);
     }
 
-    void looksAsDesigned()
-    {
-        WindowRig h;
-        MainWindow &f = h.form;
-        f.startUp();
-        QCOMPARE(f.windowTitle(), QStringLiteral("Vantrel"));
-        QCOMPARE(f.width(), 564);                   // 8460 twips at 15 to the pixel
-        QCOMPARE(f.minimumSize(), f.maximumSize()); // the operator cannot resize it
-        QCOMPARE(f.loadButton->geometry(), QRect(336, 16, 105, 33));
-        QCOMPARE(f.portBox->parentWidget(), f.downloadGroup);
-        QVERIFY(f.noticePanel->isHidden());
-
-        // "宋体" must reach a real CJK face rather than a silent fallback to DejaVu.
-        QCOMPARE(f.downloadButton->font().family(), QStringLiteral("宋体"));
-        QVERIFY(QFont::substitutes(QStringLiteral("宋体"))
-                    .contains(QStringLiteral("AR PL UMing CN"), Qt::CaseInsensitive));
-
-        // Focus order (an editable box takes focus in its line edit, the preview in its viewport).
-        const QList<QWidget *> expected{
-            f.loadButton, f.downloadButton, f.repeatButton, f.exitButton, f.downloadRateBox,
-            f.portBox,    f.resetRateBox,   f.autoResetBox, f.previewBox, f.hexPreview};
-        QList<QWidget *> order;
-        QWidget *w = f.loadButton;
-        for (int guard = 0; guard < 100 && order.size() < expected.size(); ++guard) {
-            for (QWidget *control : expected)
-                if ((w == control || control->isAncestorOf(w)) &&
-                    (w->focusPolicy() & Qt::TabFocus) &&
-                    (order.isEmpty() || order.last() != control))
-                    order << control;
-            w = w->nextInFocusChain();
-        }
-        QCOMPARE(order, expected);
-    }
-
-    // The idle window sleeps: the 10 ms tick runs from a run's start until the run ends.
-    void tickOnlyDuringARun()
-    {
-        PtyPeer peer;
-        WindowRig h;
-        peer.linkAs(h.config + "/ports", 1);
-        MainWindow &f = h.form;
-        f.startUp();
-        QVERIFY(!f.download.isTicking());
-        f.image = QByteArray(10, 'x');
-        f.downloadButton->setEnabled(true);
-        f.downloadButton->click(); // start: the connect step
-        QCOMPARE(f.download.step(), DownloadStep::Connect);
-        QVERIFY(f.download.isTicking());
-        QByteArray got; // the tick sends the download request
-        QTRY_VERIFY((got += peer.read(-1, 0)).startsWith(QByteArray::fromHex("444D46")));
-        f.downloadButton->click(); // stop
-        QVERIFY(!f.download.isTicking());
-    }
-
-    // A download as the window shows it, from the click to its end, also when a stop or a new
-    // start comes during a failure's alarm.
+    // A click on "单次下载" as the window shows it: a download while its blocks go out, a stop or
+    // a new start during a failure's alarm (whole runs and their ends: tst_download_e2e and
+    // tst_faultmatrix); a port that cannot be opened, where the button beeps and stays and a busy
+    // or forbidden port is explained; rates used as typed, and a reset rate that is no rate sends
+    // no reset request while the download requests still go out.
     void download_data()
     {
         QTest::addColumn<int>("length");
-        QTest::addColumn<bool>("preview");
+        QTest::addColumn<QString>("rates"); // download/reset, as typed; "": as they start
         QTest::addColumn<QString>("events");
-        QTest::addColumn<QString>("inAlarm"); // "N events": clicks on the N-th alarm beep
-        QTest::addColumn<QString>("shown");   // at the end: see FakePortWindow::shown()
-        QTest::addColumn<QString>("notice");  // the alarm's panel: line 1/line 2/top in twips
-        const QString idle = "单次下载|unlocked|closed";
+        QTest::addColumn<QString>("inAlarm"); // "N events": played on the N-th alarm beep
+        QTest::addColumn<QString>("shown");   // at the end: see WindowRigOn::shown()
+        QTest::addColumn<QString>("told");    // the alarm's panel (line 1/line 2/top in twips)
+                                              // and the message boxes (title and text)
+        QTest::addColumn<QString>("wire");    // the port's open, line and TX log; "*": unchecked
+        const QString idle = "|单次下载|unlocked|closed|0|1",
+                      reset = "TX F1 F2 F3 F4 F5 E1 E2 E3 E4 E5 5D 4D 3D 2D 1D 5C 4C 3C 2C 1C";
         // clang-format off
-        QTest::newRow("start") << 1500 << false << "click" << "" << "连接中……|停 止|locked|open|0|1" << "";
-        QTest::newRow("stop while connecting") << 1500 << false << "click tick5 click" << "" << "连接中……|" + idle + "|0|2" << "";
-        QTest::newRow("block 0 of 2") << 1500 << false << "click A tick B" << "" << "下载进度：49%|停 止|locked|open|4072|1" << "";
-        QTest::newRow("block 0 of 69") << 70000 << false << "click A tick B" << "" << "下载进度：0%|停 止|locked|open|118|1" << "";
-        QTest::newRow("block 1 of 69") << 70000 << false << "click A tick B C" << "" << "下载进度：1%|停 止|locked|open|236|1" << "";
-        QTest::newRow("the only block") << 100 << false << "click A tick B" << "" << "下载进度：99%|停 止|locked|open|8145|1" << "";
-        QTest::newRow("the last of 69") << 70000 << false << "click A tick B C68" << "" << "下载进度：99%|停 止|locked|open|8145|1" << "";
-        QTest::newRow("stop waiting for completion") << 1500 << false << "click A tick B C click" << "" << "下载进度：99%|" + idle + "|8145|2" << "";
-        QTest::newRow("success") << 1500 << false << "click A tick B C D" << "" << "       下载成功|" + idle + "|8145|1" << "";
-        QTest::newRow("connection failed") << 1500 << false << "click A tick54" << "" << "连接失败|" + idle + "|0|6" << "    连接失败   / 请检查硬件连接/300";
-        QTest::newRow("connection failed, preview on") << 1500 << true << "click A tick54" << "" << "连接失败|" + idle + "|0|6" << "    连接失败   / 请检查硬件连接/1800";
-        QTest::newRow("download failed") << 1500 << false << "click A tick B tick51" << "" << "下载失败|" + idle + "|4072|6" << "    下载失败   / 请检查硬件连接/300";
-        QTest::newRow("stop in the alarm") << 1500 << false << "click A tick54" << "2 click" << "连接失败|" + idle + "|0|7" << "    连接失败   / 请检查硬件连接/300";
+        QTest::newRow("block 0 of 2") << 1500 << "" << "click A tick B" << "" << "下载进度：49%|停 止|locked|open|4072|1" << "" << "*";
+        QTest::newRow("block 0 of 69") << 70000 << "" << "click A tick B" << "" << "下载进度：0%|停 止|locked|open|118|1" << "" << "*";
+        QTest::newRow("block 1 of 69") << 70000 << "" << "click A tick B C" << "" << "下载进度：1%|停 止|locked|open|236|1" << "" << "*";
+        QTest::newRow("the last of 69") << 70000 << "" << "click A tick B C68" << "" << "下载进度：99%|停 止|locked|open|8145|1" << "" << "*";
+        QTest::newRow("download failed: the bar stays") << 1500 << "" << "click A tick B tick51" << "" << "下载失败|单次下载|unlocked|closed|4072|6" << "    下载失败   / 请检查硬件连接/300" << "*";
+        QTest::newRow("stop in the alarm") << 1500 << "" << "click A tick54" << "2 click" << "连接失败|单次下载|unlocked|closed|0|7" << "    连接失败   / 请检查硬件连接/300" << "*";
         // A download started during the alarm keeps its port, its stop button and the lock.
-        QTest::newRow("stop and start in the alarm") << 1500 << false << "click A tick B tick51" << "3 click click" << "连接中……|停 止|locked|open|0|8" << "    下载失败   / 请检查硬件连接/300";
+        QTest::newRow("stop and start in the alarm") << 1500 << "" << "click A tick B tick51" << "3 click click" << "连接中……|停 止|locked|open|0|8" << "    下载失败   / 请检查硬件连接/300" << "*";
+        QTest::newRow("busy") << 1500 << "" << "refuse=busy click" << "" << idle << "提示信息!COM1已被其它程序打开，请选择其它串口！" << "";
+        QTest::newRow("no permission") << 1500 << "" << "port=COM7 refuse=denied click" << "" << idle << "提示信息!COM7无法打开：当前用户没有使用该串口的权限。\n请把当前用户加入 dialout 组（sudo usermod -aG dialout $USER），注销并重新登录后再试。" << "";
+        QTest::newRow("no device") << 1500 << "" << "refuse=missing click" << "" << idle << "" << "";
+        QTest::newRow("COM alone") << 1500 << "" << "port=COM click" << "" << idle << "" << "";
+        QTest::newRow("beyond COM255") << 1500 << "" << "port=COM256 click" << "" << idle << "" << "";
+        QTest::newRow("beyond 16 bits") << 1500 << "" << "port=COM99999 click" << "" << idle << "" << "";
+        QTest::newRow("no rate") << 1500 << "fast/9600" << "click" << "" << idle << "" << "";
+        QTest::newRow("a rate beyond 32 bits") << 1500 << "4294967296/9600" << "click" << "" << idle << "" << "";
+        QTest::newRow("rates picked") << 1500 << "115200/9600" << "auto click clear tick2" << "" << "连接中……|停 止|locked|open|0|1" << "" << "line 9600, " + reset + ", line 115200, TX 44 4D 46";
+        QTest::newRow("rates typed") << 1500 << "250000/1200" << "auto click clear tick2" << "" << "连接中……|停 止|locked|open|0|1" << "" << "line 1200, " + reset + ", line 250000, TX 44 4D 46";
+        QTest::newRow("a reset rate that is no rate") << 1500 << "115200/12 00" << "auto click clear tick2" << "" << "连接中……|停 止|locked|open|0|1" << "" << "line 115200, TX 44 4D 46";
         // clang-format on
     }
 
     void download()
     {
         QFETCH(int, length);
-        QFETCH(bool, preview);
-        QFETCH(QString, events);
+        QFETCH(QString, rates);
         QFETCH(QString, inAlarm);
-        FakePortWindow w(length, preview);
-        QString notice;
+        FakePortWindow w(length);
+        if (!rates.isEmpty()) {
+            w.form->downloadRateBox->setEditText(rates.section('/', 0, 0));
+            w.form->resetRateBox->setEditText(rates.section('/', 1));
+        }
+        QString told;
         int alarmBeeps = 0;
         w.fakes.tone.onBeep = [&] {
-            if (w.window.noticePanel->isHidden())
-                return;          // a click's beep
-            if (alarmBeeps == 0) // the download has ended; the window still announces it
-                QCOMPARE(w.window.download.step(), DownloadStep::Idle);
-            notice = w.window.noticeLine1->text() + '/' + w.window.noticeLine2->text() + '/' +
-                     QString::number(w.window.noticePanelTopTwips());
+            if (w.form->noticePanel->isHidden())
+                return; // a click's beep
+            told = w.form->noticeLine1->text() + '/' + w.form->noticeLine2->text() + '/' +
+                   QString::number(w.form->noticePanelTopTwips());
             if (++alarmBeeps == inAlarm.section(' ', 0, 0).toInt())
                 w.apply(inAlarm.section(' ', 1));
         };
+        QFETCH(QString, events);
         w.apply(events);
+        for (const auto &message : w.dialogs.messages)
+            told += message.title + message.text;
         QTEST(w.shown(), "shown");
-        QTEST(notice, "notice");
-        QVERIFY(w.window.noticePanel->isHidden());
-        QVERIFY(w.dialogs.messages.isEmpty());
+        QTEST(told, "told");
+        QFETCH(QString, wire);
+        if (wire != "*")
+            QCOMPARE(w.port.log.filter(QRegularExpression("^(open|TX|line)")).join(", "), wire);
+        QVERIFY(w.form->noticePanel->isHidden());
         for (const auto &beep : w.fakes.tone.beeps)
             QVERIFY(beep.hz == 5000 && beep.ms == 200);
-        if (!notice.isEmpty()) // the alarm waits 200 ms after each beep
-            QVERIFY(w.fakes.clock.now >= 5 * 200);
-    }
-
-    // A port that cannot be opened: the button beeps and stays, and a busy or forbidden port is
-    // explained.
-    void portRefused_data()
-    {
-        QTest::addColumn<int>("refusal");
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<QString>("rate");
-        QTest::addColumn<QString>("notice");
-        using K = PortError::Kind;
-        // clang-format off
-        QTest::newRow("busy") << int(K::Busy) << "COM1" << "115200" << "COM1已被其它程序打开，请选择其它串口！";
-        QTest::newRow("no permission") << int(K::PermissionDenied) << "COM7" << "115200" << "COM7无法打开：当前用户没有使用该串口的权限。\n请把当前用户加入 dialout 组（sudo usermod -aG dialout $USER），注销并重新登录后再试。";
-        QTest::newRow("no device") << int(K::NotFound) << "COM1" << "115200" << "";
-        QTest::newRow("COM alone") << int(K::None) << "COM" << "115200" << "";
-        QTest::newRow("beyond COM255") << int(K::None) << "COM256" << "115200" << "";
-        QTest::newRow("beyond 16 bits") << int(K::None) << "COM99999" << "115200" << "";
-        QTest::newRow("no rate") << int(K::None) << "COM1" << "fast" << "";
-        QTest::newRow("a rate beyond 32 bits") << int(K::None) << "COM1" << "4294967296" << "";
-        // clang-format on
-    }
-
-    void portRefused()
-    {
-        QFETCH(int, refusal);
-        QFETCH(QString, port);
-        QFETCH(QString, rate);
-        FakePortWindow w(1500, false);
-        w.port.refuse = PortError::Kind(refusal);
-        w.window.portBox->setEditText(port);
-        w.window.downloadRateBox->setEditText(rate);
-        w.port.log.clear();
-        w.apply("click");
-        QCOMPARE(w.shown(), QStringLiteral("|单次下载|unlocked|closed|0|1"));
-        QVERIFY(w.port.log.isEmpty() || refusal != int(PortError::Kind::None));
-        QFETCH(QString, notice);
-        QCOMPARE(w.dialogs.messages.size(), notice.isEmpty() ? 0 : 1);
-        if (!notice.isEmpty())
-            QCOMPARE(w.dialogs.messages[0].title + w.dialogs.messages[0].text,
-                     Notices::title + notice);
-    }
-
-    // A rate typed into a box is used as typed; a reset rate that is no rate sends no reset
-    // request, and the download requests still go out.
-    void typedRates_data()
-    {
-        QTest::addColumn<QString>("rates"); // download/reset, as typed
-        QTest::addColumn<QStringList>("wire");
-        const QString reset = "F1 F2 F3 F4 F5 E1 E2 E3 E4 E5 5D 4D 3D 2D 1D 5C 4C 3C 2C 1C";
-        QTest::newRow("picked") << "115200/9600"
-                                << QStringList{"line 9600", "TX " + reset, "line 115200",
-                                               "TX 44 4D 46"};
-        QTest::newRow("typed") << "250000/1200"
-                               << QStringList{"line 1200", "TX " + reset, "line 250000",
-                                              "TX 44 4D 46"};
-        QTest::newRow("a reset rate that is no rate")
-            << "115200/12 00" << QStringList{"line 115200", "TX 44 4D 46"};
-    }
-
-    void typedRates()
-    {
-        QFETCH(QString, rates);
-        FakePortWindow w(1500, false);
-        w.window.autoResetBox->setChecked(true);
-        w.window.downloadRateBox->setEditText(rates.section('/', 0, 0));
-        w.window.resetRateBox->setEditText(rates.section('/', 1));
-        w.apply("click");
-        w.port.log.clear();
-        w.apply("tick2");
-        QTEST(w.port.log.filter(QRegularExpression("^(TX|line)")), "wire");
+        QVERIFY(alarmBeeps == 0 || w.fakes.clock.now >= 5 * 200); // 200 ms after each beep
     }
 
     void namesArePlainText_data()
@@ -425,7 +319,7 @@ private slots:
     {
         QFETCH(QString, name);
         WindowRig h;
-        MainWindow &f = h.form;
+        MainWindow &f = *h.form;
         f.startUp();
         h.dialogs.fileAnswers << makeImage(h.home.path(), name, 3)
                               << h.home.path() + "/missing/" + name;
@@ -441,7 +335,6 @@ private slots:
         f.loadButton->click();
         QCOMPARE(h.dialogs.messages.size(), 1);
         QVERIFY(h.dialogs.messages[0].text.contains(name));
-        QVERIFY(Notices::noPermission(3, name).contains(name));
         QtDialogs real;
         QMessageBox *seen = nullptr;
         QTimer::singleShot(0, [&] {
@@ -455,50 +348,37 @@ private slots:
         QVERIFY(seen);
     }
 
-    // HEX and S-record files load as their flat image with the gap filled; a broken one leaves
-    // the .bin loaded before it whole. (The readers meet objcopy's files in tst_firmwareimage.)
-    void loadsFirmwareFiles_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QByteArray>("image"); // as hex; "": refused at line 3
-        const QByteArray hex(":020000040800F2\r\n:0440000001020304B2\r\n:02400600AABB53\r\n"
-                             ":00000001FF\r\n");
-        const QByteArray srec("S3090800400001020304A4\r\nS30708004006AABB45\r\nS70508004000B2\r\n");
-        QTest::newRow("upper-case HEX") << "APP.HEX" << hex << QByteArray("01020304FFFFAABB");
-        QTest::newRow("S-record") << "app.srec" << srec << QByteArray("01020304FFFFAABB");
-        QTest::newRow("bad checksum")
-            << "bad.hex" << QByteArray(hex).replace("BB53", "BB54") << QByteArray();
-    }
-
+    // A HEX file loads as its flat image with the gap filled; a broken one leaves the image
+    // loaded before it whole. (Every reader meets objcopy's files in tst_firmwareimage.) The
+    // repeat button is usable once an image is loaded and a click on it does nothing at all.
     void loadsFirmwareFiles()
     {
-        QFETCH(QString, name);
-        QFETCH(QByteArray, text);
-        QFETCH(QByteArray, image);
         WindowRig h;
-        MainWindow &f = h.form;
+        MainWindow &f = *h.form;
         f.startUp();
-        const QByteArray before(1500, 'r');
-        h.load("r1.bin", before);
-        QVERIFY(f.nameValue->toolTip().isEmpty());
-        h.load(name, text);
-
-        const QByteArray expected = image.isEmpty() ? before : QByteArray::fromHex(image);
-        QCOMPARE(f.image, expected);
-        QCOMPARE(f.lengthValue->text(), QString::number(expected.size()));
-        QCOMPARE(f.sizeValue->text(), kiloBytesText(expected.size()));
-        if (image.isEmpty()) {
-            QCOMPARE(h.dialogs.messages.size(), 1);
-            QCOMPARE(h.dialogs.messages[0].title, Notices::title);
-            QVERIFY(h.dialogs.messages[0].text.contains(name + QStringLiteral("”第3行")));
-            QCOMPARE(f.nameValue->text(), QStringLiteral("r1.bin"));
-            return;
-        }
-        QVERIFY(h.dialogs.messages.isEmpty());
-        QCOMPARE(f.nameValue->text(), name);
-        QCOMPARE(shownToolTip(f.nameValue->toolTip()),
-                 name + QStringLiteral("\n起始地址 0x08004000"));
+        const QByteArray hex(":020000040800F2\r\n:0440000001020304B2\r\n:02400600AABB53\r\n"
+                             ":00000001FF\r\n");
+        const auto shown = [&] {
+            return QStringList{f.nameValue->text(), shownToolTip(f.nameValue->toolTip()),
+                               f.lengthValue->text(), f.sizeValue->text()};
+        };
+        h.load("r1.bin", QByteArray(1500, 'r'));
+        QCOMPARE(shown(), (QStringList{"r1.bin", "", "1500", "1.5kB"}));
+        const QString before =
+            h.shown() + h.settingsFile() + QString::number(h.dialogs.fileDialogs);
+        QTest::mouseClick(f.repeatButton, Qt::LeftButton);
+        QCOMPARE(h.shown() + h.settingsFile() + QString::number(h.dialogs.fileDialogs), before);
+        QVERIFY(f.repeatButton->isEnabled() && h.dialogs.messages.isEmpty());
+        h.load("bad.hex", QByteArray(hex).replace("BB53", "BB54"));
+        QCOMPARE(shown(), (QStringList{"r1.bin", "", "1500", "1.5kB"}));
+        QCOMPARE(f.image, QByteArray(1500, 'r'));
+        QCOMPARE(h.dialogs.messages.size(), 1);
+        QCOMPARE(h.dialogs.messages[0].title, Notices::title);
+        QVERIFY(h.dialogs.messages[0].text.contains(QStringLiteral("bad.hex”第3行")));
+        h.load("APP.HEX", hex);
+        QCOMPARE(f.image, QByteArray::fromHex("01020304FFFFAABB"));
+        QCOMPARE(shown(), (QStringList{"APP.HEX", "APP.HEX\n起始地址 0x08004000", "8", "0kB"}));
+        QCOMPARE(h.dialogs.messages.size(), 1);
     }
 
     // The window's filter in Qt's own dialog: raw images first, then every firmware file, of any
@@ -506,7 +386,7 @@ private slots:
     void fileDialogOffersBinFirst()
     {
         WindowRig h;
-        h.form.onLoadClicked(); // the fake dialog keeps the filter
+        h.form->onLoadClicked(); // the fake dialog keeps the filter
         QTemporaryDir dir;
         const QStringList firmware{"a.HEX",  "b.ihx", "c.S19", "d.s28", "e.s37",
                                    "f.SRec", "g.mot", "h.Elf", "i.axf", "j.OUT"};
@@ -553,7 +433,7 @@ private slots:
         QFETCH(qint64, length);
         QFETCH(QString, size);
         WindowRig h;
-        MainWindow &f = h.form;
+        MainWindow &f = *h.form;
         f.startUp();
         f.show();
         h.dialogs.fileAnswers << makeImage(h.home.path(), QString(251, 'W') + ".bin", length);

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QRandomGenerator>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 using VBoard::Fault;
@@ -36,6 +37,19 @@ qint64 residentBytes()
     return statm.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE);
 }
 
+// One tick, then events until the board has answered and the program has read it.
+void tickSettled(E2eRig &b)
+{
+    b.form->download.tick();
+    for (int quiet = 0, i = 0, unread = 0; quiet < 2 && i < 100; ++i) {
+        QTest::qWait(1);
+        ::ioctl(b.board->masterFd(), FIONREAD, &unread); // bytes still on their way
+        quiet = unread > 0 || b.bays[b.com]->wake.isActive() || b.board->unreadByHost() > 0
+                    ? 0
+                    : quiet + 1;
+    }
+}
+
 } // namespace
 
 class TestSoak : public QObject
@@ -43,7 +57,63 @@ class TestSoak : public QObject
     Q_OBJECT
 private slots:
     void runs();
+
+private:
+    void run(E2eRig &b, QRandomGenerator &rng, int kind, int number);
+    int m_successes = 0;
 };
+
+// One download with fault `kind`, the rest drawn from `rng`.
+void TestSoak::run(E2eRig &b, QRandomGenerator &rng, int kind, int number)
+{
+    const int shape = rng.bounded(10), vanishStep = 1 + rng.bounded(4); // whose tty vanishes
+    int length = shape == 0 ? 1 : shape < 3 ? 1024 * (1 + rng.bounded(68)) : 1 + rng.bounded(70000);
+    if (kind == vanish && vanishStep == 3)
+        length = qMax(length, 2048); // an image of one block goes from step 2 to step 4
+    const int total = (length + 1023) / 1024;
+    VBoard::Options options;
+    options.silentAfter = rng.bounded(total + (kind == vanish ? 0 : 1)); // all: D comes
+    options.fault = faults[kind == vanish ? vanishStep : kind]; // the fault holds that step
+    b.plug(options); // a fresh board each run keeps the test's own memory constant
+    b.setAutoReset(rng.bounded(2));
+    QByteArray image(length, '\0');
+    for (int i = 0; i < length; ++i)
+        image[i] = char(rng.bounded(256));
+    b.load(image);
+    b.click();
+    QVERIFY2(b.form->isDownloading(), "the run did not start");
+    const int stopAfter = 1 + rng.bounded(10);
+    // Without an answer steps 1 and 4 last until the operator stops the run.
+    const bool silentAtEnd = options.fault == Fault::NeverD || options.fault == Fault::SilentAfter;
+    for (int t = 0; t < 400 && b.step(); ++t) {
+        const int step = b.step();
+        if (kind == vanish && step == vanishStep && b.port.isOpen()) {
+            b.pullPlug();
+            QTRY_VERIFY_WITH_TIMEOUT(!b.port.isOpen(), 2000);
+        }
+        if (t >= stopAfter &&
+            ((step == 1 && options.fault == Fault::NeverA) || (step == 4 && silentAtEnd))) {
+            b.click();
+            break;
+        }
+        tickSettled(b);
+    }
+    const bool shown = b.status() == success;
+    const bool taken =
+        b.board->board().downloadsCompleted() > 0 && b.board->board().image() == image;
+    // The board answers every request and block, except that after a stray byte it takes the
+    // repeated length frame for image data when the image is that short.
+    const bool answered = options.fault == Fault::None || options.fault == Fault::SplitReplies ||
+                          (options.fault == Fault::StrayByte && length > 10) ||
+                          (options.fault == Fault::SilentAfter && options.silentAfter >= total);
+    const QString what =
+        QString::asprintf("run %d (%s, %d bytes, auto reset %d): step %d, ", number,
+                          faultNames[kind], length, b.form->settings.autoReset, b.step()) +
+        b.status();
+    QVERIFY2(shown == (taken && answered && kind != vanish), qPrintable(what));
+    QVERIFY2(b.idle(), qPrintable(what));
+    m_successes += shown;
+}
 
 void TestSoak::runs()
 {
@@ -54,81 +124,26 @@ void TestSoak::runs()
     qInfo("soak: seed %llu, %d runs", seed, runs);
     QRandomGenerator rng(seed);
     E2eRig b;
-    int counts[kinds] = {}, successes = 0;
+    int counts[kinds] = {};
     qint64 fds10 = 0, rss10 = 0;
     QElapsedTimer clock;
     clock.start();
-
-    for (int run = 1; run <= runs; ++run) {
+    for (int number = 1; number <= runs && !QTest::currentTestFailed(); ++number) {
         const int kind = rng.bounded(kinds);
         ++counts[kind];
-        const int shape = rng.bounded(10);
-        const int vanishStep = 1 + rng.bounded(4); // the step whose tty vanishes
-        int length = shape == 0  ? 1
-                     : shape < 3 ? 1024 * (1 + rng.bounded(68))
-                                 : 1 + rng.bounded(70000);
-        if (kind == vanish && vanishStep == 3)
-            length = qMax(length, 2048); // an image of one block goes from step 2 to step 4
-        const int total = (length + 1023) / 1024;
-        VBoard::Options options;
-        options.silentAfter = rng.bounded(total + (kind == vanish ? 0 : 1)); // all: D comes
-        options.fault = faults[kind == vanish ? vanishStep : kind]; // the fault holds that step
-        b.plug(options); // a fresh board each run keeps the test's own memory constant
-        b.setAutoReset(rng.bounded(2));
-        QByteArray image(length, '\0');
-        for (int i = 0; i < length; ++i)
-            image[i] = char(rng.bounded(256));
-        b.load(image);
-        b.click();
-        QVERIFY2(b.form->isDownloading(), "the run did not start");
-        const int stopAfter = 1 + rng.bounded(10);
-        for (int t = 0; t < 400 && b.step(); ++t) {
-            const int step = b.step();
-            if (kind == vanish && step == vanishStep && b.port.isOpen()) {
-                b.pullPlug();
-                QTRY_VERIFY_WITH_TIMEOUT(!b.port.isOpen(), 2000);
-            }
-            // Without an answer steps 1 and 4 last until the operator stops the run.
-            const bool silentAtEnd =
-                options.fault == Fault::NeverD || options.fault == Fault::SilentAfter;
-            if (t >= stopAfter &&
-                ((step == 1 && options.fault == Fault::NeverA) || (step == 4 && silentAtEnd))) {
-                b.click();
-                break;
-            }
-            b.tickSettled();
-        }
-
-        const bool shown = b.status() == success;
-        const bool taken =
-            b.board->board().downloadsCompleted() > 0 && b.board->board().image() == image;
-        // The board answers every request and block, except that after a stray byte it takes
-        // the repeated length frame for image data when the image is that short.
-        const bool answered = options.fault == Fault::None ||
-                              options.fault == Fault::SplitReplies ||
-                              (options.fault == Fault::StrayByte && length > 10) ||
-                              (options.fault == Fault::SilentAfter && options.silentAfter >= total);
-        const QString what = QStringLiteral("run %1 (%2, %3 bytes, auto reset %4): step %5, %6")
-                                 .arg(run)
-                                 .arg(faultNames[kind])
-                                 .arg(length)
-                                 .arg(b.form->settings.autoReset)
-                                 .arg(b.step())
-                                 .arg(b.status());
-        QVERIFY2(shown == (taken && answered && kind != vanish), qPrintable(what));
-        QVERIFY2(b.idle(), qPrintable(what));
-        successes += shown;
-        if (run == 10) {
+        run(b, rng, kind, number);
+        if (number == 10) {
             b.plug(); // measured with a fresh board, as at the end
             fds10 = openDescriptors();
             rss10 = residentBytes();
         }
     }
-
+    if (QTest::currentTestFailed())
+        return;
     b.plug();
     const qint64 fds = openDescriptors(), rss = residentBytes();
     qInfo("soak: %d runs in %.1f s, %d ended in success", runs, clock.elapsed() / 1000.0,
-          successes);
+          m_successes);
     for (int k = 0; k < kinds; ++k)
         qInfo("soak:   %-18s %d runs", faultNames[k], counts[k]);
     qInfo("soak: open descriptors %lld after run 10, %lld at the end; resident %.1f MB, %.1f MB",

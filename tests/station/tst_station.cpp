@@ -1,90 +1,54 @@
 // A tray of virtual boards against vantrel-cli as its own process: several boards at once, one
 // of them faulty; station mode with boards plugged, pulled and plugged again; the report after
-// Ctrl-C; and firmware files with a base address.
-#include "files.h"
-#include "linkedboard.h"
+// Ctrl-C; and firmware files with a base address. The station's port watch on a ports folder of
+// pty links, and its CSV report on disk.
+#include "cliprocess.h"
+#include "portwatch.h"
+#include "ptypeer.h"
+#include "stationreport.h"
 #include "wire.h"
 
 #include <QCryptographicHash>
-#include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <map>
-#include <memory>
 
 using VBoard::Fault;
 
 namespace
 {
 
-// Boards linked as COMn in a fresh config folder, each answering whenever events run.
-struct Tray {
-    Tray() : config(home.filePath("vantrel"))
+// A started watch on `targets` (every port when empty) and what it announced: "+COM1", "-COM1".
+struct Watched {
+    Watched(const QString &configDir, const QStringList &targets, bool dropAtFirst = false)
     {
-        qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-        QDir().mkpath(config + "/ports");
+        PortWatch::Options o;
+        o.configDir = configDir;
+        o.systemPorts = [] { return QStringList(); }; // no system devices: the folder alone counts
+        QList<PortTarget> list;
+        for (const QString &t : targets)
+            list << resolvePort(t);
+        watch = targets.isEmpty() ? std::make_unique<PortWatch>(o)
+                                  : std::make_unique<PortWatch>(list, o);
+        QObject::connect(watch.get(), &PortWatch::appeared, [=, this](const PortPresence &p) {
+            events << u'+' + p.port;
+            seen << p;
+            if (dropAtFirst) // the watch deleted by its own announcement's slot
+                watch.reset();
+        });
+        QObject::connect(watch.get(), &PortWatch::gone,
+                         [this](const PortPresence &p) { events << u'-' + p.port; });
+        watch->start();
     }
-
-    QString link(int com) const { return config + QStringLiteral("/ports/com%1").arg(com); }
-
-    PtyBoard &plug(int com, const VBoard::Options &options = {})
+    // Waits for `n` more events.
+    bool waitFor(int n, int timeoutMs = 1000)
     {
-        bays[com] = std::make_unique<LinkedBoard>(link(com), options);
-        return board(com);
+        const qsizetype want = events.size() + n;
+        return waitUntil([&] { return events.size() >= want; }, timeoutMs);
     }
-
-    // The adapter pulled out: its link goes, and the host reads a hang-up.
-    void unplug(int com)
-    {
-        QFile::remove(link(com));
-        bays[com]->pullPlug();
-    }
-
-    PtyBoard &board(int com) { return *bays[com]->board; }
-
-    QString writeFile(const QString &name, const QByteArray &data)
-    {
-        writeBytes(home.filePath(name), data);
-        return home.filePath(name);
-    }
-
-    // Runs events until `done` holds or `ms` have passed.
-    static bool waitFor(const std::function<bool()> &done, int ms = 15000)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!done() && t.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return done();
-    }
-
-    QTemporaryDir home;
-    QString config;
-    std::map<int, std::unique_ptr<LinkedBoard>> bays;
-};
-
-struct Cli {
-    QProcess p;
-    explicit Cli(const QStringList &args) { p.start(CLI_PATH, args); }
-    int finish()
-    {
-        Tray::waitFor([this] { return p.state() == QProcess::NotRunning; }, 30000);
-        out += p.readAllStandardOutput();
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    }
-    QList<QJsonObject> events()
-    {
-        QList<QJsonObject> list;
-        for (const QByteArray &line : out.trimmed().split('\n'))
-            list << QJsonDocument::fromJson(line).object();
-        return list;
-    }
-    QByteArray out;
+    std::unique_ptr<PortWatch> watch;
+    QStringList events;
+    QList<PortPresence> seen;
 };
 
 } // namespace
@@ -97,12 +61,12 @@ private slots:
     // each end object has its board's own status, and the command's is 10.
     void severalBoardsOneFaulty()
     {
-        Tray tray;
+        BoardTray tray;
         const QByteArray image = testImage(30000);
         for (int com = 1; com <= 4; ++com)
             tray.plug(com, com == 3 ? VBoard::Options{.fault = Fault::SilentAfter, .silentAfter = 3}
                                     : VBoard::Options{.blockDelayMs = 1});
-        Cli cli({"flash", tray.writeFile("fw.bin", image), "--port", "COM1-COM4", "--json"});
+        CliProcess cli({"flash", tray.writeFile("fw.bin", image), "--port", "COM1-COM4", "--json"});
         QCOMPARE(cli.finish(), 10);
         std::map<QString, int> codes;
         const QList<QJsonObject> events = cli.events();
@@ -124,43 +88,34 @@ private slots:
     // up; Ctrl-C stops the run in progress and the report holds a row for every run.
     void stationPlugUnplugReplug()
     {
-        Tray tray;
+        BoardTray tray;
         const QByteArray image = testImage(20000);
         tray.plug(1);
         tray.plug(2);
         const QString report = tray.home.filePath("report.csv");
-        Cli cli(
+        CliProcess cli(
             {"station", tray.writeFile("fw.bin", image), "--all", "--json", "--report", report});
-        const auto rows = [&] {
-            QFile f(report);
-            return f.open(QIODevice::ReadOnly) ? f.readAll().count('\n') - 1 : -1;
-        };
-        QVERIFY(tray.waitFor([&] { return rows() == 2; }));
-        tray.unplug(2);
+        const auto rows = [&] { return fileBytes(report).count('\n') - 1; };
+        QVERIFY(waitUntil([&] { return rows() == 2; }));
+        tray.unplug(2, true);
         QTest::qWait(300); // the station sees the board go before the new one comes
         tray.plug(2);
-        QVERIFY(tray.waitFor([&] { return rows() == 3; }));
+        QVERIFY(waitUntil([&] { return rows() == 3; }));
         QCOMPARE(tray.board(2).board().image(), image);
         // A slow board is still taking blocks when Ctrl-C comes.
         PtyBoard &slow = tray.plug(5, {.blockDelayMs = 100});
-        QVERIFY(tray.waitFor([&] { return slow.board().blocksReceived() >= 2; }));
-        ::kill(pid_t(cli.p.processId()), SIGINT);
+        QVERIFY(waitUntil([&] { return slow.board().blocksReceived() >= 2; }));
+        cli.signal(SIGINT);
         QCOMPARE(cli.finish(), 10);
 
-        QFile f(report);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QList<QByteArray> lines = f.readAll().split('\n');
+        QList<QByteArray> lines = fileBytes(report).split('\n');
         QCOMPARE(lines.takeFirst(), QByteArray("time,port,device,by_id,usb_serial,image_sha256,"
                                                "bytes,outcome,exit_code,seconds\r"));
         const QByteArray sha = QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex();
         QStringList seen;
-        for (const QByteArray &line : lines) {
-            if (line.isEmpty())
-                continue;
+        for (const QByteArray &line : lines.first(lines.size() - 1)) {
             const QList<QByteArray> c = line.trimmed().split(',');
-            QCOMPARE(c.size(), 10);
-            QCOMPARE(c[5], sha);
-            QCOMPARE(c[6], "20000");
+            QVERIFY(c.size() == 10 && c[5] == sha && c[6] == "20000");
             seen << QString(c[1] + " " + c[7] + " " + c[8]);
         }
         seen.sort();
@@ -179,16 +134,13 @@ private slots:
         QTest::addColumn<QStringList>("args"); // @hex: the HEX file, @out: a .bin to write
         QTest::addColumn<int>("code");
         QTest::addColumn<int>("padding"); // 0xFF bytes before the data; -1: nothing written
+        // clang-format off
         QTest::newRow("convert") << QStringList{"convert", "@hex", "@out"} << 0 << 0;
-        QTest::newRow("convert, base below")
-            << QStringList{"convert", "@hex", "@out", "--base", "0x08000000"} << 0 << 0x4000;
-        QTest::newRow("convert, base above")
-            << QStringList{"convert", "@hex", "@out", "--base", "0x08004001"} << 3 << -1;
-        QTest::newRow("flash, base below")
-            << QStringList{"flash", "@hex", "-pCOM1", "--base", "134230016", "--json"} << 0
-            << 0x1000;
-        QTest::newRow("flash, base above")
-            << QStringList{"flash", "@hex", "-pCOM1", "--base", "0x08004400", "--json"} << 3 << -1;
+        QTest::newRow("convert, base below") << QStringList{"convert", "@hex", "@out", "--base", "0x08000000"} << 0 << 0x4000;
+        QTest::newRow("convert, base above") << QStringList{"convert", "@hex", "@out", "--base", "0x08004001"} << 3 << -1;
+        QTest::newRow("flash, base below") << QStringList{"flash", "@hex", "-pCOM1", "--base", "134230016", "--json"} << 0 << 0x1000;
+        QTest::newRow("flash, base above") << QStringList{"flash", "@hex", "-pCOM1", "--base", "0x08004400", "--json"} << 3 << -1;
+        // clang-format on
     }
 
     void firmwareWithBase()
@@ -196,7 +148,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, code);
         QFETCH(int, padding);
-        Tray tray;
+        BoardTray tray;
         tray.plug(1);
         const QByteArray data = testImage(5000);
         const QString bin = tray.writeFile("data.bin", data);
@@ -205,16 +157,13 @@ private slots:
                                                "0x08004000", bin, hex}),
                  0);
         const QString out = tray.home.filePath("out.bin");
-        args.replaceInStrings("@hex", hex);
-        args.replaceInStrings("@out", out);
-        Cli cli(args);
+        args.replaceInStrings("@hex", hex).replaceInStrings("@out", out);
+        CliProcess cli(args);
         QCOMPARE(cli.finish(), code);
 
         const QByteArray expected = QByteArray(qMax(padding, 0), char(0xFF)) + data;
-        if (args[0] == "convert") {
-            QFile f(out);
-            QCOMPARE(f.exists(), padding >= 0); // a refused file writes nothing
-            QVERIFY(padding < 0 || (f.open(QIODevice::ReadOnly) && f.readAll() == expected));
+        if (args[0] == "convert") { // a refused file writes nothing
+            QCOMPARE(fileBytes(out, "<none>"), padding < 0 ? "<none>" : expected);
             return;
         }
         QCOMPARE(tray.board(1).board().image(), padding < 0 ? QByteArray() : expected);
@@ -224,6 +173,120 @@ private slots:
             QCOMPARE(start["span"].toInteger(), expected.size());
             QCOMPARE(start["format"].toString(), QStringLiteral("intel_hex"));
         }
+    }
+
+    // The ports present when the watch starts, announced before start() returns.
+    void presentAtStart_data()
+    {
+        QTest::addColumn<QStringList>("targets"); // empty: every port
+        QTest::addColumn<bool>("dropAtFirst");
+        QTest::addColumn<QStringList>("expected");
+        // clang-format off
+        QTest::newRow("all, in COM order") << QStringList() << false << QStringList{"+COM1", "+COM2", "+COM5"};
+        QTest::newRow("given, in their order") << QStringList{"COM5", "COM4", "com1", "COM1"} << false << QStringList{"+COM5", "+COM1"};
+        QTest::newRow("device path") << QStringList{"PTY"} << false << QStringList{"+PTY"};
+        QTest::newRow("watch deleted in the slot") << QStringList() << true << QStringList{"+COM1"};
+        // clang-format on
+    }
+    void presentAtStart()
+    {
+        QFETCH(QStringList, targets);
+        QFETCH(QStringList, expected);
+        QFETCH(bool, dropAtFirst);
+        QTemporaryDir config;
+        PtyPeer a, b, c;
+        c.linkAs(config.filePath("ports"), 5);
+        a.linkAs(config.filePath("ports"), 1);
+        b.linkAs(config.filePath("ports"), 2);
+        targets.replaceInStrings("PTY", a.slavePath());
+        expected.replaceInStrings("PTY", a.slavePath());
+        Watched rec(config.path(), targets, dropAtFirst);
+        QCOMPARE(rec.events, expected);
+        const PortPresence &p = rec.seen.first(); // a pty: no by-id name, no USB
+        QVERIFY(p.device.startsWith("/dev/pts/") && p.byId.isEmpty() && p.usbSerial.isEmpty());
+        QVERIFY(!rec.waitFor(1, 1300)); // the slow rescan finds nothing new
+    }
+
+    // Plug, unplug, and plug again a new pty on the same /dev/pts path: its link removed and
+    // made again, or the link kept and the pty replaced between two scans (then only the
+    // node's identity tells, and the slow rescan finds it).
+    void plugUnplugReplug_data()
+    {
+        QTest::addColumn<bool>("folderFirst");
+        QTest::addColumn<bool>("all");
+        QTest::addColumn<bool>("keepLink");
+        QTest::newRow("folder there, COM1 given") << true << false << false;
+        QTest::newRow("folder made after start, every port") << false << true << false;
+        QTest::newRow("pty replaced under its link") << true << false << true;
+    }
+    void plugUnplugReplug()
+    {
+        QFETCH(bool, folderFirst);
+        QFETCH(bool, all);
+        QFETCH(bool, keepLink);
+        QTemporaryDir config;
+        const QString ports = config.filePath("ports");
+        if (folderFirst)
+            QDir().mkpath(ports);
+        Watched rec(config.path(), all ? QStringList() : QStringList{"COM1"});
+        QVERIFY(rec.events.isEmpty());
+
+        auto pty = std::make_unique<PtyPeer>();
+        const QString path = pty->slavePath();
+        pty->linkAs(ports, 1);
+        QVERIFY2(rec.waitFor(1), "plug not noticed within 1 s");
+        if (!keepLink) {
+            QFile::remove(ports + "/com1");
+            QVERIFY(rec.waitFor(1));
+        }
+        pty.reset();
+        pty = std::make_unique<PtyPeer>();
+        if (pty->slavePath() != path)
+            QSKIP("the kernel did not hand out the same pty number again");
+        if (!keepLink)
+            pty->linkAs(ports, 1);
+        QVERIFY(rec.waitFor(keepLink ? 2 : 1));
+        QCOMPARE(rec.events, (QStringList{"+COM1", "-COM1", "+COM1"}));
+        QVERIFY(rec.seen[0].identity != rec.seen[1].identity);
+    }
+
+    void reportFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("report.csv");
+        const QDateTime when(QDate(2026, 12, 7), QTime(14, 3, 11, 123), Qt::UTC);
+        // Fields quoted as RFC 4180 has it: with a comma, a quote, CR or LF in them.
+        const StationRow row{when,  "COM1",    "a\rb", " say \"hi\" ", "A1,\nB2", "",
+                             65536, "success", 0,      1.2345};
+        const QByteArray line = "2026-12-07T14:03:11.123Z,COM1,\"a\rb\",\" say \"\"hi\"\" \","
+                                "\"A1,\nB2\",,65536,success,0,1.234\r\n";
+        QCOMPARE(StationReport::formatRow(row), line);
+
+        for (int run = 0; run < 2; ++run) { // the second run appends to the first one's rows
+            StationReport report;
+            QString error;
+            QVERIFY2(report.open(path, &error), qPrintable(error));
+            for (int i = 0; i < 2; ++i) {
+                QVERIFY(report.append(row, &error));
+                QFile f(path); // what a reader sees after each row: whole lines only
+                QVERIFY(f.open(QIODevice::ReadOnly) && f.readAll().endsWith("\r\n"));
+            }
+        }
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), StationReport::header() + line + line + line + line);
+
+        // A file ending mid-line (edited by hand) gets its line ended, not a row glued on.
+        QFile::resize(path, f.size() - 2);
+        StationReport again;
+        QVERIFY(again.open(path, nullptr) && again.append(row));
+        f.seek(0);
+        QVERIFY(f.readAll().endsWith("1.234\r\n" + line));
+
+        QString error;
+        QVERIFY(!again.open(dir.path(), &error) && error.contains(dir.path())); // a folder
+        QVERIFY(!again.open(dir.filePath("missing/report.csv"), &error));
+        QVERIFY(error.contains("No such file") && !again.append(row));
     }
 };
 

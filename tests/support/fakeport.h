@@ -37,7 +37,7 @@ public:
         return true;
     }
     LineSettings lineSettings() const override { return m_line; }
-    void setReceiveFrame(int bytes) override { frame = bytes; }
+    void setReceiveFrame(int) override {}
     void write(const QByteArray &bytes) override
     {
         if (!m_open)
@@ -60,7 +60,6 @@ public:
     QByteArray wire;
     QList<qint32> refusedRates;
     PortError::Kind refuse = PortError::Kind::None;
-    int frame = 0;
 
 private:
     bool m_open = false;

@@ -11,16 +11,7 @@ inline const QByteArray resetRequest =
 // 'A' to 'D'.
 inline QByteArray reply(char letter)
 {
-    switch (letter) {
-    case 'A':
-        return QByteArray::fromHex("A1A2A32A1A");
-    case 'B':
-        return QByteArray::fromHex("B1B2B32B1B");
-    case 'C':
-        return QByteArray::fromHex("C1C2C32C1C");
-    default:
-        return QByteArray::fromHex("D1D2D32D1D");
-    }
+    return QByteArray::fromHex(QByteArray("X1X2X32X1X").replace('X', letter));
 }
 
 // B1 B2 B3, the whole blocks and the remaining bytes as two 16-bit numbers, 1B 2B 3B.

@@ -1,6 +1,8 @@
-// The virtual board's program playing a tray: boards on their own links and terminals, each with
-// its own fault, pulled out and plugged in again; a host on each link plays the download.
+// The virtual board: its program playing a tray (boards on their own links and terminals, each
+// with its own fault, pulled out and plugged in again; a host on each link plays the download),
+// its state machine fed piece by piece, and its terminal after a killed host.
 #include "files.h"
+#include "ptyboard.h"
 #include "wire.h"
 
 #include <QElapsedTimer>
@@ -12,7 +14,11 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
+
+using VBoard::Fault;
+Q_DECLARE_METATYPE(VBoard::Options)
 
 namespace
 {
@@ -41,14 +47,21 @@ char readReply(int fd, int ms)
     return got.isEmpty() ? '-' : '?';
 }
 
-// The host's side of a download on an open port: the replies as letters.
+// What a host writes for a download of testImage(length): the request, the length frame, one
+// piece per block.
+QByteArrayList pieces(int length)
+{
+    QByteArrayList pieces{downloadRequest, lengthFrame(length)};
+    for (int at = 0; at < length; at += 1024)
+        pieces << testImage(length).mid(at, 1024);
+    return pieces;
+}
+
+// The host's side of a download of `image` on an open port: the replies as letters.
 QString download(int fd)
 {
-    QByteArrayList pieces{downloadRequest, lengthFrame(int(image.size()))};
-    for (int at = 0; at < image.size(); at += 1024)
-        pieces << image.mid(at, 1024);
     QString replies;
-    for (const QByteArray &piece : pieces) {
+    for (const QByteArray &piece : pieces(int(image.size()))) {
         if (::write(fd, piece.constData(), size_t(piece.size())) != piece.size())
             return replies + QLatin1Char('w');
         replies += QLatin1Char(readReply(fd, 300));
@@ -118,27 +131,25 @@ private slots:
         QFETCH(int, unplugAfter);
         QTemporaryDir dir;
         const QString expect = dir.filePath("image.bin");
-        QFile f(expect);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(image) == image.size());
-        f.close();
+        writeBytes(expect, image);
         const auto link = [&](int k) {
             return dir.filePath(QStringLiteral("ports/com%1").arg(com + k));
         };
-
+        const auto openLink = [&](int k) {
+            return ::open(QFile::encodeName(link(k)).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        };
         QProcess board;
         board.start(VBOARD_PATH,
                     args + QStringList{"--config", dir.path(), "--com", QString::number(com),
                                        "--boards", QString::number(replies.size()), "--expect",
                                        expect, "--save", dir.filePath("saved")});
         QByteArray out;
-        const auto output = [&]() -> const QByteArray & {
-            return out += board.readAllStandardOutput();
-        };
+        const auto output = [&] { return out += board.readAllStandardOutput(); };
         QTRY_COMPARE_WITH_TIMEOUT(output().count("plugged"), replies.size(), 5000);
 
         QList<int> fds;
         for (int k = 0; k < replies.size(); ++k) {
-            fds << ::open(QFile::encodeName(link(k)).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            fds << openLink(k);
             QVERIFY(fds.last() >= 0);
             QCOMPARE(download(fds.last()), replies[k]);
             if (replies[k].endsWith(QLatin1Char('!'))) // the adapter's link goes with it
@@ -156,8 +167,7 @@ private slots:
             QCOMPARE(readReply(fds[0], unplugAfter + 1000), '!');
             QVERIFY(!QFileInfo(link(0)).isSymLink());
             QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link(0)).isSymLink(), 2000);
-            const int fd =
-                ::open(QFile::encodeName(link(0)).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            const int fd = openLink(0);
             QVERIFY(fd >= 0);
             QCOMPARE(download(fd), replies[0]);
             ::close(fd);
@@ -171,6 +181,67 @@ private slots:
         QTEST(board.exitCode(), "status");
         for (int k = 0; k < replies.size(); ++k)
             QVERIFY(!QFileInfo(link(k)).isSymLink());
+    }
+
+    void boardExchanges_data()
+    {
+        QTest::addColumn<VBoard::Options>("board");
+        QTest::addColumn<QByteArrayList>("pieces"); // an empty piece: the host goes quiet
+        QTest::addColumn<QString>("replies"); // after each piece: "0" a stray byte, "~" a part
+        QTest::addColumn<int>("received");    // image bytes taken
+        const QByteArray &req = downloadRequest, &reset = resetRequest;
+        using O = VBoard::Options;
+        // clang-format off
+        QTest::newRow("noise") << O{} << QByteArrayList{QByteArray::fromHex("00444D"), req, QByteArray::fromHex("FFB1B2B3000000641B2B00")} + pieces(100).mid(1) << "|A||B|D|" << 100;
+        QTest::newRow("request again before the frame") << O{} << QByteArrayList{req} + pieces(100) << "A|A|B|D|" << 100;
+        QTest::newRow("frame repeated") << O{} << QByteArrayList{req, lengthFrame(1500)} + pieces(1500).mid(1) << "A|B|B|C|D|" << 1500;
+        QTest::newRow("request inside a block, then quiet") << O{} << QByteArrayList{req, lengthFrame(3000), testImage(1500), req, {}, req} << "A|B|C|||A|" << 1024;
+        QTest::newRow("reset restarts") << O{} << QByteArrayList{req, reset, req} << "A||A|" << 0;
+        QTest::newRow("split replies") << O{.fault = Fault::SplitReplies} << pieces(1500) << "~A|~B|~C|~D|" << 1500;
+        // clang-format on
+    }
+
+    void boardExchanges()
+    {
+        QFETCH(VBoard::Options, board);
+        QFETCH(QByteArrayList, pieces);
+        QFETCH(int, received);
+        for (bool byteByByte : {false, true}) { // the same answers either way
+            VBoard::Board b(board);
+            QString replies;
+            for (const QByteArray &piece : pieces) {
+                QList<VBoard::Write> writes;
+                for (int at = 0; at < piece.size(); at += byteByByte ? 1 : piece.size())
+                    writes += b.feed(piece.mid(at, byteByByte ? 1 : -1));
+                if (piece.isEmpty())
+                    b.abandon();
+                for (const VBoard::Write &w : writes)
+                    replies += w.bytes.startsWith('\0') ? QString("0") + w.reply
+                               : w.reply                ? QString(w.reply)
+                                                        : QString("~");
+                replies += '|';
+            }
+            QTEST(replies, "replies");
+            QCOMPARE(b.image(), testImage(received));
+        }
+    }
+
+    // A host that dies with the board's terminal open leaves it in exclusive mode (Qt clears it
+    // only on a proper close); the board clears it, so the next host is not refused.
+    void virtualBoardClearsExclusiveModeAfterItsHost()
+    {
+        PtyBoard board({});
+        QVERIFY(board.open());
+        const QByteArray slave = QFile::encodeName(board.slavePath());
+        const int host = ::open(slave.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(host >= 0 && ::ioctl(host, TIOCEXCL) == 0);
+        ::close(host); // as the kernel does for a killed host: no TIOCNXCL
+        board.service();
+        const int next = ::open(slave.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        int exclusive = -1;
+        QVERIFY(next >= 0 && ::ioctl(next, TIOCGEXCL, &exclusive) == 0);
+        ::close(next);
+        QCOMPARE(exclusive, 0);
     }
 };
 

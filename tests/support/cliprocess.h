@@ -1,0 +1,43 @@
+#pragma once
+
+#include "linkedboard.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <csignal>
+
+// vantrel-cli (CLI_PATH) as its own process, while the test's events (its boards) run.
+struct CliProcess {
+    explicit CliProcess(const QStringList &args) { p.start(QStringLiteral(CLI_PATH), args); }
+    // Runs events until the program ends, at most 30 s, calling `each` on every round; returns
+    // its exit status, -1 when it did not exit by itself in time.
+    int finish(const std::function<void()> &each = {})
+    {
+        waitUntil(
+            [&] {
+                if (each)
+                    each();
+                return p.state() == QProcess::NotRunning;
+            },
+            30000);
+        out += p.readAllStandardOutput();
+        err += p.readAllStandardError();
+        return p.state() == QProcess::NotRunning && p.exitStatus() == QProcess::NormalExit
+                   ? p.exitCode()
+                   : -1;
+    }
+    void signal(int number) { ::kill(pid_t(p.processId()), number); }
+    // Its JSON Lines, one object each.
+    QList<QJsonObject> events() const
+    {
+        QList<QJsonObject> list;
+        for (const QByteArray &line : out.trimmed().split('\n'))
+            list << QJsonDocument::fromJson(line).object();
+        return list;
+    }
+
+    QProcess p;
+    QByteArray out, err;
+};
