@@ -99,45 +99,6 @@ private slots:
         QVERIFY2(m_out.contains(holds.toUtf8()), m_out);
     }
 
-    // vantrel-cli's page lists every command, option and exit status (with its meaning) that
-    // its --help lists.
-    void cliPageMatchesHelp()
-    {
-        QByteArray help;
-        QVERIFY2(run({path("root/usr/bin/vantrel-cli"), "--help"}, help), help);
-        QVERIFY2(run({"gzip", "-dc", path("root/usr/share/man/man1/vantrel-cli.1.gz")}, m_out),
-                 m_out);
-        // The page as words: fonts and escapes gone, one blank between words.
-        const QString page = QString(m_out)
-                                 .remove(QRegularExpression("\\\\f[BIRP]|\\\\&"))
-                                 .replace("\\-", "-")
-                                 .replace("\\e", "\\")
-                                 .simplified() +
-                             ' ';
-        const QString text = QString(help);
-        QStringList missing;
-        for (const auto &m : QRegularExpression("^Usage: +\\S+ (\\w+)|^ +\\S+ (\\w+)",
-                                                QRegularExpression::MultilineOption)
-                                 .globalMatch(text.section("\n\n", 0, 0))) {
-            const QString command = m.captured(1) + m.captured(2);
-            if (!page.contains(".SS " + command + ' '))
-                missing << command;
-        }
-        for (const auto &m : QRegularExpression("(?<![\\w-])--?[A-Za-z][\\w-]*").globalMatch(text))
-            if (!page.contains(QRegularExpression(
-                    "(?<![\\w-])" + QRegularExpression::escape(m.captured()) + "(?![\\w-])")))
-                missing << m.captured();
-        // "  10  meaning", continued on lines indented further.
-        const QString statuses = text.section("\nExit status:\n", 1).section("\n\n", 0, 0);
-        for (const QString &entry :
-             statuses.split(QRegularExpression("\n(?= +\\d)"), Qt::SkipEmptyParts)) {
-            const QString status = ".TP .B " + entry.simplified() + ' ';
-            if (!page.contains(status))
-                missing << status;
-        }
-        QVERIFY2(missing.isEmpty() && !statuses.isEmpty(), qPrintable(missing.join(" | ")));
-    }
-
     void installedProgramEndsByItsExitButton()
     {
         Xvfb xvfb; // no window manager: the window sits at 0, 0
