@@ -139,7 +139,7 @@ void writerAgainstXxd(const QString &folder)
 class SilentTone : public Tone
 {
 public:
-    void Beep(int, int) override {}
+    void beep(int, int) override {}
 };
 
 class AnsweringDialogs : public QtDialogs

@@ -34,7 +34,7 @@ namespace WindowBench
 class SleepingTone : public Tone
 {
 public:
-    void Beep(int, int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+    void beep(int, int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 };
 
 class NoDialogs : public Dialogs

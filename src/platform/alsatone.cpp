@@ -78,7 +78,7 @@ AlsaTone::AlsaTone()
     snd_lib_error_set_handler(silentAlsaError);
 }
 
-void AlsaTone::Beep(int frequencyHz, int durationMs)
+void AlsaTone::beep(int frequencyHz, int durationMs)
 {
     if (durationMs <= 0)
         return;

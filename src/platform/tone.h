@@ -5,13 +5,13 @@
 constexpr int beepFrequencyHz = 5000;
 constexpr int beepDurationMs = 200;
 
-// The tone generator behind every beep. Beep() returns only after the tone has played
+// The tone generator behind every beep. beep() returns only after the tone has played
 // (or, without a sound device, after the same time has passed silently).
 class Tone
 {
 public:
     virtual ~Tone() = default;
-    virtual void Beep(int frequencyHz, int durationMs) = 0;
+    virtual void beep(int frequencyHz, int durationMs) = 0;
 };
 
 // Plays a sine tone on ALSA's default output. The calling thread only waits the tone's length:
@@ -23,5 +23,5 @@ class AlsaTone : public Tone
 {
 public:
     AlsaTone();
-    void Beep(int frequencyHz, int durationMs) override;
+    void beep(int frequencyHz, int durationMs) override;
 };

@@ -535,7 +535,7 @@ void MainWindow::waitRunningEvents(std::chrono::milliseconds wait)
 
 void MainWindow::beep()
 {
-    m_platform.tone.Beep(beepFrequencyHz, beepDurationMs);
+    m_platform.tone.beep(beepFrequencyHz, beepDurationMs);
 }
 
 void MainWindow::setNoticeTexts(const QString &line1, const QString &line2)

@@ -61,7 +61,7 @@ private slots:
         for (int i = 0; i < 3; ++i) {
             QElapsedTimer t;
             t.start();
-            tone.Beep(5000, 200);
+            tone.beep(5000, 200);
             spent << t.elapsed();
         }
         dup2(saved, STDERR_FILENO);

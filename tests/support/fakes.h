@@ -16,7 +16,7 @@
 class FakeTone : public Tone
 {
 public:
-    void Beep(int frequencyHz, int durationMs) override
+    void beep(int frequencyHz, int durationMs) override
     {
         beeps.append({frequencyHz, durationMs});
         if (onBeep)

@@ -26,7 +26,7 @@ namespace
 class SilentTone : public Tone
 {
 public:
-    void Beep(int, int) override {}
+    void beep(int, int) override {}
 };
 
 // Answers the file dialog with a prepared image.
