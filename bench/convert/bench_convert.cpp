@@ -77,16 +77,10 @@ struct Case {
     int runs;
 };
 
-} // namespace
-
-int main(int argc, char **argv)
+// Makes the inputs once: 64 MiB - 1 of random data as Intel HEX and S-record, and a 1 MiB ELF
+// when the ARM linker is there (`arm`). False when a tool failed.
+bool makeInputs(bool &arm)
 {
-    QCoreApplication app(argc, argv);
-    g_dir = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                     : QDir::tempPath() + QStringLiteral("/vantrel-bench-convert");
-    const int bigRuns = argc > 2 ? std::max(1, atoi(argv[2])) : 5;
-    QDir().mkpath(g_dir);
-
     const qint64 span = FirmwareImage::maxSpan;
     writeRandom(QStringLiteral("span.bin"), span);
     writeRandom(QStringLiteral("elf.bin"), 1 << 20);
@@ -97,19 +91,67 @@ int main(int argc, char **argv)
               make(QStringLiteral("span.s37"), QStringLiteral("objcopy"),
                    {"-I", "binary", "-O", "srec", "--srec-forceS3", "--change-addresses", address,
                     "span.bin", "span.s37"});
-    const bool arm = !QStandardPaths::findExecutable(QStringLiteral("arm-none-eabi-ld")).isEmpty();
-    if (ok && arm) {
-        QFile script(at(QStringLiteral("fw.ld")));
-        ok = script.open(QIODevice::WriteOnly) &&
-             script.write("SECTIONS { .text 0x08000000 : { *(.data) } }\n") > 0;
-        script.close();
-        ok = ok &&
-             make(QStringLiteral("elf.o"), QStringLiteral("arm-none-eabi-objcopy"),
-                  {"-I", "binary", "-O", "elf32-littlearm", "-B", "arm", "elf.bin", "elf.o"}) &&
-             make(QStringLiteral("fw.elf"), QStringLiteral("arm-none-eabi-ld"),
-                  {"-T", "fw.ld", "elf.o", "-o", "fw.elf"});
+    arm = !QStandardPaths::findExecutable(QStringLiteral("arm-none-eabi-ld")).isEmpty();
+    if (!ok || !arm)
+        return ok;
+    QFile script(at(QStringLiteral("fw.ld")));
+    ok = script.open(QIODevice::WriteOnly) &&
+         script.write("SECTIONS { .text 0x08000000 : { *(.data) } }\n") > 0;
+    script.close();
+    return ok &&
+           make(QStringLiteral("elf.o"), QStringLiteral("arm-none-eabi-objcopy"),
+                {"-I", "binary", "-O", "elf32-littlearm", "-B", "arm", "elf.bin", "elf.o"}) &&
+           make(QStringLiteral("fw.elf"), QStringLiteral("arm-none-eabi-ld"),
+                {"-T", "fw.ld", "elf.o", "-o", "fw.elf"});
+}
+
+// Times objcopy and the reader on one case, alternately, and prints the medians side by side.
+// 1 when the outputs differ, -1 when a run failed, else 0.
+int measure(const Case &c)
+{
+    const QString in = at(c.file);
+    const QString theirs = at(c.file + QStringLiteral(".objcopy.bin"));
+    const QString ours = at(c.file + QStringLiteral(".reader.bin"));
+    std::vector<double> objcopyMs, readerMs;
+    for (int i = 0; i < c.runs; ++i) {
+        QElapsedTimer t;
+        t.start();
+        if (!run(c.objcopy,
+                 c.inputFormat + QStringList{"-O", "binary", "--gap-fill", "0xff", in, theirs}))
+            return -1;
+        objcopyMs.push_back(t.nsecsElapsed() / 1e6);
+
+        t.restart();
+        const FirmwareImage::Result r = FirmwareImage::read(in);
+        QFile out(ours);
+        if (!r.ok() || !out.open(QIODevice::WriteOnly) || out.write(r.data) != r.span) {
+            std::fprintf(stderr, "%s\n", qPrintable(FirmwareImage::refusalLine(r.refusal, in)));
+            return -1;
+        }
+        out.close();
+        readerMs.push_back(t.nsecsElapsed() / 1e6);
     }
-    if (!ok)
+    QFile a(theirs), b(ours);
+    const bool same =
+        a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly) && a.readAll() == b.readAll();
+    const double o = median(objcopyMs), m = median(readerMs);
+    std::printf("%-32s %12lld %14.1f %14.1f %7.2fx%s\n", qPrintable(c.label), QFile(in).size(), o,
+                m, o / m, same ? "" : "  OUTPUTS DIFFER");
+    std::fflush(stdout);
+    return same ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    g_dir = argc > 1 ? QString::fromLocal8Bit(argv[1])
+                     : QDir::tempPath() + QStringLiteral("/vantrel-bench-convert");
+    const int bigRuns = argc > 2 ? std::max(1, atoi(argv[2])) : 5;
+    QDir().mkpath(g_dir);
+    bool arm = false;
+    if (!makeInputs(arm))
         return 1;
 
     std::vector<Case> cases = {
@@ -137,37 +179,10 @@ int main(int argc, char **argv)
                 "ratio");
     int status = 0;
     for (const Case &c : cases) {
-        const QString in = at(c.file);
-        const QString theirs = at(c.file + QStringLiteral(".objcopy.bin"));
-        const QString ours = at(c.file + QStringLiteral(".reader.bin"));
-        std::vector<double> objcopyMs, readerMs;
-        for (int i = 0; i < c.runs; ++i) {
-            QElapsedTimer t;
-            t.start();
-            if (!run(c.objcopy,
-                     c.inputFormat + QStringList{"-O", "binary", "--gap-fill", "0xff", in, theirs}))
-                return 1;
-            objcopyMs.push_back(t.nsecsElapsed() / 1e6);
-
-            t.restart();
-            const FirmwareImage::Result r = FirmwareImage::read(in);
-            QFile out(ours);
-            if (!r.ok() || !out.open(QIODevice::WriteOnly) || out.write(r.data) != r.span) {
-                std::fprintf(stderr, "%s\n", qPrintable(FirmwareImage::refusalLine(r.refusal, in)));
-                return 1;
-            }
-            out.close();
-            readerMs.push_back(t.nsecsElapsed() / 1e6);
-        }
-        QFile a(theirs), b(ours);
-        const bool same = a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly) &&
-                          a.readAll() == b.readAll();
-        if (!same)
-            status = 1;
-        const double o = median(objcopyMs), m = median(readerMs);
-        std::printf("%-32s %12lld %14.1f %14.1f %7.2fx%s\n", qPrintable(c.label), QFile(in).size(),
-                    o, m, o / m, same ? "" : "  OUTPUTS DIFFER");
-        std::fflush(stdout);
+        const int result = measure(c);
+        if (result < 0)
+            return 1;
+        status = std::max(status, result);
     }
     std::printf("(medians; ratio = objcopy time / reader time, above 1 means the reader is "
                 "faster)\n");

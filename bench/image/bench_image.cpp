@@ -158,6 +158,60 @@ public:
     }
 };
 
+// The longest stretch without an event-loop turn while watched: a 1 ms timer fires only when
+// the loop runs, so the longest gap between two firings (or to the end) is the longest freeze.
+struct FreezeWatch {
+    FreezeWatch()
+    {
+        clock.start();
+        turns.setTimerType(Qt::PreciseTimer);
+        turns.setInterval(1);
+        QObject::connect(&turns, &QTimer::timeout, [this] {
+            const qint64 now = clock.nsecsElapsed();
+            if (watching)
+                longestGap = qMax(longestGap, now - lastTurn);
+            lastTurn = now;
+        });
+        turns.start();
+    }
+    void begin()
+    {
+        lastTurn = clock.nsecsElapsed();
+        watching = true;
+    }
+    void end()
+    {
+        longestGap = qMax(longestGap, clock.nsecsElapsed() - lastTurn);
+        watching = false;
+    }
+
+    QElapsedTimer clock;
+    QTimer turns;
+    qint64 lastTurn = 0, longestGap = 0;
+    bool watching = false;
+};
+
+// The load click, as the operator's (posted, so that it runs from the event loop), until the
+// new dump's first rows are painted: nanoseconds from the dialog's answer.
+qint64 loadUntilPainted(MainWindow &form, FreezeWatch &watch, const QElapsedTimer &sinceAnswer)
+{
+    quint64 paintsAfterBuild = 0;
+    QTimer::singleShot(0, &form, [&] {
+        watch.begin();
+        form.onLoadClicked();
+        paintsAfterBuild = form.hexPreview->paintCount();
+    });
+    for (;;) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (watch.watching && paintsAfterBuild > 0 &&
+            form.hexPreview->paintCount() > paintsAfterBuild) {
+            const qint64 loadNs = sinceAnswer.nsecsElapsed();
+            watch.end();
+            return loadNs;
+        }
+    }
+}
+
 int windowLoad(const QString &file)
 {
     installFontSubstitutions();
@@ -184,45 +238,10 @@ int windowLoad(const QString &file)
     for (int i = 0; i < 20; ++i)
         QCoreApplication::processEvents();
     const qint64 rssBefore = peakRssKiB();
-
-    // Event-loop turns: a 1 ms timer fires only when the loop runs; the longest gap between
-    // two firings (or to the end) is the longest the window was frozen.
-    QElapsedTimer clockNs;
-    clockNs.start();
-    qint64 lastTurn = 0, longestGap = 0;
-    bool watching = false;
-    QTimer turns;
-    turns.setTimerType(Qt::PreciseTimer);
-    turns.setInterval(1);
-    QObject::connect(&turns, &QTimer::timeout, [&] {
-        const qint64 now = clockNs.nsecsElapsed();
-        if (watching)
-            longestGap = qMax(longestGap, now - lastTurn);
-        lastTurn = now;
-    });
-    turns.start();
+    FreezeWatch watch;
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-
-    // The click, as the operator's: posted, so that it runs from the event loop.
-    bool done = false;
-    qint64 loadNs = 0;
-    quint64 paintsAfterBuild = 0;
-    QTimer::singleShot(0, &form, [&] {
-        lastTurn = clockNs.nsecsElapsed();
-        watching = true;
-        form.onLoadClicked();
-        paintsAfterBuild = form.hexPreview->paintCount();
-    });
-    while (!done) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        if (watching && paintsAfterBuild > 0 && form.hexPreview->paintCount() > paintsAfterBuild) {
-            loadNs = sinceAnswer.nsecsElapsed();
-            longestGap = qMax(longestGap, clockNs.nsecsElapsed() - lastTurn);
-            watching = false;
-            done = true;
-        }
-    }
+    const qint64 loadNs = loadUntilPainted(form, watch, sinceAnswer);
     if (form.image.size() != QFileInfo(file).size() || !form.hexPreview->showsDump())
         qFatal("the image was not loaded");
 
@@ -235,7 +254,7 @@ int windowLoad(const QString &file)
 
     std::printf("load_ms=%.1f freeze_ms=%.1f rss_before_mb=%.1f peak_rss_mb=%.1f "
                 "scroll_ms=%.2f rows=%lld\n",
-                loadNs / 1e6, longestGap / 1e6, rssBefore / 1024.0, peakRssKiB() / 1024.0,
+                loadNs / 1e6, watch.longestGap / 1e6, rssBefore / 1024.0, peakRssKiB() / 1024.0,
                 scrollNs / 1e6, form.hexPreview->lineCount() - 2);
     return 0;
 }
