@@ -156,25 +156,28 @@ void fast()
     const int length = 1024 * 1024;
     const QString file = b.imageFile(benchImage(length));
     const double minimum = wireMinimum(length, baud);
-    std::vector<double> ratio, reaction;
+    const double byteUs = 1e7 / baud;
+    std::vector<double> ratio, board, host;
     for (int run = 0; run < 3; ++run) {
         ratio.push_back(b.cli(file, {}, nullptr, baud) / minimum);
-        // The board's own reaction: from a block taken whole to the first byte of its reply
-        // (the reply's last byte minus its five bytes' line time).
-        int64_t taken = -1;
-        for (const PtyBoard::Event &e : b.takeTrace()) {
-            if (e.what == 'b')
-                taken = e.ns;
-            else if (e.what == 'C' && taken >= 0)
-                reaction.push_back(double(e.ns - taken) / 1e3 - 5 * 1e6 / (baud / 10.0));
+        // The board's reaction: from a block taken whole to its reply written, less the reply's
+        // own line time. The host's: from the reply written to the next block taken whole, less
+        // the block's line time.
+        const std::vector<PtyBoard::Event> trace = b.takeTrace();
+        for (size_t i = 1; i < trace.size(); ++i) {
+            const double us = double(trace[i].ns - trace[i - 1].ns) / 1e3;
+            if (trace[i - 1].what == 'b' && trace[i].what == 'C')
+                board.push_back(us - 5 * byteUs);
+            else if (trace[i - 1].what == 'C' && trace[i].what == 'b')
+                host.push_back(us - 1024 * byteUs);
         }
         std::printf("  run %d: ratio %.4f\n", run + 1, ratio.back());
     }
     std::printf("1 MiB at %d baud, command line: minimum %.3f s, median ratio %.4f (aim 1.02); "
-                "the board's own reaction per block: median %.1f us (%.4f of the minimum over "
-                "1024 blocks)\n",
-                baud, minimum, median(ratio), median(reaction),
-                median(reaction) * 1024 / 1e6 / minimum);
+                "per block, median: the board's reaction %.1f us, the host's %.1f us (%.4f and "
+                "%.4f of the minimum over 1024 blocks)\n",
+                baud, minimum, median(ratio), median(board), median(host),
+                median(board) * 1024 / 1e6 / minimum, median(host) * 1024 / 1e6 / minimum);
 }
 
 void start()

@@ -163,13 +163,10 @@ void PtyBoard::schedule(int64_t due, const VBoard::Write &write)
         m_pending.push_back({due, write.bytes, write.reply});
         return;
     }
-    // Paced: each byte reaches the host when its frame has crossed the line.
-    for (qsizetype i = 0; i < write.bytes.size(); ++i) {
-        const int64_t arrives = std::max(due, m_txFree) + m_byteNs;
-        m_txFree = arrives;
-        const bool last = i + 1 == write.bytes.size();
-        m_pending.push_back({arrives, write.bytes.mid(i, 1), last ? write.reply : char(0)});
-    }
+    // Paced: the bytes cross the line one frame after another, and reach the host together
+    // when the last has crossed, as a USB adapter hands over what it received in one packet.
+    m_txFree = std::max(due, m_txFree) + m_byteNs * write.bytes.size();
+    m_pending.push_back({m_txFree, write.bytes, write.reply});
 }
 
 void PtyBoard::writeDue(int64_t now)
