@@ -2,6 +2,8 @@
 // p_offset in the file, placed at its physical address p_paddr. That is where the loader puts a
 // segment's initial bytes in flash (.data's values sit after .text there and are copied to RAM at
 // start-up); a segment's memory beyond its file bytes (.bss) is zeroed at run time, not loaded.
+// A file whose program headers all have physical address 0 was linked without any, and its
+// segments go to their virtual addresses p_vaddr, as objcopy places them.
 //
 // Of a segment's file bytes only those inside an allocated section with contents are taken (all
 // of them when the file has no section headers): the linker's alignment padding between two
@@ -122,15 +124,32 @@ Refusal programTable(const Elf &e, Table &programs)
     return Refusal();
 }
 
+// Where in a program header its address lies: the physical one, or with `virtualAddress` the
+// virtual one.
+int addressField(const Elf &e, bool virtualAddress)
+{
+    return e.wide ? (virtualAddress ? 16 : 24) : (virtualAddress ? 8 : 12);
+}
+
+// True when every program header's physical address is 0.
+bool noPhysicalAddresses(const Elf &e, const Table &programs)
+{
+    for (quint64 i = 0; i < programs.entries; ++i)
+        if (e.f.get(qint64(programs.at + i * programs.entrySize) + addressField(e, false), e.word))
+            return false;
+    return true;
+}
+
 // The load segments with bytes in the file, in program header order.
 Refusal loadSegments(const Elf &e, const Table &programs, std::vector<Load> &loads)
 {
+    const int addressAt = addressField(e, noPhysicalAddresses(e, programs));
     for (quint64 i = 0; i < programs.entries; ++i) {
         const qint64 at = qint64(programs.at + i * programs.entrySize);
         if (e.f.get(at, 4) != loadSegment)
             continue;
         const quint64 offset = e.f.get(at + (e.wide ? 8 : 4), e.word);
-        const quint64 address = e.f.get(at + (e.wide ? 24 : 12), e.word);
+        const quint64 address = e.f.get(at + addressAt, e.word);
         const quint64 fileSize = e.f.get(at + (e.wide ? 32 : 16), e.word);
         const quint64 memorySize = e.f.get(at + (e.wide ? 40 : 20), e.word);
         if (fileSize == 0)
@@ -161,9 +180,9 @@ Refusal sectionContents(const Elf &e, const Table &sections, size_t loads,
                         std::vector<Piece> &contents)
 {
     if (sections.entrySize < quint64(e.wide ? 64 : 40))
-        return refuse(Kind::BadHeader, -1, ElfProblem::HeaderSize);
+        return refuse(Kind::BadHeader, -1, ElfProblem::SectionHeaderSize);
     if (sections.at > e.size || sections.entries * sections.entrySize > e.size - sections.at)
-        return refuse(Kind::Truncated);
+        return refuse(Kind::Truncated, -1, ElfProblem::SectionsCut);
     for (quint64 i = 0; i < sections.entries; ++i) {
         const qint64 at = qint64(sections.at + i * sections.entrySize);
         const quint64 size = e.f.get(at + (e.wide ? 32 : 20), e.word);

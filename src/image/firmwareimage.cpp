@@ -300,19 +300,44 @@ Result Records::convertWithin(Format format, QByteArrayView content, std::option
         const Refusal fault = readRecords(format, content, collector);
         if (fault.kind != Kind::None)
             return refused(fault);
-        return flatten(format, content, collector.runs(), base, limit);
+        Result result = flatten(format, content, collector.runs(), base, limit);
+        result.format = format;
+        return result;
     } catch (const std::bad_alloc &) { // the decoded bytes, or a list of many scattered records
         return refused(refusal(Kind::OutOfMemory, format));
     }
 }
 
-Result read(const QString &path, std::optional<quint64> base)
+QString extensionOf(Format format)
 {
-    const Format format = formatForPath(path);
+    switch (format) {
+    case Format::IntelHex:
+        return QStringLiteral("hex");
+    case Format::SRecord:
+        return QStringLiteral("srec");
+    case Format::Elf:
+        return QStringLiteral("elf");
+    case Format::Binary:
+        break;
+    }
+    return QStringLiteral("bin");
+}
+
+Result read(const QString &path, std::optional<quint64> base, Naming naming)
+{
+    const Format format = naming == Naming::Raw ? Format::Binary : formatForPath(path);
     ImageFile::Result file =
         ImageFile::read(path, format == Format::Binary ? maxSpan : maxFileSize);
     if (file.outcome != ImageFile::Outcome::Loaded)
         return refused(unreadable(format, file));
+    if (naming == Naming::Checked) {
+        const std::optional<Format> found = formatOfContent(file.data);
+        if (found && *found != format) {
+            Refusal r = refusal(Kind::Misnamed, format);
+            r.found = *found;
+            return refused(r);
+        }
+    }
     if (format != Format::Binary)
         return Records::convertWithin(format, file.data, base, maxSpan);
     Result r;

@@ -27,6 +27,21 @@ enum class Format {
 // The reader a file name's extension selects (case-insensitive).
 Format formatForPath(const QString &path);
 
+// The firmware format `content` is written in, told by its start alone: the ELF magic number, or
+// a first record of Intel HEX or S-record text that is whole and has a good checksum. Empty for
+// anything else, a raw image among them.
+std::optional<Format> formatOfContent(QByteArrayView content);
+
+// The extension a file of `format` is best named with: "hex", "srec", "elf", "bin".
+QString extensionOf(Format format);
+
+// How read() chooses the reader.
+enum class Naming {
+    ByExtension, // the extension alone: any other name is a raw image, taken as it is
+    Checked,     // the extension, but content of another firmware format is refused (Misnamed)
+    Raw,         // every file is a raw image, whatever its name and content
+};
+
 // The open dialog's choices as "description|pattern" pairs: raw images ("(*.BIN)|*.BIN"), then
 // every extension a firmware reader claims, in one choice.
 QString openDialogFilter();
@@ -43,7 +58,7 @@ struct Range {
     quint64 last = 0;
 };
 
-// What is wrong with an ELF header or program header.
+// What is wrong with an ELF header, program header or section header table.
 enum class ElfProblem {
     None,
     Class,                // neither 32- nor 64-bit
@@ -53,6 +68,8 @@ enum class ElfProblem {
     FileLargerThanMemory, // a segment has more bytes in the file than in memory
     TooManyPairs,         // over 2^20 pairs of load segment and section to match
     AddressWraps,         // a segment runs past the end of the address space
+    SectionHeaderSize,    // section header entries too small for their class
+    SectionsCut,          // with Truncated: the section header table runs past the file's end
 };
 
 struct Refusal {
@@ -62,6 +79,7 @@ struct Refusal {
         FileTooLarge,   // more than maxFileSize bytes (fileSize)
         OutOfMemory,    // no memory for the file or the image
         WrongContent,   // not the format its extension names
+        Misnamed,       // the content is another firmware format (found) than the name says
         BadChecksum,    // line
         BadCharacter,   // line: not a record, or not a hexadecimal digit
         BadLength,      // line: the byte count disagrees with the line or with the record type
@@ -70,6 +88,7 @@ struct Refusal {
         AfterEnd,       // line: more records after the end record
         BadHeader,      // ELF: elfProblem, segment
         Truncated,      // text: the line where the file stops; ELF: segment, or -1 for a header
+                        // (elfProblem SectionsCut: the section header table)
         Overlap,        // address: the first byte two records disagree on (line, otherLine or
                         // segment, otherSegment)
         NoData,         // no data bytes at all
@@ -77,10 +96,11 @@ struct Refusal {
         BelowBase,      // address: the lowest data address, under base
     };
     Kind kind = Kind::None;
-    Format format = Format::Binary;
-    qint64 line = 0;      // 1-based line of a HEX or S-record record; 0 when none
-    qint64 otherLine = 0; // overlap: the earlier record the line disagrees with
-    int segment = -1;     // ELF: program header index; -1 when none
+    Format format = Format::Binary; // the reader the name chose
+    Format found = Format::Binary;  // misnamed: the format of the content
+    qint64 line = 0;                // 1-based line of a HEX or S-record record; 0 when none
+    qint64 otherLine = 0;           // overlap: the earlier record the line disagrees with
+    int segment = -1;               // ELF: program header index; -1 when none
     int otherSegment = -1;
     ElfProblem elfProblem = ElfProblem::None;
     quint64 address = 0;
@@ -92,17 +112,20 @@ struct Refusal {
 };
 
 struct Result {
-    QByteArray data;   // the flat image; empty when refused
-    quint64 start = 0; // the address of data[0]
-    qint64 span = 0;   // data.size()
-    Refusal refusal;   // kind None when converted
+    Format format = Format::Binary; // the reader that made the image
+    QByteArray data;                // the flat image; empty when refused
+    quint64 start = 0;              // the address of data[0]
+    qint64 span = 0;                // data.size()
+    Refusal refusal;                // kind None when converted
     bool ok() const { return refusal.kind == Refusal::Kind::None; }
 };
 
 // Reads the file at `path` with the reader its extension selects and turns it into the flat
 // image. With `base`, data below it is refused and the image starts at it, padded with 0xFF up to
 // the lowest data. A binary file's bytes are the image as they are, starting at `base` (or 0).
-Result read(const QString &path, std::optional<quint64> base = {});
+// `naming` says whether the content may overrule the name.
+Result read(const QString &path, std::optional<quint64> base = {},
+            Naming naming = Naming::ByExtension);
 
 // The notice that tells the operator why `path` was not loaded (Simplified Chinese), in the
 // style of ImageFile::refusalMessage; with `imageKept` it adds that the loaded image stays.

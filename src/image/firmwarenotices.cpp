@@ -66,6 +66,9 @@ Texts elfProblemTexts(const Refusal &r)
         return {QStringLiteral("程序头[%1]的段超出了地址空间").arg(segment),
                 QStringLiteral("program header [%1] runs past the end of the address space")
                     .arg(segment)};
+    case ElfProblem::SectionHeaderSize:
+        return {QStringLiteral("节头表项太短"), QStringLiteral("section header entries too short")};
+    case ElfProblem::SectionsCut:
     case ElfProblem::None:
         break;
     }
@@ -154,6 +157,13 @@ Texts wholeFileTexts(const Refusal &r, const QString &file)
             QStringLiteral("文件%1的内容不是%2格式，与扩展名不符，请选择其它文件！")
                 .arg(file, formatName(r.format)),
             QStringLiteral("the extension says %1, the content is not").arg(formatName(r.format))};
+    case Kind::Misnamed:
+        return {QStringLiteral("文件%1的内容是%2格式，与扩展名不符，请把文件改名为.%3后再加载！")
+                    .arg(file, formatName(r.found), extensionOf(r.found)),
+                QStringLiteral("the content is %1, but the name says %2")
+                    .arg(formatName(r.found), r.format == Format::Binary
+                                                  ? QStringLiteral("a raw image")
+                                                  : formatName(r.format))};
     case Kind::NoData:
         return {QStringLiteral("文件%1中没有任何数据，请选择其它文件！").arg(file),
                 QStringLiteral("no data")};
@@ -168,6 +178,9 @@ Texts truncatedTexts(const Refusal &r, const QString &file)
         return {QStringLiteral("文件%1不完整，在第%2行中断，请选择其它文件！")
                     .arg(file, number(r.line)),
                 QStringLiteral("truncated at line %1").arg(r.line)};
+    if (r.elfProblem == ElfProblem::SectionsCut)
+        return {QStringLiteral("文件%1不完整，节头表超出了文件末尾，请选择其它文件！").arg(file),
+                QStringLiteral("truncated: the section header table runs past its end")};
     if (r.segment < 0)
         return {QStringLiteral("文件%1不完整，ELF文件头或程序头表超出了文件末尾，请选择其它文件！")
                     .arg(file),
@@ -223,6 +236,7 @@ Texts textsOf(const Refusal &r, const QString &file)
     case Kind::FileTooLarge:
     case Kind::OutOfMemory:
     case Kind::WrongContent:
+    case Kind::Misnamed:
     case Kind::NoData:
         return wholeFileTexts(r, file);
     case Kind::BadChecksum:

@@ -30,10 +30,34 @@ QByteArray withChecksum(QByteArray line)
 
 // clang-format off
 enum Edit { FlipChecksum, CutInLine, DropLast, SetType, BadDigit, LongerCount, Duplicate,
-            ChangedDuplicate, OnlyEnd, AfterEnd, CountRecord, ElfClass, ElfCut, None };
+            ChangedDuplicate, OnlyEnd, AfterEnd, CountRecord, ElfClass, ElfCut, ElfNoPhysical,
+            ElfCutSections, None };
 // clang-format on
 
-// `text` with `edit` made at its line `n` (1-based; ElfCut: keeps n percent of the file).
+// A field of an ELF file, in its byte order.
+quint64 elfField(const QByteArray &elf, qint64 at, int size)
+{
+    quint64 v = 0;
+    for (int i = 0; i < size; ++i)
+        v |= quint64(uchar(elf[at + i])) << (8 * (elf[5] == 2 ? size - 1 - i : i));
+    return v;
+}
+
+// `elf` with the physical address of every program header set to 0, as a linker leaves it when
+// the script names no load addresses.
+QByteArray withoutPhysicalAddresses(QByteArray elf)
+{
+    const bool wide = elf[4] == 2;
+    const quint64 at = elfField(elf, wide ? 32 : 28, wide ? 8 : 4);
+    const quint64 size = elfField(elf, wide ? 54 : 42, 2);
+    for (quint64 i = 0; i < elfField(elf, wide ? 56 : 44, 2); ++i)
+        elf.replace(qsizetype(at + i * size) + (wide ? 24 : 12), wide ? 8 : 4,
+                    QByteArray(wide ? 8 : 4, '\0'));
+    return elf;
+}
+
+// `text` with `edit` made at its line `n` (1-based; ElfCut: keeps n percent of the file;
+// ElfCutSections: keeps n bytes of the section header table).
 QByteArray edited(const QByteArray &text, Edit edit, int n)
 {
     QList<QByteArray> lines = text.split('\n'); // objcopy ends each line with "\r\n"
@@ -75,6 +99,11 @@ QByteArray edited(const QByteArray &text, Edit edit, int n)
         return text.left(4) + '\x03' + text.mid(5);
     case ElfCut:
         return text.left(text.size() * n / 100);
+    case ElfNoPhysical:
+        return withoutPhysicalAddresses(text);
+    case ElfCutSections:
+        return text.left(qsizetype(elfField(text, text[4] == 2 ? 40 : 32, text[4] == 2 ? 8 : 4)) +
+                         n);
     case None:
         break;
     }
@@ -125,6 +154,7 @@ private slots:
                                   "  .bss : { *(.bss*) *(COMMON) } > RAM }\n";
         writeBytes("fw.ld", script);
         writeBytes("ram.ld", QByteArray(script).replace("> RAM AT> FLASH", "> RAM"));
+        writeBytes("flat.ld", QByteArray(script).replace("> RAM AT> FLASH", "> FLASH"));
         writeBytes(
             "host.ld",
             QByteArray(script).replace("0x08004000", "0x400000").replace("0x20000000", "0x600000"));
@@ -144,6 +174,8 @@ private slots:
                  arm + " -T fw.ld -o fw.elf",
                  arm + " -mbig-endian -T fw.ld -o big.axf",
                  arm + " -T ram.ld -o ram.elf",
+                 arm + " -T flat.ld -o flat.elf",
+                 arm + " -mbig-endian -T flat.ld -o flatbig.axf",
                  "gcc -O1 -nostdlib -static -no-pie -fno-pic -Wl,--no-warn-rwx-segments -T host.ld fw.c -o host64.out"})
             QVERIFY(tool(command));
         // clang-format on
@@ -263,6 +295,14 @@ private slots:
         QTest::newRow("elf header only") << "fw.elf" << ElfCut << 1 << -1LL << Kind::Truncated << -1LL;
         QTest::newRow("elf holding HEX") << "a.hex" << None << 0 << -1LL << Kind::WrongContent << -1LL;
         QTest::newRow("elf data in RAM") << "ram.elf" << None << 0 << -1LL << Kind::SpanTooLarge << -1LL;
+        // No physical addresses at all: the virtual ones place the segments, as objcopy does.
+        QTest::newRow("elf, physical addresses 0") << "flat.elf" << ElfNoPhysical << 0 << -1LL << Kind::None << 0x08004000LL;
+        QTest::newRow("axf, big-endian, physical addresses 0") << "flatbig.axf" << ElfNoPhysical << 0 << -1LL << Kind::None << 0x08004000LL;
+        QTest::newRow("out, 64-bit, physical addresses 0") << "host64.out" << ElfNoPhysical << 0 << -1LL << Kind::None << 0x400000LL;
+        QTest::newRow("elf, .data in RAM, physical addresses 0") << "fw.elf" << ElfNoPhysical << 0 << -1LL << Kind::SpanTooLarge << -1LL;
+        QTest::newRow("elf section table cut") << "fw.elf" << ElfCutSections << 41 << -1LL << Kind::Truncated << -1LL;
+        QTest::newRow("elf section table gone") << "fw.elf" << ElfCutSections << 0 << -1LL << Kind::Truncated << -1LL;
+        QTest::newRow("out section table cut") << "host64.out" << ElfCutSections << 100 << -1LL << Kind::Truncated << -1LL;
         // clang-format on
     }
     void reads()
@@ -307,6 +347,8 @@ private slots:
                  qPrintable(chinese));
         if (where > 0 && r.refusal.format != Format::Elf && kind != Kind::WrongContent)
             QVERIFY2(english.contains(QStringLiteral("line %1").arg(where)), qPrintable(english));
+        if (tag.contains("section table")) // not the program headers' fault
+            QCOMPARE(english, name + ": truncated: the section header table runs past its end");
         if (kind == Kind::SpanTooLarge) { // names the flash and the RAM range
             QCOMPARE(r.refusal.low.first, quint64(tag.contains("elf") ? 0x08004000 : 0x08004003));
             const QString high = tag.contains("base") ? "0x080043EB" : "0x20000000";
