@@ -191,8 +191,8 @@ void BoardRuns::redraw()
                                              : Reporter::stepName(row.step);
         const QString line =
             QStringLiteral("%1 %2 %3 %4 kB/s  %5")
-                .arg(row.port, -8)
-                .arg(row.device, -14)
+                .arg(Reporter::shownName(row.port), -8)
+                .arg(Reporter::shownName(row.device), -14)
                 .arg(Reporter::percentBar(row.bytesSent, row.bytes, 20))
                 .arg(Reporter::rateKBps(row.bytesSent, row.blocksStartMs, to), 6, 'f', 1)
                 .arg(what);
@@ -209,8 +209,8 @@ void BoardRuns::printTable() const
         return;
     int portWidth = 4, deviceWidth = 6;
     for (const auto &[index, row] : m_rows) {
-        portWidth = qMax(portWidth, int(row.port.size()));
-        deviceWidth = qMax(deviceWidth, int(row.device.size()));
+        portWidth = qMax(portWidth, int(Reporter::shownName(row.port).size()));
+        deviceWidth = qMax(deviceWidth, int(Reporter::shownName(row.device).size()));
     }
     QString table = QStringLiteral("\n%1  %2  %3  %4  %5\n")
                         .arg(QStringLiteral("PORT"), -portWidth)
@@ -219,19 +219,22 @@ void BoardRuns::printTable() const
                         .arg(QStringLiteral("SECONDS"), 8)
                         .arg(QStringLiteral("EXIT"), 4);
     for (const auto &[index, row] : m_rows)
-        table += QStringLiteral("%1  %2  %3  %4  %5\n")
-                     .arg(row.port, -portWidth)
-                     .arg(row.device.isEmpty() ? QStringLiteral("-") : row.device, -deviceWidth)
-                     .arg(infoOf(row.ending).token, -17)
-                     .arg(row.seconds(), 8, 'f', 3)
-                     .arg(exitCodeOf(row.ending), 4);
+        table +=
+            QStringLiteral("%1  %2  %3  %4  %5\n")
+                .arg(Reporter::shownName(row.port), -portWidth)
+                .arg(row.device.isEmpty() ? QStringLiteral("-") : Reporter::shownName(row.device),
+                     -deviceWidth)
+                .arg(infoOf(row.ending).token, -17)
+                .arg(row.seconds(), 8, 'f', 3)
+                .arg(exitCodeOf(row.ending), 4);
     std::fputs(table.toUtf8().constData(), stdout);
     std::fflush(stdout);
     // On a terminal the lines above were redrawn in place: the reasons come after them.
     if (m_style == Reporter::Style::Terminal)
         for (const auto &[index, row] : m_rows)
             if (row.ending != Ending::Success)
-                Usage::printError(row.port + QStringLiteral(": ") + row.message);
+                Usage::printError(Reporter::shownName(row.port) + QStringLiteral(": ") +
+                                  Reporter::shownName(row.message));
 }
 
 void BoardRuns::printSummary(Reporter::Style style, int passed, int failed, qint64 elapsedMs,

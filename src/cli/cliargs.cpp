@@ -136,6 +136,9 @@ const QList<CliOption> &cliOptions()
                              "below it is refused, and a gap from ADDR to the lowest data\n"
                              "is sent as 0xFF")},
           {Command::Convert, S("as for flash: the image starts at ADDR")}}},
+        {S("--raw"), {}, {}, flashing | converting, none, set<&CliArgs::raw, true>,
+         {{Command::Flash, S("send IMAGE byte for byte, whatever its name and content")},
+          {Command::Convert, S("as for flash: OUT.bin is IMAGE as it is")}}},
         {S("--baud"), u'b', S("N"), flashing, none, storeRate<&CliArgs::baud>,
          {{Command::Flash, S("the download baud rate (default: the window's choice)")}}},
         {S("--auto-reset"), {}, {}, flashing, none, set<&CliArgs::autoReset, true>,
@@ -188,7 +191,9 @@ const QList<CliCommand> &cliCommands()
              "file, taken byte for byte, or a firmware file by its extension: Intel HEX (.hex,\n"
              ".ihx), S-record (.s19, .s28, .s37, .srec, .mot) or ELF (.elf, .axf, .out),\n"
              "sent as the flat image from its lowest address to its highest, gaps filled with\n"
-             "0xFF. Rates and the automatic reset default to the window's settings.\n"
+             "0xFF. A file whose content is one of these formats but whose name says another\n"
+             "(HEX text named .bin, say) is refused: rename it, or give --raw to send it as it\n"
+             "is. Rates and the automatic reset default to the window's settings.\n"
              "With several ports (--port more than once, a range COM1-COM8 or --all) every\n"
              "board is flashed at once, each on its own; the end is a table and a summary,\n"
              "and the exit status is 0 only when every board confirmed its download, else\n"
@@ -202,15 +207,17 @@ const QList<CliCommand> &cliCommands()
              "or a link in the ports folder created. A board that goes and comes back is\n"
              "flashed again. Boards present at the start are flashed at once. At the end it\n"
              "prints the boards passed and failed and the boards per hour; the exit status is\n"
-             "0 when at least one board was flashed and none failed, else 10. The options of\n"
-             "flash apply too."),
+             "0 when at least one board was flashed and none failed, else 10, and 11 when a\n"
+             "row of the report could not be written. The options of flash apply too."),
          Refusal::NameTheOption},
         {Command::Convert, QStringLiteral("convert"),
-         QStringLiteral("IMAGE OUT.bin [--base ADDR] [--json]"),
+         QStringLiteral("IMAGE OUT.bin|- [--base ADDR] [--raw] [--json]"),
          QStringLiteral(
              "Writes the flat image that flash would send for IMAGE to OUT.bin: whole or not\n"
-             "at all, an existing OUT.bin replaced only when the new one is complete. Exit\n"
-             "status 0, 3 when IMAGE is refused, 1 when OUT.bin cannot be written."),
+             "at all, an existing OUT.bin replaced only when the new one is complete; - writes\n"
+             "it to standard output (not to a terminal). OUT.bin must be a regular file or new.\n"
+             "Exit status 0, 3 when IMAGE is refused, 1 when OUT.bin cannot be written, 2 when\n"
+             "OUT.bin is not a regular file."),
          Refusal::ListWhatApplies},
         {Command::Ports, QStringLiteral("ports"), QStringLiteral("[--json]"),
          QStringLiteral("Lists %1 to %2 as the window sees them: device, stable name, USB\n"

@@ -14,6 +14,7 @@ struct CliArgs {
     // flash, station and convert
     QString image;               // the firmware file: .bin, Intel HEX, S-record or ELF
     std::optional<quint64> base; // --base: the address the image must start at
+    bool raw = false;            // --raw: the file byte for byte, whatever its name and content
     // flash and station
     QStringList ports;       // --port and COMa-COMb, as given, a range spelled out
     bool allPorts = false;   // --all: every port of the map

@@ -40,6 +40,10 @@ const QList<EndingInfo> &endings()
          QStringLiteral("several boards: not every one confirmed its download (see each\n"
                         "board's own status in the table or its JSON end object)"),
          QString()},
+        {Ending::ReportRowLost, 11, QString(),
+         QStringLiteral("station: a row of the --report file could not be written (a full\n"
+                        "disk, say); the station went on flashing and said which row was lost"),
+         QStringLiteral("the report %1 lost the row of %2 (%3, exit status %4): %5")},
         {Ending::HungUp, 128 + SIGHUP, QStringLiteral("terminated"),
          QStringLiteral("its terminal closed (SIGHUP)"),
          QStringLiteral("terminated by signal %1: the download was stopped")},

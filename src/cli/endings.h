@@ -19,6 +19,7 @@ enum class Ending {
     NoCompletion,
     PortVanished,
     SomeBoardsFailed,
+    ReportRowLost,
     HungUp,
     Interrupted,
     Terminated,

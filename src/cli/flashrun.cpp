@@ -165,7 +165,7 @@ RunStart BoardRun::Impl::runStart() const
     start.port = target.name;
     start.device = device;
     start.image = plan.imagePath;
-    start.format = formatToken(FirmwareImage::formatForPath(plan.imagePath));
+    start.format = formatToken(plan.image.format);
     start.startAddress = plan.image.start;
     start.sha256 = plan.sha256;
     start.bytes = plan.image.data.size();
@@ -274,6 +274,21 @@ Ending BoardRun::Impl::run()
     return ending;
 }
 
+FirmwareImage::Result readImage(const CliArgs &args, QString *refusal)
+{
+    using FirmwareImage::Naming;
+    FirmwareImage::Result image =
+        FirmwareImage::read(args.image, args.base, args.raw ? Naming::Raw : Naming::Checked);
+    if (image.ok())
+        return image;
+    *refusal = FirmwareImage::refusalLine(image.refusal, Reporter::shownName(args.image));
+    if (image.refusal.kind == FirmwareImage::Refusal::Kind::Misnamed)
+        *refusal += QStringLiteral("; rename it to .%1 to read it as such, or give --raw to send "
+                                   "the file as it is")
+                        .arg(FirmwareImage::extensionOf(image.refusal.found));
+    return image;
+}
+
 std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal)
 {
     FlashPlan plan;
@@ -286,11 +301,9 @@ std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal)
     plan.autoReset = args.autoReset.value_or(stored.autoReset);
 
     plan.imagePath = args.image;
-    plan.image = FirmwareImage::read(args.image, args.base);
-    if (!plan.image.ok()) {
-        *refusal = FirmwareImage::refusalLine(plan.image.refusal, args.image);
+    plan.image = readImage(args, refusal);
+    if (!plan.image.ok())
         return std::nullopt;
-    }
     plan.sha256 = sha256Hex(plan.image.data);
     return plan;
 }

@@ -25,6 +25,11 @@ struct FlashPlan {
     bool autoReset = false;
 };
 
+// The image file as the command line reads it: a file whose content is another firmware format
+// than its name says is refused (`refusal` names the format found and the ways on), unless --raw
+// takes every file byte for byte.
+FirmwareImage::Result readImage(const CliArgs &args, QString *refusal);
+
 // Reads the settings and the image. Empty, with the reason in `refusal`, when the image cannot
 // be downloaded.
 std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal);

@@ -54,10 +54,11 @@ void JsonLine::key(const char *k)
 QByteArray JsonLine::quoted(const QString &text)
 {
     // File and device names are bytes on Linux: whatever is not valid UTF-8 arrives here as
-    // U+FFFD, so the output always stays valid JSON.
+    // U+FFFD, so the output always stays valid JSON. A character beyond U+FFFF is two UTF-16
+    // units, written together as its one UTF-8 sequence; a unit of a pair alone is U+FFFD.
     QByteArray out = "\"";
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
         switch (u) {
         case u'"':
             out += "\\\"";
@@ -77,11 +78,35 @@ QByteArray JsonLine::quoted(const QString &text)
         default:
             if (u < 0x20 || u == 0x7f)
                 out += QByteArray("\\u") + QByteArray::number(u, 16).rightJustified(4, '0');
+            else if (QChar::isHighSurrogate(u) && i + 1 < text.size() &&
+                     text[i + 1].isLowSurrogate())
+                out += text.sliced(i++, 2).toUtf8();
             else
-                out += QString(c).toUtf8();
+                out +=
+                    QString(QChar::isSurrogate(u) ? QChar::ReplacementCharacter : text[i]).toUtf8();
         }
     }
     return out + '"';
+}
+
+QString Reporter::shownName(const QString &name)
+{
+    QString out;
+    out.reserve(name.size());
+    for (const QChar c : name) {
+        const char16_t u = c.unicode();
+        if (u == u'\n')
+            out += QStringLiteral("\\n");
+        else if (u == u'\r')
+            out += QStringLiteral("\\r");
+        else if (u == u'\t')
+            out += QStringLiteral("\\t");
+        else if (u < 0x20 || (u >= 0x7f && u < 0xa0)) // C0, DEL and C1: ESC, CSI ...
+            out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
 }
 
 Reporter::Reporter(Style style, FILE *out, FILE *err) : m_style(style), m_out(out), m_err(err) {}
@@ -163,8 +188,9 @@ void Reporter::start(const RunStart &s)
                                                          FirmwareImage::hexAddress(s.startAddress);
         const QString line =
             QStringLiteral("%1: %2 (%3 bytes%9, %4 blocks, sha256 %5) to %6 at %7 baud%8\n")
-                .arg(s.port, s.image, QString::number(s.bytes), QString::number(s.blocks),
-                     s.sha256.left(16), s.device, QString::number(s.baud), reset, from);
+                .arg(shownName(s.port), shownName(s.image), QString::number(s.bytes),
+                     QString::number(s.blocks), s.sha256.left(16), shownName(s.device),
+                     QString::number(s.baud), reset, from);
         std::fputs(line.toUtf8().constData(), m_out);
         std::fflush(m_out);
         break;
@@ -193,7 +219,7 @@ void Reporter::state(int step, qint64 elapsedMs)
         break;
     case Style::Plain:
         if (step == 1) {
-            std::fprintf(m_out, "%s: connecting\n", m_start.port.toUtf8().constData());
+            std::fprintf(m_out, "%s: connecting\n", shownName(m_start.port).toUtf8().constData());
             std::fflush(m_out);
         }
         break;
@@ -228,8 +254,9 @@ void Reporter::progress(qint32 block, qint32 blocks, qint64 bytesSent, qint64 el
     case Style::Plain:
         if (const int decile = percent / 10; decile > m_lastDecile) {
             m_lastDecile = decile;
-            std::fprintf(m_out, "%s: %3d%% %lld/%lld bytes\n", m_start.port.toUtf8().constData(),
-                         decile * 10, (long long)bytesSent, (long long)m_start.bytes);
+            std::fprintf(m_out, "%s: %3d%% %lld/%lld bytes\n",
+                         shownName(m_start.port).toUtf8().constData(), decile * 10,
+                         (long long)bytesSent, (long long)m_start.bytes);
             std::fflush(m_out);
         }
         break;
@@ -243,13 +270,14 @@ void Reporter::drawLine(qint64 elapsedMs)
     m_lastDrawMs = elapsedMs;
     QString line;
     if (m_step == 1 || m_step == 2) {
-        line = QStringLiteral("%1: %2").arg(m_start.port, m_step == 1 ? QStringLiteral("connecting")
-                                                                      : QStringLiteral("length"));
+        line = QStringLiteral("%1: %2").arg(shownName(m_start.port),
+                                            m_step == 1 ? QStringLiteral("connecting")
+                                                        : QStringLiteral("length"));
     } else {
         const double rate = rateKBps(m_bytesSent, m_blocksStartMs, elapsedMs);
         const double left = rate > 0 ? double(m_start.bytes - m_bytesSent) / 1024.0 / rate : 0;
         line = QStringLiteral("%1: %2 %5/%6 B %7 kB/s %8s left")
-                   .arg(m_start.port, percentBar(m_bytesSent, m_start.bytes, 30))
+                   .arg(shownName(m_start.port), percentBar(m_bytesSent, m_start.bytes, 30))
                    .arg(m_bytesSent)
                    .arg(m_start.bytes)
                    .arg(rate, 0, 'f', 1)
@@ -285,8 +313,8 @@ void Reporter::end(const QString &port, Ending ending, qint64 elapsedMs, const Q
         [[fallthrough]];
     case Style::Plain:
         if (exitCode == 0) {
-            std::fprintf(m_out, "%s: %s\n", name.toUtf8().constData(),
-                         message.toUtf8().constData());
+            std::fprintf(m_out, "%s: %s\n", shownName(name).toUtf8().constData(),
+                         shownName(message).toUtf8().constData());
             std::fflush(m_out);
         }
         break;
@@ -295,6 +323,6 @@ void Reporter::end(const QString &port, Ending ending, qint64 elapsedMs, const Q
     }
     // Every failure is a message for the person, also with --json and --quiet.
     if (exitCode != 0 && m_err) {
-        Usage::printError(name + QStringLiteral(": ") + message, m_err);
+        Usage::printError(shownName(name) + QStringLiteral(": ") + shownName(message), m_err);
     }
 }

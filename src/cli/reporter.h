@@ -71,6 +71,10 @@ public:
     void end(const QString &port, Ending ending, qint64 elapsedMs, const QString &message) override;
 
     static QString stepName(int step);
+    // A file, port or device name for plain output: control characters (a line end, ESC, CSI)
+    // written as escapes "\n", "\x1b", so that a name can neither start a line of its own nor
+    // drive the terminal.
+    static QString shownName(const QString &name);
     // " 42% [#####.......]": the share of `bytes` sent, as a bar of `width` marks.
     static QString percentBar(qint64 sent, qint64 bytes, int width);
     // kB/s since the first block went out at `blocksStartMs` (0 before it).

@@ -35,6 +35,7 @@ private:
     void ended(int index);
     void launch(const PortPresence &p);
     void say(const char *event, const PortPresence &p);
+    void rowLost(const StationRow &row, const QString &why);
 
     const CliArgs &args;
     const FlashPlan &plan;
@@ -48,6 +49,7 @@ private:
     QHash<int, PortPresence> flashed;     // the runs going on: row -> the board it flashes
     QHash<QString, PortPresence> waiting; // port -> a board that came while its run went on
     int passed = 0, failed = 0, interrupted = 0;
+    int rowsLost = 0; // report rows that could not be written
     bool stopping = false;
     QEventLoop loop;
 };
@@ -60,10 +62,30 @@ void Station::say(const char *event, const PortPresence &p)
         line.add("elapsed_ms", clock.elapsed());
         std::printf("%s\n", line.finish().constData());
     } else if (style == Reporter::Style::Plain) {
-        std::printf("%s: %s %s\n", p.port.toUtf8().constData(), event,
-                    p.device.toUtf8().constData());
+        std::printf("%s: %s %s\n", Reporter::shownName(p.port).toUtf8().constData(), event,
+                    Reporter::shownName(p.device).toUtf8().constData());
     }
     std::fflush(stdout);
+}
+
+// A row the report could not take: told on standard error and in the JSON Lines; the station
+// goes on, and its exit status tells the loss at the end.
+void Station::rowLost(const StationRow &row, const QString &why)
+{
+    ++rowsLost;
+    const QString message =
+        infoOf(Ending::ReportRowLost)
+            .message.arg(Reporter::shownName(report.path()), Reporter::shownName(row.port),
+                         row.outcome, QString::number(row.exitCode), why);
+    if (style == Reporter::Style::Json) {
+        JsonLine line;
+        line.add("event", "report_row_lost").add("port", row.port).add("report", report.path());
+        line.add("outcome", row.outcome).add("exit_code", row.exitCode).add("message", message);
+        line.add("elapsed_ms", clock.elapsed());
+        std::printf("%s\n", line.finish().constData());
+        std::fflush(stdout);
+    }
+    Usage::printError(message);
 }
 
 bool Station::runningOn(const QString &port) const
@@ -126,7 +148,7 @@ void Station::ended(int index)
         r.seconds = row.seconds();
         QString why;
         if (!report.append(r, &why))
-            Usage::printError(why);
+            rowLost(r, why);
     }
     if (stopping) {
         if (runs.running() == 0)
@@ -166,9 +188,9 @@ int Station::run()
     });
 
     if (style != Reporter::Style::Json && style != Reporter::Style::Quiet)
-        Usage::printError(
-            QStringLiteral("station: %1 (%2 bytes, sha256 %3); Ctrl-C ends it")
-                .arg(plan.imagePath, QString::number(plan.image.span), plan.sha256.left(16)));
+        Usage::printError(QStringLiteral("station: %1 (%2 bytes, sha256 %3); Ctrl-C ends it")
+                              .arg(Reporter::shownName(plan.imagePath),
+                                   QString::number(plan.image.span), plan.sha256.left(16)));
     watch->start(); // the boards present now appear at once
     loop.exec();
 
@@ -176,10 +198,13 @@ int Station::run()
     const double perHour = elapsed > 0 ? passed * 3'600'000.0 / double(elapsed) : 0;
     BoardRuns::printSummary(style, passed, failed, elapsed, [&](JsonLine &line) {
         line.add("interrupted", interrupted).add("boards_per_hour", qint64(perHour + 0.5));
+        line.add("report_rows_lost", rowsLost);
     });
     if (style == Reporter::Style::Terminal || style == Reporter::Style::Plain)
         std::printf("%d interrupted, %.0f boards per hour\n", interrupted, perHour);
     std::fflush(stdout);
+    if (rowsLost > 0) // the record of the boards is incomplete: that comes first
+        return exitCodeOf(Ending::ReportRowLost);
     return passed > 0 && failed == 0 && interrupted == 0 ? exitCodeOf(Ending::Success)
                                                          : exitCodeOf(Ending::SomeBoardsFailed);
 }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,13 +53,10 @@ bool StationReport::open(const QString &path, QString *error)
         return false;
     }
     m_fd = fd;
-    m_needsNewline = false;
-    if (st.st_size > 0) {
-        char last = 0;
-        m_needsNewline = ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n';
-        return true;
-    }
-    if (!writeLine(header(), error)) {
+    QString why;
+    if (!writeLine(header(), &why, true)) {
+        if (error)
+            *error = QStringLiteral("cannot write the report %1: %2").arg(path, why);
         ::close(m_fd);
         m_fd = -1;
         return false;
@@ -77,29 +75,74 @@ bool StationReport::append(const StationRow &row, QString *error)
     return writeLine(formatRow(row), error);
 }
 
-bool StationReport::writeLine(const QByteArray &line, QString *error)
+namespace
 {
-    // A file left ending mid-line (edited by hand) gets its line ended first, in the same write.
-    const QByteArray out = m_needsNewline ? "\r\n" + line : line;
+
+// The lock on the report file, held while it lives: other stations wait for it.
+class FileLock
+{
+public:
+    explicit FileLock(int fd) : m_fd(fd)
+    {
+        while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~FileLock() { ::flock(m_fd, LOCK_UN); }
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+
+private:
+    int m_fd;
+};
+
+// Writes `out` in one write(2): its length when whole, else -1 with errno. A short write (a full
+// disk, a file size limit) is an error of its own: ENOSPC, or EFBIG when the limit stopped it.
+int writeWhole(int fd, const QByteArray &out)
+{
     ssize_t n;
     do
-        n = ::write(m_fd, out.constData(), size_t(out.size()));
+        n = ::write(fd, out.constData(), size_t(out.size()));
     while (n < 0 && errno == EINTR);
-    int err;
-    if (n < 0) {
+    if (n == out.size())
+        return 0;
+    if (n >= 0) { // the rest would fail with the reason
+        const ssize_t more = ::write(fd, out.constData() + n, size_t(out.size() - n));
+        errno = more < 0 ? errno : ENOSPC;
+    }
+    return -1;
+}
+
+} // namespace
+
+bool StationReport::writeLine(const QByteArray &line, QString *error, bool onlyIntoEmpty)
+{
+    const FileLock locked(m_fd);
+    struct stat st {
+    };
+    if (::fstat(m_fd, &st) != 0)
+        st.st_size = 0;
+    if (onlyIntoEmpty && st.st_size > 0)
+        return true; // another station wrote the header first, or the file has rows
+    // A file left ending mid-line (edited by hand) gets its line ended first, in the same write.
+    char last = '\n';
+    if (st.st_size > 0 && ::pread(m_fd, &last, 1, st.st_size - 1) != 1)
+        last = '\n';
+    const QByteArray out = last != '\n' ? "\r\n" + line : line;
+    int err = 0;
+    if (writeWhole(m_fd, out) != 0) {
         err = errno;
-    } else if (n != out.size()) {
-        err = ENOSPC;          // a short write to a file: the disk is full
-        m_needsNewline = true; // the next row starts a line of its own
-    } else {
-        m_needsNewline = false;
-        if (::fdatasync(m_fd) == 0 || errno == EINVAL) // EINVAL: nothing to sync (a pipe)
-            return true;
+        // What went in of the row is taken back: the file ends after its last whole row.
+        if (::ftruncate(m_fd, st.st_size) != 0 && error) {
+            *error = QStringLiteral("%1, and the part written could not be taken back: %2")
+                         .arg(systemError(err), systemError(errno));
+            return false;
+        }
+    } else if (::fdatasync(m_fd) != 0 && errno != EINVAL) { // EINVAL: nothing to sync
         err = errno;
     }
-    if (error)
-        *error = QStringLiteral("cannot write the report %1: %2").arg(m_path, systemError(err));
-    return false;
+    if (err != 0 && error)
+        *error = systemError(err);
+    return err == 0;
 }
 
 QByteArray StationReport::header()

@@ -243,7 +243,7 @@ private slots:
         QTest::newRow("zero timeout") << QStringList{"flash", "x", "-pCOM1", "--done-timeout", "0"} << true << "--done-timeout";
         QTest::newRow("two images") << QStringList{"flash", "a", "b", "-pCOM1"} << true << "'b'";
         QTest::newRow("ports takes --json only") << QStringList{"ports", "--baud", "9600"} << true << "ports: only --json applies";
-        QTest::newRow("convert takes three") << QStringList{"convert", "a", "b", "-pCOM1"} << true << "convert: only --base, --json and --quiet apply";
+        QTest::newRow("convert takes three") << QStringList{"convert", "a", "b", "-pCOM1"} << true << "convert: only --base, --raw, --json and --quiet apply";
         QTest::newRow("report is the station's") << QStringList{"flash", "x", "-pCOM1", "--report", "r.csv"} << true << "flash: --report applies to station only";
         QTest::newRow("range beyond COM255") << QStringList{"flash", "x", "-p", "COM1-COM256"} << true << "--port: 'COM1-COM256' is not a range of COM1 to COM255";
         QTest::newRow("a switch with a value") << QStringList{"--help=1"} << true << "option '--help' takes no value";
