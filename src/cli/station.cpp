@@ -224,7 +224,7 @@ int runStation(const CliArgs &args, const QElapsedTimer &sinceStart)
     if (!args.reportPath.isEmpty()) {
         QString why;
         if (!report.open(args.reportPath, &why)) {
-            Usage::printError(QStringLiteral("--report: ") + why);
+            Usage::printError(QStringLiteral("--report: ") + Reporter::shownName(why));
             return exitCodeOf(Ending::Usage);
         }
     }

@@ -1,5 +1,6 @@
 #include "stationreport.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 
 #include <cerrno>
@@ -78,21 +79,37 @@ bool StationReport::append(const StationRow &row, QString *error)
 namespace
 {
 
-// The lock on the report file, held while it lives: other stations wait for it.
+// How long a write waits for another station to let go of the report's lock: a row and its sync
+// take milliseconds, so a lock held longer is a program that keeps it.
+constexpr int lockWaitMs = 5000;
+
+// The lock on the report file, held while it lives unless another program kept it past
+// lockWaitMs.
 class FileLock
 {
 public:
     explicit FileLock(int fd) : m_fd(fd)
     {
-        while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+        const QDeadlineTimer deadline(lockWaitMs);
+        while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) || deadline.hasExpired())
+                return;
+            ::usleep(2000);
         }
+        m_held = true;
     }
-    ~FileLock() { ::flock(m_fd, LOCK_UN); }
+    ~FileLock()
+    {
+        if (m_held)
+            ::flock(m_fd, LOCK_UN);
+    }
     FileLock(const FileLock &) = delete;
     FileLock &operator=(const FileLock &) = delete;
+    bool held() const { return m_held; }
 
 private:
     int m_fd;
+    bool m_held = false;
 };
 
 // Writes `out` in one write(2): its length when whole, else -1 with errno. A short write (a full
@@ -117,6 +134,12 @@ int writeWhole(int fd, const QByteArray &out)
 bool StationReport::writeLine(const QByteArray &line, QString *error, bool onlyIntoEmpty)
 {
     const FileLock locked(m_fd);
+    if (!locked.held()) {
+        if (error)
+            *error = QStringLiteral("another program kept the report locked for %1 s")
+                         .arg(lockWaitMs / 1000);
+        return false;
+    }
     struct stat st {
     };
     if (::fstat(m_fd, &st) != 0)
