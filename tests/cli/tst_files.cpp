@@ -380,32 +380,37 @@ private slots:
         QCOMPARE(station.events("summary").value(0)["report_rows_lost"].toInt(), 2);
     }
 
-    // Stations started on one new report: one header, whoever comes first.
+    // Stations started on one new report: one header, whoever comes first. A station decides
+    // on the header only while it holds the file's lock: while another one (the test) holds it,
+    // the file stays empty, and the header that one writes is the only one.
     void twoStationsOneHeader_data()
     {
-        QTest::addColumn<bool>("lockHeld"); // the file locked while they start, then let go
+        QTest::addColumn<bool>("peer"); // the test is the first station, holding the lock
         QTest::addColumn<int>("stations");
-        QTest::newRow("empty file, locked while they start") << true << 2;
-        QTest::newRow("new file, four at once") << false << 4;
+        QTest::newRow("two waiting on a station that writes the header") << true << 2;
+        QTest::newRow("four at once") << false << 4;
     }
     void twoStationsOneHeader()
     {
-        QFETCH(bool, lockHeld);
+        QFETCH(bool, peer);
         QFETCH(int, stations);
         BoardTray tray;
         const QString report = tray.home.filePath("report.csv");
         const QString image = tray.writeFile("fw.bin", testImage(100));
-        int fd = -1;
-        if (lockHeld) {
-            fd = ::open(QFile::encodeName(report).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-            QVERIFY(fd >= 0 && ::flock(fd, LOCK_EX) == 0);
-        }
+        const QByteArray header = "time,port,device,by_id,usb_serial,image_sha256,bytes,outcome,"
+                                  "exit_code,seconds\r\n";
+        const int fd = peer ? ::open(QFile::encodeName(report).constData(),
+                                     O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)
+                            : -1;
+        QVERIFY(!peer || (fd >= 0 && ::flock(fd, LOCK_EX) == 0));
         std::vector<std::unique_ptr<StationProcess>> list;
         for (int i = 0; i < stations; ++i)
             list.push_back(std::make_unique<StationProcess>(
                 QStringList{"station", image, "--port", "COM7", "--report", report}));
-        if (lockHeld) {
-            QTest::qWait(300); // both are waiting for the lock by now
+        if (peer) {
+            QTest::qWait(300); // the stations are waiting for the lock by now
+            QCOMPARE(fileBytes(report), QByteArray());
+            QVERIFY(::write(fd, header.constData(), size_t(header.size())) == header.size());
             ::close(fd);
         }
         QVERIFY(waitUntil([&] {
@@ -416,8 +421,7 @@ private slots:
         }));
         for (auto &s : list)
             QCOMPARE(s->stop(), 10); // no board was flashed
-        QCOMPARE(fileBytes(report), QByteArray("time,port,device,by_id,usb_serial,image_sha256,"
-                                               "bytes,outcome,exit_code,seconds\r\n"));
+        QCOMPARE(fileBytes(report), header);
     }
 
     // Names with characters beyond U+FFFF come out of the JSON as they went in.
