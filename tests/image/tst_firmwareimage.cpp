@@ -193,6 +193,39 @@ private slots:
         }
     }
 
+    // The format a file's start tells, whatever its name: a text record counts only whole and
+    // with a good checksum, so that a raw image that happens to start with ':' or 'S' stays raw.
+    void contentFormat_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("format"); // -1: none
+        const int hex = int(Format::IntelHex), srec = int(Format::SRecord);
+        // clang-format off
+        QTest::newRow("HEX end record") << QByteArray(":00000001FF") << hex;
+        QTest::newRow("HEX after a BOM, blanks and CR LF") << QByteArray("\xEF\xBB\xBF \r\n\t:0400000001020304F2 \r\n") << hex;
+        QTest::newRow("HEX, lower case, LF") << QByteArray(":0400000001020304f2\n:00000001FF\n") << hex;
+        QTest::newRow("HEX checksum off by one") << QByteArray(":0400000001020304F3\r\n") << -1;
+        QTest::newRow("HEX count longer than the record") << QByteArray(":0500000001020304F1\r\n") << -1;
+        QTest::newRow("HEX record cut off") << QByteArray(":04000000010203") << -1;
+        QTest::newRow("colon, then binary") << QByteArray(":\x00\x50\x00\x20\xC1\x01\x00\x08", 9) << -1;
+        QTest::newRow("S1 record") << QByteArray("S1060000010203F3\r\n") << srec;
+        QTest::newRow("S0 header") << QByteArray("S00600004844521B\n") << srec;
+        QTest::newRow("S4 is no record") << QByteArray("S4060000010203F3\r\n") << -1;
+        QTest::newRow("S1 checksum wrong") << QByteArray("S1060000010203F2\r\n") << -1;
+        QTest::newRow("ELF magic") << QByteArray("\x7F" "ELF") << int(Format::Elf);
+        QTest::newRow("ELF magic cut") << QByteArray("\x7F" "EL") << -1;
+        QTest::newRow("vector table") << QByteArray("\x00\x50\x00\x20\xC1\x01\x00\x08", 8) << -1;
+        QTest::newRow("empty") << QByteArray() << -1;
+        // clang-format on
+    }
+    void contentFormat()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, format);
+        const std::optional<Format> found = formatOfContent(content);
+        QCOMPARE(found ? int(*found) : -1, format);
+    }
+
     // Raw and firmware files go through one reader: the same checks, each with its size limit.
     // A row's path is its name in the test's folder, "%1" in the texts.
     void unreadable_data()
