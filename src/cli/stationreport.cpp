@@ -112,7 +112,7 @@ private:
     bool m_held = false;
 };
 
-// Writes `out` in one write(2): its length when whole, else -1 with errno. A short write (a full
+// Writes `out` in one write(2): 0 when it went in whole, else -1 with errno. A short write (a full
 // disk, a file size limit) is an error of its own: ENOSPC, or EFBIG when the limit stopped it.
 int writeWhole(int fd, const QByteArray &out)
 {
