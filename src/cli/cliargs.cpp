@@ -143,8 +143,7 @@ const QList<CliOption> &cliOptions()
         {S("--port"), u'p', S("PORT"), flashing, none, storePort,
          {{Command::Flash, S("the board's port: COMn as the window numbers it, a device\n"
                              "(/dev/ttyUSB0), a stable link (/dev/serial/by-id/...) or a\n"
-                             "range COMa-COMb; several, separated by commas or with --port\n"
-                             "repeated, for several boards")}}},
+                             "range COMa-COMb; for several boards, COM1,COM3 or --port again")}}},
         {S("--all"), {}, {}, flashing, none, set<&CliArgs::allPorts, true>,
          {{Command::Flash, S("every port the window lists (%1 to %2) that stands for a\n"
                              "device").arg(comName(firstCom), comName(lastListedCom))}}},
