@@ -247,7 +247,7 @@ QList<Holder> holdersOf(const QString &device, const SystemPaths &paths)
         QDir(paths.proc).entryList(QStringList() << QStringLiteral("[0-9]*"), QDir::Dirs);
     for (const QString &pid : pids) {
         const QString dir = paths.proc + u'/' + pid;
-        if (pid == self || (pty >= 0 && holdsPtyMaster(dir, pty)) || !hasOpen(dir, device))
+        if (pid == self || !hasOpen(dir, device) || (pty >= 0 && holdsPtyMaster(dir, pty)))
             continue;
         holders.append({pid.toInt(), readSysLine(dir + QStringLiteral("/comm"))});
     }

@@ -1,6 +1,6 @@
 // What the port list tells about a port before anything is opened: the advice for a device this
-// user may not open, who holds a device, ports with no hardware behind them, why a COM number of
-// the ports folder stands for nothing, and how the station's watch names every port.
+// user may not open, who holds a device, ports with no hardware behind them, and how the
+// station's watch names every port.
 #include "files.h"
 #include "portmap.h"
 #include "portprobe.h"
@@ -56,13 +56,11 @@ private slots:
         const QString rule = sampleUdevRule;
         // clang-format off
         QTest::newRow("group may read and write") << 0660u << "root" << "dialout" << false << "sudo usermod -aG dialout $USER" << "only its owner";
-        QTest::newRow("another group may") << 0660u << "root" << "uucp" << false << "'uucp'" << "dialout";
         QTest::newRow("joined, not in this login") << 0660u << "root" << "dialout" << true << "log out and in again" << "usermod";
         QTest::newRow("group may only write (a terminal)") << 0620u << "root" << "tty" << false << "only its owner (root)" << "usermod";
         QTest::newRow("owner alone") << 0600u << "root" << "root" << false << rule << "group root";
         QTest::newRow("group root may read and write") << 0660u << "root" << "root" << false << rule << "usermod";
         QTest::newRow("group may only read") << 0640u << "alice" << "dialout" << false << "only its owner (alice)" << "usermod";
-        QTest::newRow("no group known") << 0660u << "root" << "" << false << rule << "usermod";
         // clang-format on
     }
 
@@ -162,42 +160,6 @@ private slots:
         QCOMPARE(ports[0].port, QStringLiteral("COM1")); // numbered as before
         QCOMPARE(stateName(ports[0].state), state);
         QCOMPARE(hasNoHardware(name, sys.paths), state == "no hardware");
-    }
-
-    // Why a COM number of the ports folder stands for no device.
-    void whyNoDevice_data()
-    {
-        QTest::addColumn<QStringList>("links"); // "comN>TARGET"; TARGET "pty" is a live one
-        QTest::addColumn<QStringList>("says");
-        const QString back = "removing the folder (vantrel-vboard leaves it behind) brings back "
-                             "the system's serial devices";
-        // clang-format off
-        QTest::newRow("empty folder") << QStringList{} << QStringList{"@ports has no links at all", back};
-        QTest::newRow("no link for it") << QStringList{"com1>pty"} << QStringList{"@ports has no link com3", back};
-        QTest::newRow("broken link") << QStringList{"com3>/dev/pts/9999"} << QStringList{"@ports/com3 leads to /dev/pts/9999, which does not exist"};
-        QTest::newRow("a link to a device") << QStringList{"com3>pty"} << QStringList{};
-        // clang-format on
-    }
-
-    void whyNoDevice()
-    {
-        QFETCH(QStringList, links);
-        QFETCH(QStringList, says);
-        QTemporaryDir config;
-        const QString ports = config.filePath("ports");
-        QDir().mkpath(ports);
-        PtyPeer tty;
-        for (const QString &l : links) {
-            const QStringList p = l.split(u'>');
-            QFile::link(p[1] == "pty" ? tty.slavePath() : p[1], ports + u'/' + p[0]);
-        }
-        const QString why = PortMap(config.path()).whyNoDevice(3);
-        for (QString s : says)
-            QVERIFY2(why.contains(s.replace("@ports", ports)), qPrintable(why));
-        QCOMPARE(why.isEmpty(), says.isEmpty());
-        // Without the folder the system's list numbers the ports: nothing to explain.
-        QDir(ports).removeRecursively();
-        QVERIFY(PortMap(config.path(), [] { return QStringList(); }).whyNoDevice(3).isEmpty());
     }
 
     // Watching every port without a ports folder: the system's devices named by their COM
