@@ -179,6 +179,11 @@ void Station::announce() const
     Usage::printError(args.allPorts
                           ? QStringLiteral("station: watching every port (now %1)").arg(now)
                           : QStringLiteral("station: watching %1").arg(now));
+    const PortMap map(vantrelConfigDir());
+    for (const PortTarget &t : args.allPorts ? QList<PortTarget>() : targetsOf(args))
+        if (const QString why = t.com > 0 ? map.whyNoDevice(t.com) : QString(); !why.isEmpty())
+            Usage::printError(
+                QStringLiteral("station: %1 stands for no device yet: %2").arg(t.name, why));
 }
 
 int Station::run()

@@ -87,6 +87,7 @@ private slots:
         QTest::newRow("no link for it") << QStringList{"1"} << QStringList{"-p", "COM3"} << QStringList{"@ports has no link com3", back} << "COM1 ";
         QTest::newRow("broken link") << QStringList{"-3"} << QStringList{"-p", "COM3"} << QStringList{"@ports/com3 leads to /dev/pts/9999, which does not exist"} << "its link leads to /dev/pts/9999, which does not exist";
         QTest::newRow("--all, empty folder") << QStringList{} << QStringList{"--all"} << QStringList{"@ports has no links at all", back} << "No ports";
+        QTest::newRow("station, no link for it") << QStringList{"1"} << QStringList{"station", "-p", "COM3,COM1"} << QStringList{"COM3 stands for no device yet: the ports folder @ports has no link com3", back} << "COM1 ";
         QTest::newRow("--all, only a broken link") << QStringList{"-1"} << QStringList{"--all"} << QStringList{"@ports/com1 leads to /dev/pts/9999"} << "COM1 ";
         // clang-format on
     }
@@ -105,8 +106,14 @@ private slots:
                 tray.plug(l.toInt());
         }
         const QString fw = tray.writeFile("fw.bin", testImage(2000));
-        CliProcess cli(QStringList{"flash", fw} + args);
-        QCOMPARE(cli.finish(), 4);
+        const bool station = args.removeAll("station") > 0;
+        CliProcess cli(QStringList{station ? "station" : "flash", fw} + args);
+        if (station) { // it says so at its start, and goes on watching
+            waitUntil(
+                [&] { return (cli.err += cli.p.readAllStandardError()).contains("no device"); });
+            cli.signal(SIGINT);
+        }
+        QCOMPARE(cli.finish(), station ? 0 : 4);
         for (const QString &s : expand(says, tray, fw))
             QVERIFY2(cli.err.contains(s.toUtf8()), cli.err.constData());
         CliProcess ports({"ports"});
