@@ -5,11 +5,13 @@
 #include "endings.h"
 #include "portmap.h"
 #include "portname.h"
+#include "portprobe.h"
 #include "quitsignals.h"
 #include "usage.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QHash>
 #include <QThread>
 
@@ -257,10 +259,57 @@ QList<PortTarget> allMappedPorts()
 {
     const PortMap map(vantrelConfigDir());
     QList<PortTarget> targets;
-    for (int n = firstCom; n <= lastListedCom; ++n)
-        if (!map.pathFor(n).isEmpty())
-            targets << PortTarget{comName(n), n, QString()};
+    QStringList devices;
+    for (int n = firstCom; n <= lastListedCom; ++n) {
+        const QString device = map.deviceFor(n);
+        // A device reached by two links is flashed once, under its first COM number.
+        if (device.isEmpty() || devices.contains(device) ||
+            hasNoHardware(QFileInfo(device).fileName()))
+            continue;
+        devices << device;
+        targets << PortTarget{comName(n), n, QString()};
+    }
     return targets;
+}
+
+QString givenTwice(const QString &command, const QList<PortTarget> &targets)
+{
+    const PortMap map(vantrelConfigDir());
+    QHash<QString, QString> named; // device -> the first name given for it
+    for (const PortTarget &t : targets) {
+        const QString device =
+            t.com > 0 ? map.deviceFor(t.com) : QFileInfo(t.path).canonicalFilePath();
+        if (device.isEmpty())
+            continue;
+        if (const auto first = named.constFind(device); first != named.cend())
+            return QStringLiteral("%1: %2 and %3 are one device (%4): a port is given twice")
+                .arg(command, *first, t.name, device);
+        named.insert(device, t.name);
+    }
+    return QString();
+}
+
+void reportRefusal(Reporter::Style style, const QList<PortTarget> &targets, const QString &refusal,
+                   const QElapsedTimer &sinceStart, const std::function<void(JsonLine &)> &more)
+{
+    // The same image for every board: each is told, and none is flashed.
+    for (const PortTarget &t : targets)
+        Reporter(style, stdout, nullptr)
+            .end(t.name, Ending::ImageRefused, sinceStart.elapsed(), refusal);
+    Usage::printError(refusal);
+    BoardRuns::printSummary(style, 0, int(targets.size()), sinceStart.elapsed(), more);
+}
+
+QString noPortsMessage()
+{
+    const PortMap map(vantrelConfigDir());
+    if (const QString why = map.whyNoDevice(firstCom); map.usesLinks())
+        return QStringLiteral("--all: no port stands for a device: %1")
+            .arg(why.isEmpty() ? QStringLiteral("the ports folder %1 has no links to a serial "
+                                                "device")
+                                     .arg(map.linksDir())
+                               : why);
+    return QStringLiteral("--all: no port stands for a device; `vantrel-cli ports` lists them");
 }
 
 QString tracePathFor(const QString &trace, const QString &port)
@@ -280,23 +329,21 @@ int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart)
     else
         for (const QString &port : args.ports)
             targets << resolvePort(port);
+    if (const QString twice = givenTwice(QStringLiteral("flash"), targets); !twice.isEmpty()) {
+        Usage::printError(twice);
+        return exitCodeOf(Ending::Usage);
+    }
     const Reporter::Style style = Reporter::styleFor(args.json, args.quiet);
     if (targets.isEmpty()) {
-        Usage::printError(QStringLiteral("--all: no port stands for a device; "
-                                         "`vantrel-cli ports` lists them"));
+        Usage::printError(noPortsMessage());
         BoardRuns::printSummary(style, 0, 0, sinceStart.elapsed());
-        return exitCodeOf(Ending::SomeBoardsFailed);
+        return exitCodeOf(Ending::PortUnavailable);
     }
 
     QString refusal;
     const std::optional<FlashPlan> plan = makePlan(args, &refusal);
     if (!plan) {
-        // The same image for every board: each is told, and none is flashed.
-        for (const PortTarget &t : targets)
-            Reporter(style, stdout, nullptr)
-                .end(t.name, Ending::ImageRefused, sinceStart.elapsed(), refusal);
-        Usage::printError(refusal);
-        BoardRuns::printSummary(style, 0, int(targets.size()), sinceStart.elapsed());
+        reportRefusal(style, targets, refusal, sinceStart);
         return exitCodeOf(Ending::SomeBoardsFailed);
     }
 

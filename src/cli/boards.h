@@ -95,5 +95,18 @@ int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart);
 // without --trace.
 QString tracePathFor(const QString &trace, const QString &port);
 
-// The ports of --all: every COMn the port map stands for now.
+// The ports of --all: every COMn the port map stands for now, but ports with no hardware behind
+// them, each device once.
 QList<PortTarget> allMappedPorts();
+// Why --all found no port, for the error.
+QString noPortsMessage();
+
+// The error for two of `targets` that lead to one device (COM1 and its device path, two links
+// to one device), compared by the device's canonical path; "" when each leads to its own.
+QString givenTwice(const QString &command, const QList<PortTarget> &targets);
+
+// The image refused for every board: an end object (image_refused) for each port, the reason on
+// standard error, then the summary (with the keys `more` adds).
+void reportRefusal(Reporter::Style style, const QList<PortTarget> &targets, const QString &refusal,
+                   const QElapsedTimer &sinceStart,
+                   const std::function<void(JsonLine &)> &more = {});

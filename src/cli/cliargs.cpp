@@ -91,13 +91,13 @@ QString storeBase(CliArgs &a, const QString &name, const QString &value)
     return QString();
 }
 
-QString storePort(CliArgs &a, const QString &name, const QString &value)
+// One port of --port: a range, a COM number (spelled as comName() writes it) or a device.
+QString storeOnePort(CliArgs &a, const QString &name, const QString &value)
 {
-    if (value.isEmpty())
-        return QStringLiteral("%1: the port is empty").arg(name);
     const std::optional<ComRange> range = parseComRange(value);
     if (!range) {
-        a.ports << upperComSpelling(value);
+        const std::optional<int> com = parseComName(value);
+        a.ports << (com ? comName(*com) : upperComSpelling(value));
         return QString();
     }
     if (!range->valid())
@@ -105,6 +105,22 @@ QString storePort(CliArgs &a, const QString &name, const QString &value)
             .arg(name, value, comName(firstCom), comName(lastCom));
     a.ports << range->names();
     a.rangeGiven = true;
+    return QString();
+}
+
+// A port, or several separated by commas ("COM1,COM3-COM5"); a path (with a '/') is one port.
+QString storePort(CliArgs &a, const QString &name, const QString &value)
+{
+    if (value.isEmpty())
+        return QStringLiteral("%1: the port is empty").arg(name);
+    const QStringList parts =
+        value.contains(u'/') ? QStringList{value} : value.split(u',', Qt::KeepEmptyParts);
+    for (const QString &part : parts) {
+        if (part.isEmpty())
+            return QStringLiteral("%1: an empty port in '%2'").arg(name, value);
+        if (const QString error = storeOnePort(a, name, part); !error.isEmpty())
+            return error;
+    }
     return QString();
 }
 
@@ -127,7 +143,7 @@ const QList<CliOption> &cliOptions()
         {S("--port"), u'p', S("PORT"), flashing, none, storePort,
          {{Command::Flash, S("the board's port: COMn as the window numbers it, a device\n"
                              "(/dev/ttyUSB0), a stable link (/dev/serial/by-id/...) or a\n"
-                             "range COMa-COMb; repeat it for several boards")}}},
+                             "range COMa-COMb; for several boards, COM1,COM3 or --port again")}}},
         {S("--all"), {}, {}, flashing, none, set<&CliArgs::allPorts, true>,
          {{Command::Flash, S("every port the window lists (%1 to %2) that stands for a\n"
                              "device").arg(comName(firstCom), comName(lastListedCom))}}},
@@ -200,15 +216,16 @@ const QList<CliCommand> &cliCommands()
              "10."),
          Refusal::NameTheOption},
         {Command::Station, QStringLiteral("station"),
-         QStringLiteral("IMAGE --port PORT ...|--all|COMa-COMb [options]"),
+         QStringLiteral("IMAGE [--port PORT ...|--all|COMa-COMb] [options]"),
          QStringLiteral(
              "A flashing station: runs until Ctrl-C (SIGINT) and flashes each board once when\n"
-             "it appears on one of the ports: an adapter plugged in, a /dev/serial/by-id link\n"
-             "or a link in the ports folder created. A board that goes and comes back is\n"
-             "flashed again. Boards present at the start are flashed at once. At the end it\n"
-             "prints the boards passed and failed and the boards per hour; the exit status is\n"
-             "0 when at least one board was flashed and none failed, else 10, and 11 when a\n"
-             "row of the report could not be written. The options of flash apply too."),
+             "it appears on one of the ports (every port, as --all, when none is given): an\n"
+             "adapter plugged in, a /dev/serial/by-id link or a link in the ports folder\n"
+             "created. A board that goes and comes back is flashed again. Boards present at\n"
+             "the start are flashed at once. At the end it prints the boards passed, failed\n"
+             "and interrupted (cut short by Ctrl-C) and the boards per hour; the exit status\n"
+             "is 10 when a board failed, else 0, and 11 when a row of the report could not be\n"
+             "written. The options of flash apply too."),
          Refusal::NameTheOption},
         {Command::Convert, QStringLiteral("convert"),
          QStringLiteral("IMAGE OUT.bin|- [--base ADDR] [--raw] [--json]"),
@@ -358,6 +375,8 @@ QString readFlashing(const QString &command, QStringList positional, CliArgs &a)
     }
     if (a.allPorts && !a.ports.isEmpty())
         return QStringLiteral("%1: --all and --port exclude each other").arg(command);
+    if (a.ports.isEmpty() && a.command == Command::Station)
+        a.allPorts = true; // a station without ports watches them all
     if (a.ports.isEmpty() && !a.allPorts)
         return QStringLiteral("%1: no port given (--port COMn or a device)").arg(command);
     if (a.ports.removeDuplicates() > 0 && !a.rangeGiven)

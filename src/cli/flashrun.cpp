@@ -40,26 +40,32 @@ QString formatToken(FirmwareImage::Format format)
     return QStringLiteral("binary");
 }
 
-QString portOpenMessage(const PortError &e, const PortTarget &target)
+QString portOpenMessage(const PortError &e, const PortTarget &target, const PortMap &ports)
 {
     const QString where = e.device.isEmpty() ? target.name : e.device;
     switch (e.kind) {
     case PortError::Kind::NotFound:
-        if (target.com > 0)
+        if (target.com > 0) {
+            if (const QString why = ports.whyNoDevice(target.com); !why.isEmpty())
+                return QStringLiteral("%1 stands for no device: %2").arg(target.name, why);
             return QStringLiteral("%1 stands for no device; `vantrel-cli ports` lists the ports")
                 .arg(target.name);
+        }
         return QStringLiteral("no such device %1").arg(target.path);
     case PortError::Kind::Busy: {
+        if (e.holders.isEmpty() && openInThisProcess(e.device))
+            return QStringLiteral("%1 is open in this run already, under another of its names")
+                .arg(where);
         QStringList who;
         for (const Holder &h : e.holders)
             who << QStringLiteral("pid %1 (%2)").arg(h.pid).arg(h.name);
         return QStringLiteral("%1 is held by another program%2; close it and try again")
             .arg(where, who.isEmpty() ? QString() : QStringLiteral(": ") + who.join(u", "));
     }
-    case PortError::Kind::PermissionDenied:
-        return QStringLiteral("this user may not open %1: join its group (%2), then log out "
-                              "and in")
-            .arg(where, joinGroupCommand(QStringLiteral("dialout")));
+    case PortError::Kind::PermissionDenied: {
+        const Finding advice = accessFinding(where, deviceAccess(where));
+        return advice.problem + QStringLiteral("; ") + advice.fix;
+    }
     case PortError::Kind::Other:
     case PortError::Kind::None:
         break;
@@ -151,7 +157,7 @@ bool BoardRun::Impl::openPort()
     const PortError error = port.open(path, line);
     if (!error.ok()) {
         ending = Ending::PortUnavailable;
-        message = portOpenMessage(error, target);
+        message = portOpenMessage(error, target, ports);
         return false;
     }
     trace.note(QStringLiteral("open %1 (%2)").arg(target.name, device));

@@ -3,6 +3,7 @@
 #include "configdir.h"
 #include "endings.h"
 #include "portmap.h"
+#include "portname.h"
 #include "portprobe.h"
 #include "reporter.h"
 
@@ -77,9 +78,12 @@ QString portLine(const PortInfo &p)
     if (!p.usbVendor.isEmpty())
         usb = QStringLiteral("  USB %1:%2").arg(p.usbVendor, p.usbProduct) +
               (p.usbSerial.isEmpty() ? QString() : QStringLiteral(" serial ") + p.usbSerial);
+    QString device = p.device.isEmpty() ? QStringLiteral("-") : p.device;
+    if (!p.brokenLink.isEmpty())
+        device = QStringLiteral("- (its link leads to %1, which does not exist)").arg(p.brokenLink);
     return QStringLiteral("%1  %2  %3%4%5\n")
-        .arg(p.port.leftJustified(5), p.device.isEmpty() ? QStringLiteral("-") : p.device, state,
-             usb, p.byId.isEmpty() ? QString() : QStringLiteral("  by-id ") + p.byId);
+        .arg(p.port.leftJustified(5), device, state, usb,
+             p.byId.isEmpty() ? QString() : QStringLiteral("  by-id ") + p.byId);
 }
 
 QByteArray portsText(const PortMap &map, const QList<PortInfo> &ports,
@@ -87,9 +91,8 @@ QByteArray portsText(const PortMap &map, const QList<PortInfo> &ports,
 {
     QString text;
     if (ports.isEmpty())
-        text += map.usesLinks()
-                    ? QStringLiteral("No ports: %1 has no comN links.\n").arg(map.linksDir())
-                    : QStringLiteral("No serial ports found.\n");
+        text += map.usesLinks() ? QStringLiteral("No ports: %1.\n").arg(map.whyNoDevice(firstCom))
+                                : QStringLiteral("No serial ports found.\n");
     for (const PortInfo &p : ports)
         text += portLine(p);
     if (!findings.isEmpty()) {

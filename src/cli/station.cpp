@@ -4,6 +4,7 @@
 #include "cliargs.h"
 #include "configdir.h"
 #include "endings.h"
+#include "portmap.h"
 #include "portwatch.h"
 #include "quitsignals.h"
 #include "stationreport.h"
@@ -16,6 +17,15 @@
 
 namespace
 {
+
+// The ports given on the command line, resolved.
+QList<PortTarget> targetsOf(const CliArgs &args)
+{
+    QList<PortTarget> targets;
+    for (const QString &port : args.ports)
+        targets << resolvePort(port);
+    return targets;
+}
 
 class Station
 {
@@ -30,6 +40,8 @@ public:
     int run();
 
 private:
+    std::unique_ptr<PortWatch> makeWatch() const;
+    void announce() const;
     void appeared(const PortPresence &p);
     void gone(const PortPresence &p);
     void ended(int index);
@@ -119,6 +131,10 @@ void Station::launch(const PortPresence &p)
 {
     // A COM number goes through the port map as the window's does; a device by its path.
     PortTarget target = resolvePort(p.port);
+    // Numbered by the system's list, a COM number may stand for another device by now: the
+    // board is flashed on the device it appeared on.
+    if (target.com > 0 && !p.device.isEmpty() && !PortMap(vantrelConfigDir()).usesLinks())
+        target = PortTarget{target.name, 0, p.device};
     if (target.com == 0)
         target.path = p.device.isEmpty() ? target.path : p.device;
     // Each run its own trace: FILE.PORT.MS, the milliseconds since the station started.
@@ -143,7 +159,9 @@ void Station::ended(int index)
         r.usbSerial = p.usbSerial;
         r.imageSha256 = plan.sha256;
         r.bytes = plan.image.span;
-        r.outcome = infoOf(row.ending).token;
+        // The closing signal's cut, whichever signal it was, is an interruption.
+        r.outcome =
+            row.interrupted() ? infoOf(Ending::Interrupted).token : infoOf(row.ending).token;
         r.exitCode = exitCodeOf(row.ending);
         r.seconds = row.seconds();
         QString why;
@@ -159,19 +177,40 @@ void Station::ended(int index)
         launch(waiting.take(p.port));
 }
 
-int Station::run()
+std::unique_ptr<PortWatch> Station::makeWatch() const
 {
     PortWatch::Options options;
     options.configDir = vantrelConfigDir();
-    std::unique_ptr<PortWatch> watch;
-    if (args.allPorts) {
-        watch = std::make_unique<PortWatch>(options);
-    } else {
-        QList<PortTarget> targets;
-        for (const QString &port : args.ports)
-            targets << resolvePort(port);
-        watch = std::make_unique<PortWatch>(targets, options);
-    }
+    if (args.allPorts)
+        return std::make_unique<PortWatch>(options);
+    return std::make_unique<PortWatch>(targetsOf(args), options);
+}
+
+void Station::announce() const
+{
+    if (style == Reporter::Style::Quiet)
+        return;
+    if (style != Reporter::Style::Json)
+        Usage::printError(QStringLiteral("station: %1 (%2 bytes, sha256 %3); Ctrl-C ends it")
+                              .arg(Reporter::shownName(plan.imagePath),
+                                   QString::number(plan.image.span), plan.sha256.left(16)));
+    QStringList names;
+    for (const PortTarget &t : args.allPorts ? allMappedPorts() : targetsOf(args))
+        names << Reporter::shownName(t.name);
+    const QString now = names.isEmpty() ? QStringLiteral("none yet") : names.join(u", ");
+    Usage::printError(args.allPorts
+                          ? QStringLiteral("station: watching every port (now %1)").arg(now)
+                          : QStringLiteral("station: watching %1").arg(now));
+    const PortMap map(vantrelConfigDir());
+    for (const PortTarget &t : args.allPorts ? QList<PortTarget>() : targetsOf(args))
+        if (const QString why = t.com > 0 ? map.whyNoDevice(t.com) : QString(); !why.isEmpty())
+            Usage::printError(QStringLiteral("station: %1 stands for no device yet: %2")
+                                  .arg(Reporter::shownName(t.name), why));
+}
+
+int Station::run()
+{
+    std::unique_ptr<PortWatch> watch = makeWatch();
     QObject::connect(watch.get(), &PortWatch::appeared, &loop,
                      [this](const PortPresence &p) { appeared(p); });
     QObject::connect(watch.get(), &PortWatch::gone, &loop,
@@ -187,14 +226,12 @@ int Station::run()
             loop.quit();
     });
 
-    if (style != Reporter::Style::Json && style != Reporter::Style::Quiet)
-        Usage::printError(QStringLiteral("station: %1 (%2 bytes, sha256 %3); Ctrl-C ends it")
-                              .arg(Reporter::shownName(plan.imagePath),
-                                   QString::number(plan.image.span), plan.sha256.left(16)));
+    announce();
     watch->start(); // the boards present now appear at once
     loop.exec();
 
     const qint64 elapsed = clock.elapsed();
+    // Boards per hour count the boards that passed, nothing else.
     const double perHour = elapsed > 0 ? passed * 3'600'000.0 / double(elapsed) : 0;
     BoardRuns::printSummary(style, passed, failed, elapsed, [&](JsonLine &line) {
         line.add("interrupted", interrupted).add("boards_per_hour", qint64(perHour + 0.5));
@@ -205,19 +242,26 @@ int Station::run()
     std::fflush(stdout);
     if (rowsLost > 0) // the record of the boards is incomplete: that comes first
         return exitCodeOf(Ending::ReportRowLost);
-    return passed > 0 && failed == 0 && interrupted == 0 ? exitCodeOf(Ending::Success)
-                                                         : exitCodeOf(Ending::SomeBoardsFailed);
+    // A run the closing signal cut short is no failure.
+    return failed == 0 ? exitCodeOf(Ending::Success) : exitCodeOf(Ending::SomeBoardsFailed);
 }
 
 } // namespace
 
 int runStation(const CliArgs &args, const QElapsedTimer &sinceStart)
 {
+    const QList<PortTarget> given = targetsOf(args);
+    if (const QString twice = givenTwice(QStringLiteral("station"), given); !twice.isEmpty()) {
+        Usage::printError(twice);
+        return exitCodeOf(Ending::Usage);
+    }
     const Reporter::Style style = Reporter::styleFor(args.json, args.quiet);
     QString refusal;
     const std::optional<FlashPlan> plan = makePlan(args, &refusal);
     if (!plan) {
-        Usage::printError(refusal);
+        // As flash on several ports: an end for each port watched now, then the summary.
+        reportRefusal(style, args.allPorts ? allMappedPorts() : given, refusal, sinceStart,
+                      [](JsonLine &line) { line.add("interrupted", 0).add("boards_per_hour", 0); });
         return exitCodeOf(Ending::ImageRefused);
     }
     StationReport report;

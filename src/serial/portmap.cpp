@@ -102,6 +102,26 @@ QString PortMap::pathFor(int n) const
     return n <= ports.size() ? ports.at(n - 1) : QString();
 }
 
+QString PortMap::whyNoDevice(int n) const
+{
+    if (!usesLinks() || !pathFor(n).isEmpty())
+        return QString();
+    const QString link = comLinkPath(linksDir(), n);
+    if (QFileInfo(link).isSymLink())
+        return QStringLiteral("its link %1 leads to %2, which does not exist")
+            .arg(link, QFileInfo(link).symLinkTarget());
+    const QString back = QStringLiteral("; removing the folder (vantrel-vboard leaves it behind) "
+                                        "brings back the system's serial devices");
+    const QStringList links =
+        QDir(linksDir())
+            .entryList(QStringList() << QStringLiteral("com*"),
+                       QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    if (links.isEmpty())
+        return QStringLiteral("the ports folder %1 has no links at all").arg(linksDir()) + back;
+    return QStringLiteral("the ports folder %1 has no link %2").arg(linksDir(), comLinkName(n)) +
+           back;
+}
+
 QString PortMap::deviceFor(int n) const
 {
     const QString path = pathFor(n);

@@ -31,6 +31,10 @@ public:
     bool usesLinks() const;
     QString linksDir() const;
 
+    // Why COMn stands for no device, for a message: the ports folder and what it lacks, or where
+    // a broken link leads. "" when COMn stands for a device or the system's list numbers it.
+    QString whyNoDevice(int n) const;
+
     // The system's serial devices (absolute paths), unordered.
     static QStringList listSystemSerialPorts();
     // Orders device paths as the port map numbers them.

@@ -63,30 +63,65 @@ QList<Holder> processesNamed(const QString &comm, const SystemPaths &paths)
     return found;
 }
 
-// Ports the user may not open: which group lets them in, once for each group.
+QString userName(uid_t uid)
+{
+    const passwd *pw = ::getpwuid(uid);
+    return pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(uid);
+}
+
+// True when the process whose /proc folder is `procDir` has `device` open.
+bool hasOpen(const QString &procDir, const QString &device)
+{
+    const QString fdDir = procDir + QStringLiteral("/fd");
+    const QStringList fds =
+        QDir(fdDir).entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    for (const QString &fd : fds)
+        if (QFileInfo(fdDir + u'/' + fd).symLinkTarget() == device)
+            return true;
+    return false;
+}
+
+// N for a pseudo-terminal /dev/pts/N, else -1.
+int ptyIndex(const QString &device)
+{
+    const QFileInfo info(device);
+    bool ok = false;
+    const int n = info.fileName().toInt(&ok);
+    return ok && n >= 0 && info.path().endsWith(QLatin1String("/pts")) ? n : -1;
+}
+
+// True when the process holds the other end (the master) of pseudo-terminal `index`: the
+// terminal's own board, not a program that competes for it.
+bool holdsPtyMaster(const QString &procDir, int index)
+{
+    const QString fdDir = procDir + QStringLiteral("/fd");
+    const QStringList fds =
+        QDir(fdDir).entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    for (const QString &fd : fds) {
+        if (QFileInfo(QFileInfo(fdDir + u'/' + fd).symLinkTarget()).fileName() != u"ptmx")
+            continue;
+        QFile info(procDir + QStringLiteral("/fdinfo/") + fd);
+        if (!info.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : info.read(4096).split('\n'))
+            if (line.startsWith("tty-index:") && line.mid(10).trimmed().toInt() == index)
+                return true;
+    }
+    return false;
+}
+
+// Ports the user may not open, each with what lets them in; one finding for each fix.
 QList<Finding> groupFindings(const QList<PortInfo> &ports)
 {
     QList<Finding> findings;
-    QStringList groupsNeeded;
+    QStringList fixes;
     for (const PortInfo &p : ports) {
-        if (p.state != PortInfo::State::NotPermitted || p.group.isEmpty() ||
-            groupsNeeded.contains(p.group))
+        if (p.state != PortInfo::State::NotPermitted || p.device.isEmpty())
             continue;
-        groupsNeeded << p.group;
-        const group *g = ::getgrnam(p.group.toLocal8Bit().constData());
-        if (g && inGroupOnRecord(g->gr_gid) && !inGroupNow(g->gr_gid)) {
-            findings.append({QStringLiteral("group"),
-                             QStringLiteral("you were added to the group '%1' that owns %2, but "
-                                            "this login does not have it yet")
-                                 .arg(p.group, p.device),
-                             QStringLiteral("log out and in again (a new terminal is not "
-                                            "enough); `id` must list %1")
-                                 .arg(p.group)});
-        } else {
-            findings.append({QStringLiteral("group"),
-                             QStringLiteral("you are not in the group '%1' that owns %2")
-                                 .arg(p.group, p.device),
-                             joinGroupCommand(p.group) + QStringLiteral(", then log out and in")});
+        const Finding f = accessFinding(p.device, deviceAccess(p.device));
+        if (!fixes.contains(f.fix)) {
+            fixes << f.fix;
+            findings.append(f);
         }
     }
     return findings;
@@ -98,8 +133,8 @@ Finding modemManagerFinding()
             QStringLiteral("ModemManager is running: it sends AT commands to every new ttyACM "
                            "port for a few seconds, and the bootloader reads them"),
             QStringLiteral("sudo systemctl stop ModemManager, or install the udev rule in "
-                           "/usr/share/doc/vantrel/70-vantrel-serial.rules, which keeps it off "
-                           "boards")};
+                           "%1, which keeps it off boards")
+                .arg(sampleUdevRule)};
 }
 
 // brltty's rule claims CH340 and CP210x adapters unless a local rule of the same name (often a
@@ -193,6 +228,8 @@ QString stateName(PortInfo::State state)
         return QStringLiteral("busy");
     case PortInfo::State::NotPermitted:
         return QStringLiteral("not permitted");
+    case PortInfo::State::NoHardware:
+        return QStringLiteral("no hardware");
     case PortInfo::State::Missing:
         break;
     }
@@ -205,21 +242,14 @@ QList<Holder> holdersOf(const QString &device, const SystemPaths &paths)
     if (device.isEmpty())
         return holders;
     const QString self = QString::number(::getpid());
+    const int pty = ptyIndex(device);
     const QStringList pids =
         QDir(paths.proc).entryList(QStringList() << QStringLiteral("[0-9]*"), QDir::Dirs);
     for (const QString &pid : pids) {
-        if (pid == self)
+        const QString dir = paths.proc + u'/' + pid;
+        if (pid == self || !hasOpen(dir, device) || (pty >= 0 && holdsPtyMaster(dir, pty)))
             continue;
-        const QString fdDir = paths.proc + u'/' + pid + QStringLiteral("/fd");
-        const QStringList fds =
-            QDir(fdDir).entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
-        for (const QString &fd : fds) {
-            if (QFileInfo(fdDir + u'/' + fd).symLinkTarget() == device) {
-                holders.append(
-                    {pid.toInt(), readSysLine(paths.proc + u'/' + pid + QStringLiteral("/comm"))});
-                break;
-            }
-        }
+        holders.append({pid.toInt(), readSysLine(dir + QStringLiteral("/comm"))});
     }
     for (const QString &name : PortLock::lockFileNames(device)) {
         QFile lock(paths.lockDir + u'/' + name);
@@ -238,13 +268,27 @@ QList<Holder> holdersOf(const QString &device, const SystemPaths &paths)
     return holders;
 }
 
+bool openInThisProcess(const QString &device, const SystemPaths &paths)
+{
+    return !device.isEmpty() && hasOpen(paths.proc + QStringLiteral("/self"), device);
+}
+
+bool hasNoHardware(const QString &ttyName, const SystemPaths &paths)
+{
+    return readSysLine(paths.sys + QStringLiteral("/class/tty/") + ttyName +
+                       QStringLiteral("/type")) == QLatin1String("0");
+}
+
 PortInfo describeDevice(const QString &portName, const QString &path, const SystemPaths &paths)
 {
     PortInfo info;
     info.port = portName;
     info.device = QFileInfo(path).canonicalFilePath();
-    if (info.device.isEmpty())
+    if (info.device.isEmpty()) {
+        if (QFileInfo(path).isSymLink())
+            info.brokenLink = QFileInfo(path).symLinkTarget();
         return info; // State::Missing
+    }
 
     info.byId = byIdName(info.device, paths);
     const QString tty = QFileInfo(info.device).fileName();
@@ -263,6 +307,10 @@ PortInfo describeDevice(const QString &portName, const QString &path, const Syst
     };
     if (::stat(QFile::encodeName(info.device).constData(), &st) == 0)
         info.group = groupName(st.st_gid);
+    if (hasNoHardware(tty, paths)) {
+        info.state = PortInfo::State::NoHardware;
+        return info;
+    }
 
     const PortLock::Claim claim = PortLock::claimDevice(info.device);
     switch (claim.status) {
@@ -296,10 +344,11 @@ QList<PortInfo> scanPorts(const PortMap &ports, const SystemPaths &paths)
     QList<PortInfo> list;
     for (int n = firstCom; n <= lastListedCom; ++n) {
         const QString path = ports.pathFor(n);
-        if (path.isEmpty() &&
-            !(ports.usesLinks() && QFileInfo(comLinkPath(ports.linksDir(), n)).isSymLink()))
+        const QString link = ports.usesLinks() ? comLinkPath(ports.linksDir(), n) : QString();
+        if (path.isEmpty() && !(!link.isEmpty() && QFileInfo(link).isSymLink()))
             continue;
-        list.append(describeDevice(comName(n), path, paths));
+        // A dangling link is described too: it shows where it leads.
+        list.append(describeDevice(comName(n), path.isEmpty() ? link : path, paths));
     }
     return list;
 }
@@ -307,6 +356,48 @@ QList<PortInfo> scanPorts(const PortMap &ports, const SystemPaths &paths)
 QString joinGroupCommand(const QString &group)
 {
     return QStringLiteral("sudo usermod -aG %1 $USER").arg(group);
+}
+
+DeviceAccess deviceAccess(const QString &device)
+{
+    DeviceAccess access;
+    struct stat st {
+    };
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0)
+        return access;
+    access.mode = st.st_mode & 0777;
+    access.owner = userName(st.st_uid);
+    access.group = groupName(st.st_gid);
+    access.joinedNotYet = inGroupOnRecord(st.st_gid) && !inGroupNow(st.st_gid);
+    return access;
+}
+
+Finding accessFinding(const QString &device, const DeviceAccess &access)
+{
+    const QString id = QStringLiteral("group");
+    const bool groupMayUse = (access.mode & 060) == 060 && !access.group.isEmpty() &&
+                             access.group != QLatin1String("root");
+    if (groupMayUse && access.joinedNotYet)
+        return {id,
+                QStringLiteral("this user may not open %1: you were added to the group '%2' "
+                               "that may, but this login does not have it yet")
+                    .arg(device, access.group),
+                QStringLiteral("log out and in again (a new terminal is not enough); `id` must "
+                               "list %1")
+                    .arg(access.group)};
+    if (groupMayUse)
+        return {id,
+                QStringLiteral("this user may not open %1: the group '%2' may, and this user is "
+                               "not in it")
+                    .arg(device, access.group),
+                joinGroupCommand(access.group) + QStringLiteral(", then log out and in")};
+    return {id,
+            QStringLiteral("this user may not open %1: only its owner (%2) may open it")
+                .arg(device, access.owner.isEmpty() ? QStringLiteral("root") : access.owner),
+            QStringLiteral("give access with a udev rule: copy the sample rule %1 to "
+                           "/etc/udev/rules.d/ (with your adapter's vendor:product in it), run "
+                           "sudo udevadm control --reload and plug the adapter in again")
+                .arg(sampleUdevRule)};
 }
 
 QList<Finding> diagnose(const QList<PortInfo> &ports, const SystemPaths &paths)

@@ -165,16 +165,38 @@ QList<PortWatch::Slot> PortWatch::currentSlots() const
             for (int n = firstCom; n <= lastListedCom; ++n)
                 list.append({comName(n), map.pathFor(n)});
         } else {
+            // Named by their COM numbers as the port map gives them, by path past the last.
             const QStringList devices = PortMap::orderSystemPorts(
                 m_options.systemPorts ? m_options.systemPorts() : QStringList());
-            for (const QString &d : devices)
-                list.append({d, d});
+            for (qsizetype i = 0; i < devices.size(); ++i)
+                list.append(
+                    {i < lastListedCom ? comName(int(i) + firstCom) : devices[i], devices[i]});
         }
-        return list;
+        return everyPortOnce(list);
     }
     for (const PortTarget &t : m_targets)
         list.append({t.name, t.com > 0 ? map.pathFor(t.com) : t.path});
     return list;
+}
+
+QList<PortWatch::Slot> PortWatch::everyPortOnce(const QList<Slot> &listed) const
+{
+    QList<Slot> kept;
+    QStringList devices;
+    for (const Slot &slot : listed) {
+        const QString device = QFileInfo(slot.path).canonicalFilePath();
+        if (!device.isEmpty() && (devices.contains(device) ||
+                                  hasNoHardware(QFileInfo(device).fileName(), m_options.paths)))
+            continue; // a second link to one device; a port with no hardware behind it
+        devices << device;
+        kept.append(slot);
+    }
+    return kept;
+}
+
+bool PortWatch::numbersShift() const
+{
+    return m_all && !PortMap(m_options.configDir, {}).usesLinks();
 }
 
 PortPresence PortWatch::presenceOf(const Slot &slot) const
@@ -219,11 +241,13 @@ PortPresence PortWatch::presenceOf(const Slot &slot) const
 void PortWatch::rescan()
 {
     watchFolders();
-    // The same board on the same port: the same identity.
-    const auto find = [](const QList<PortPresence> &list,
-                         const PortPresence &p) -> const PortPresence * {
+    // The same board on the same port: the same identity. Where the system's list numbers the
+    // ports, a board keeps the name it was announced with while others come and go.
+    const bool anyName = numbersShift();
+    const auto find = [anyName](const QList<PortPresence> &list,
+                                const PortPresence &p) -> const PortPresence * {
         for (const PortPresence &q : list) {
-            if (q.port == p.port && q.identity == p.identity)
+            if ((anyName || q.port == p.port) && q.identity == p.identity)
                 return &q;
         }
         return nullptr;

@@ -19,7 +19,7 @@ struct udev_monitor;
 
 // A board as the watch sees it on one port.
 struct PortPresence {
-    QString port;   // "COM3", the path as given, or the device itself when watching every port
+    QString port;   // "COM3", or the path as given
     QString device; // the device node the port leads to (canonical path)
     // What makes this presence this one: the link's inode and change time, the node's device
     // number and inode (and change time on devpts, where a reused pty keeps its inode), the USB
@@ -53,7 +53,8 @@ public:
     // Watches the given ports (COMn through the port map, or device paths), in this order.
     PortWatch(const QList<PortTarget> &targets, Options options, QObject *parent = nullptr);
     // Watches every port: COM1..COM16 of the ports folder, or, while there is no such folder,
-    // every serial device of the system in the port map's order (each named by its path).
+    // every serial device of the system in the port map's order (named COMn as the port map
+    // numbers them, by path past COM16); each device once, none with no hardware behind it.
     explicit PortWatch(Options options, QObject *parent = nullptr);
     ~PortWatch() override;
 
@@ -62,7 +63,6 @@ public:
     void start();
     // Rescans at once (also what every notification leads to).
     void rescan();
-
 
 signals:
     // A slot may delete the watch, or run an event loop (changes found meanwhile are
@@ -77,6 +77,10 @@ private:
     };
 
     QList<Slot> currentSlots() const;
+    // Every port: each device once, none with no hardware behind it.
+    QList<Slot> everyPortOnce(const QList<Slot> &listed) const;
+    // True when the ports are numbered by the system's list, which shifts as devices come.
+    bool numbersShift() const;
     PortPresence presenceOf(const Slot &slot) const;
     void setUpUdev();
     void watchFolders();

@@ -37,7 +37,9 @@ Options:
                       it as COMN (N from %1 to %2, the ports the window lists). This creates
                       the folder ports/ when missing. NOTE: while <config>/ports/ exists,
                       Vantrel's COM numbers stand only for the links in it, not for the
-                      system's serial devices; remove the folder to go back.
+                      system's serial devices; remove the folder to go back. A link
+                      that leads to a live terminal (another board's) is not taken over:
+                      the exit status is then 1.
   --boards N          play N boards (1 to %3) on COMN .. COMN+N-1 of --com, all within %1 to
                       %2, each with its own terminal and link; every line printed then starts
                       with the board's port ("COM3: MATCH")
@@ -320,6 +322,12 @@ QList<VBoard::Tray::Slot> makeSlots(const Args &args)
         const QFileInfo old(slot.link);
         if (old.exists() && !old.isSymLink())
             fail(QStringLiteral("%1 exists and is not a link; not touching it").arg(slot.link));
+        if (old.isSymLink() && old.exists()) { // a live terminal: another board holds the name
+            complain(QStringLiteral("%1 is taken: %2 leads to %3, which is open; stop the board "
+                                    "that holds it, or remove the link, or choose another --com")
+                         .arg(comName(slot.com), slot.link, old.symLinkTarget()));
+            std::exit(1);
+        }
     }
     return sockets;
 }

@@ -58,7 +58,15 @@ bool Tray::plug(int slot)
     if (!link.isEmpty()) {
         // A new link even when the kernel hands out the same /dev/pts number again: whoever
         // watches the folder sees the name go and come back.
-        if (QFileInfo(link).isSymLink())
+        const QFileInfo old(link);
+        if (old.isSymLink() && old.exists() && old.canonicalFilePath() != board.slavePath()) {
+            m_events.failed(slot, QStringLiteral("%1 leads to %2 now, another board's; not "
+                                                 "taking it over")
+                                      .arg(link, old.symLinkTarget()));
+            board.unplug();
+            return false;
+        }
+        if (old.isSymLink())
             QFile::remove(link);
         if (!QFile::link(board.slavePath(), link)) {
             m_events.failed(slot,
