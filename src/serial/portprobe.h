@@ -1,20 +1,19 @@
 #pragma once
 
+#include "portlock.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 class PortMap;
 
-// The folder of UUCP lock files (LCK..ttyUSB0) that serial programs leave for each other.
-inline constexpr QLatin1String uucpLockDir("/run/lock");
-
 // Where the system keeps what the port list reads. Tests point these at a folder of their own.
 struct SystemPaths {
     QString dev = QStringLiteral("/dev");
     QString sys = QStringLiteral("/sys");
     QString proc = QStringLiteral("/proc");
-    QString lockDir = uucpLockDir;
+    QString lockDir = PortLock::lockDir();
     QString udevLocal = QStringLiteral("/etc/udev/rules.d");
     QStringList udevSystem{QStringLiteral("/usr/lib/udev/rules.d"),
                            QStringLiteral("/lib/udev/rules.d")};

@@ -95,7 +95,7 @@ QString LineSettings::text() const
 
 struct QtSerialPort::Private {
     QSerialPort serial;
-    QString lockDir = uucpLockDir;
+    QString lockDir = PortLock::lockDir();
     Tap tap;
     LineSettings line;
     int frame = 0;
@@ -132,6 +132,11 @@ struct QtSerialPort::Private {
     // which gives Qt's own lock file the name other programs expect.
     PortError openClaimed(const QString &device)
     {
+        // Qt's serial port takes a lock file of its own and reads whatever stands in its place.
+        const QString qtLock = PortLock::qtLockFilePath(device);
+        if (PortLock::isForeignLockPath(qtLock))
+            return failure(PortError::Kind::Other, device,
+                           QStringLiteral("%1 is not a regular file").arg(qtLock));
         serial.setPortName(device);
         applyLine(line);
         serial.setFlowControl(QSerialPort::NoFlowControl);
