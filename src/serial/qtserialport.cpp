@@ -7,6 +7,7 @@
 #include <QScopeGuard>
 #include <QSerialPort>
 
+#include <cerrno>
 #include <cstring>
 #include <linux/serial.h>
 #include <poll.h>
@@ -124,8 +125,10 @@ struct QtSerialPort::Private {
                 ::poll(&p, 1, 50);
             }
         }
-        if (open)
-            ::tcdrain(int(serial.handle()));
+        // A signal cuts the wait short (EINTR): wait again, within the same time limit.
+        while (open && ::tcdrain(int(serial.handle())) != 0 && errno == EINTR &&
+               spent.elapsed() < 5000) {
+        }
     }
 
     // The device is ours (claimed) and free of other holders: Qt opens it on its canonical path,
