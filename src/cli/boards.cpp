@@ -35,6 +35,10 @@ public:
             to->onProgress(i, block, blocks, sent, ms);
         });
     }
+    void traceCut(const QString &why) override
+    {
+        post([to = &m_to, i = m_index, why] { to->onTraceCut(i, why); });
+    }
     void end(const QString &port, Ending ending, qint64 ms, const QString &message) override
     {
         post([to = &m_to, i = m_index, port, ending, ms, message] {
@@ -140,6 +144,12 @@ void BoardRuns::onProgress(int index, qint32 block, qint32 blocks, qint64 sent, 
     if (auto &r = m_reporters[index])
         r->progress(block, blocks, sent, ms);
     m_dirty = true;
+}
+
+void BoardRuns::onTraceCut(int index, const QString &why)
+{
+    if (auto &r = m_reporters[index])
+        r->traceCut(why);
 }
 
 void BoardRuns::onEnd(int index, const QString &port, Ending ending, qint64 ms,

@@ -188,28 +188,46 @@ private slots:
         QCOMPARE(fileBytes("/dev/null"), QByteArray());
     }
 
+    void traceCutShort_data()
+    {
+        QTest::addColumn<QStringList>("ports");
+        QTest::newRow("one board") << QStringList{"COM3"};
+        QTest::newRow("two boards") << QStringList{"COM3", "COM4"};
+    }
+
     // A trace that cannot be written to its end (here: the file size limit) is told on standard
-    // error and in the end object; the download itself goes on and counts.
+    // error and in each end object; the downloads themselves go on and count.
     void traceCutShort()
     {
+        QFETCH(QStringList, ports);
         BoardTray tray;
-        PtyBoard &board = tray.plug(3);
         const QByteArray image = testImage(40000);
-        const QString trace = tray.home.filePath("run.trace");
-        CliProcess cli(
-            {"flash", tray.writeFile("fw.bin", image), "-pCOM3", "--json", "--trace", trace},
-            [](QProcess &p) {
-                p.setChildProcessModifier([] {
-                    ::signal(SIGXFSZ, SIG_IGN);
-                    const rlimit limit{4096, 4096};
-                    ::setrlimit(RLIMIT_FSIZE, &limit);
-                });
+        QStringList args{"flash", tray.writeFile("fw.bin", image), "--json", "--trace",
+                         tray.home.filePath("run.trace")};
+        for (const QString &port : ports) {
+            tray.plug(port.mid(3).toInt());
+            args << "--port" << port;
+        }
+        CliProcess cli(args, [](QProcess &p) {
+            p.setChildProcessModifier([] {
+                ::signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{4096, 4096};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
             });
+        });
         QCOMPARE(cli.finish(), 0);
-        QCOMPARE(board.board().image(), image);
-        QVERIFY2(cli.err.contains("was cut short: File too large"), cli.err.constData());
-        QCOMPARE(lastEvent(cli)["trace_error"].toString(), QStringLiteral("File too large"));
-        QVERIFY(QFileInfo(trace).size() <= 4096);
+        QCOMPARE(cli.err.count("was cut short: File too large"), ports.size());
+        int ends = 0;
+        for (const QJsonObject &e : cli.events()) {
+            if (e["event"].toString() != "end")
+                continue;
+            ++ends;
+            QCOMPARE(e["trace_error"].toString(), QStringLiteral("File too large"));
+            QCOMPARE(e["outcome"].toString(), QStringLiteral("success"));
+        }
+        QCOMPARE(ends, ports.size());
+        for (const QString &port : ports)
+            QCOMPARE(tray.board(port.mid(3).toInt()).board().image(), image);
     }
 
     void signalWhileReading_data()
@@ -353,7 +371,6 @@ private slots:
     {
         QFETCH(QStringList, args);
         QFETCH(QString, output);
-        QFETCH(int, code);
         BoardTray tray;
         PtyBoard &board = tray.plug(3);
         const QByteArray image = testImage(3000);
