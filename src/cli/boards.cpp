@@ -319,6 +319,11 @@ int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart)
         if (runs.running() == 0)
             loop.quit();
     });
+    // A signal that came while the image was read stops every run before its first request.
+    if (const int early = QuitSignals::pending()) {
+        signalled = early;
+        runs.stopAll(early);
+    }
     for (const PortTarget &t : targets)
         runs.launch(t, QString(), tracePathFor(args.tracePath, t.name));
     loop.exec();

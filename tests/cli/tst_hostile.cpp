@@ -233,30 +233,45 @@ private slots:
     void signalWhileReading_data()
     {
         QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<QStringList>("ports");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("outcome");
-        QTest::newRow("SIGINT") << int(SIGINT) << 130 << "interrupted";
-        QTest::newRow("SIGTERM") << int(SIGTERM) << 143 << "terminated";
-        QTest::newRow("SIGHUP") << int(SIGHUP) << 129 << "terminated";
+        const QStringList one{"COM3"}, two{"COM3", "COM4"};
+        QTest::newRow("SIGINT") << int(SIGINT) << one << 130 << "interrupted";
+        QTest::newRow("SIGTERM") << int(SIGTERM) << one << 143 << "terminated";
+        QTest::newRow("SIGHUP") << int(SIGHUP) << one << 129 << "terminated";
+        QTest::newRow("SIGINT, two boards") << int(SIGINT) << two << 130 << "interrupted";
     }
 
     // A signal that comes while a large image is still being read ends the run as its own:
-    // its status and its end object, and the port is never opened.
+    // its status and an end object for each board, and not a byte goes out (one board's port
+    // is not even opened).
     void signalWhileReading()
     {
         QFETCH(int, signalNumber);
+        QFETCH(QStringList, ports);
         BoardTray tray;
-        PtyBoard &board = tray.plug(3);
-        const QString image = tray.writeFile("big.hex", hexImage(qint64(20) << 20));
-        CliProcess cli({"flash", image, "-pCOM3", "--json"});
+        QStringList args{"flash", tray.writeFile("big.hex", hexImage(qint64(20) << 20)), "--json"};
+        for (const QString &port : ports) {
+            tray.plug(port.mid(3).toInt());
+            args << "--port" << port;
+        }
+        CliProcess cli(args);
         QVERIFY(cli.p.waitForStarted());
         const qint64 pid = cli.p.processId();
         QVERIFY(waitUntil([&] { return catches(pid, signalNumber); }, 10000));
         cli.signal(signalNumber);
         QTEST(cli.finish(), "code");
-        QVERIFY(!hasEvent(cli, "start"));
-        QTEST(lastEvent(cli)["outcome"].toString(), "outcome");
-        QCOMPARE(board.received(), QByteArray());
+        QStringList outcomes;
+        for (const QJsonObject &e : cli.events())
+            if (e["event"].toString() == "end")
+                outcomes << e["outcome"].toString();
+        QFETCH(QString, outcome);
+        QCOMPARE(outcomes, QStringList(ports.size(), outcome));
+        if (ports.size() == 1)
+            QVERIFY(!hasEvent(cli, "start"));
+        for (const QString &port : ports)
+            QCOMPARE(tray.board(port.mid(3).toInt()).received(), QByteArray());
     }
 
     void ignoredSignals_data()
