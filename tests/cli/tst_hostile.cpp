@@ -140,6 +140,33 @@ private slots:
         QVERIFY(QFileInfo(lock).exists()); // never removed: it is not ours
     }
 
+    // A FIFO where Qt's serial port keeps its own lock file (the system's lock folder, made
+    // private to the run): the port is refused at once, with the reason, and left alone.
+    void fifoInSystemLockFolder()
+    {
+        if (QProcess::execute("unshare", {"-m", "mount", "--bind", "/tmp", "/run/lock"}) != 0)
+            QSKIP("needs unshare(1) and the right to mount in a namespace of its own");
+        BoardTray tray;
+        PtyBoard &board = tray.plug(3);
+        const QString locks = tray.home.filePath("locks");
+        QVERIFY(QDir().mkpath(locks));
+        const QString pts = board.slavePath().mid(board.slavePath().lastIndexOf('/') + 1);
+        const QString fifo = locks + "/LCK..pts_" + pts;
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+        const QString inPrivate = "mount --bind \"$1\" /run/lock && shift && exec \"$@\"";
+        CliProcess cli({}, [&](QProcess &p) {
+            p.setProgram("unshare");
+            p.setArguments({"-m", "sh", "-c", inPrivate, "sh", locks, CLI_PATH, "flash",
+                            tray.writeFile("fw.bin", testImage(3000)), "-pCOM3", "--json"});
+        });
+        QCOMPARE(cli.finish(), 4);
+        QVERIFY2(lastEvent(cli)["message"].toString().endsWith(
+                     QStringLiteral("/LCK..pts_%1 is not a regular file").arg(pts)),
+                 cli.out.constData());
+        QCOMPARE(board.received(), QByteArray());
+        QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+    }
+
     void traceTargets_data()
     {
         QTest::addColumn<QString>("target");
