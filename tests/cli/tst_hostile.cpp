@@ -367,10 +367,13 @@ private slots:
             QCOMPARE(lastEvent(cli)["outcome"].toString(), QStringLiteral("success"));
     }
 
+    void stationWithClosedDescriptors_data() { closedDescriptors_data(); }
+
     // A station started without standard output writes its progress nowhere, never into
-    // the report, which holds its header and one row per board.
-    void closedStdoutKeepsTheReportClean()
+    // the report, which holds its header and one row per board; it ends on SIGINT only.
+    void stationWithClosedDescriptors()
     {
+        QFETCH(QList<int>, closed);
         BoardTray tray;
         tray.plug(1);
         tray.plug(2);
