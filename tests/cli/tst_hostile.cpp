@@ -60,6 +60,17 @@ bool catches(qint64 pid, int signalNumber)
     return false;
 }
 
+// Starts the program with the descriptors `closed` closed.
+std::function<void(QProcess &)> closing(const QList<int> &closed)
+{
+    return [closed](QProcess &p) {
+        p.setChildProcessModifier([closed] {
+            for (int fd : closed)
+                ::close(fd);
+        });
+    };
+}
+
 QJsonObject lastEvent(const CliProcess &cli)
 {
     const QList<QJsonObject> events = cli.events();
@@ -354,13 +365,8 @@ private slots:
         BoardTray tray;
         PtyBoard &board = tray.plug(3);
         const QByteArray image = testImage(40000);
-        const auto closing = [closed](QProcess &p) {
-            p.setChildProcessModifier([closed] {
-                for (int fd : closed)
-                    ::close(fd);
-            });
-        };
-        CliProcess cli({"flash", tray.writeFile("fw.bin", image), "-pCOM3", "--json"}, closing);
+        CliProcess cli({"flash", tray.writeFile("fw.bin", image), "-pCOM3", "--json"},
+                       closing(closed));
         QCOMPARE(cli.finish(), 0);
         QCOMPARE(board.board().image(), image);
         if (!closed.contains(1))
@@ -380,7 +386,7 @@ private slots:
         const QString report = tray.home.filePath("report.csv");
         CliProcess cli(
             {"station", tray.writeFile("fw.bin", testImage(20000)), "--all", "--report", report},
-            [](QProcess &p) { p.setChildProcessModifier([] { ::close(1); }); });
+            closing(closed));
         const auto rows = [&] { return fileBytes(report).count('\n') - 1; };
         QVERIFY(waitUntil([&] { return rows() >= 2; }));
         cli.signal(SIGINT);
