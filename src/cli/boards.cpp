@@ -37,6 +37,10 @@ public:
             to->onProgress(i, block, blocks, sent, ms);
         });
     }
+    void traceCut(const QString &why) override
+    {
+        post([to = &m_to, i = m_index, why] { to->onTraceCut(i, why); });
+    }
     void end(const QString &port, Ending ending, qint64 ms, const QString &message) override
     {
         post([to = &m_to, i = m_index, port, ending, ms, message] {
@@ -142,6 +146,12 @@ void BoardRuns::onProgress(int index, qint32 block, qint32 blocks, qint64 sent, 
     if (auto &r = m_reporters[index])
         r->progress(block, blocks, sent, ms);
     m_dirty = true;
+}
+
+void BoardRuns::onTraceCut(int index, const QString &why)
+{
+    if (auto &r = m_reporters[index])
+        r->traceCut(why);
 }
 
 void BoardRuns::onEnd(int index, const QString &port, Ending ending, qint64 ms,
@@ -359,6 +369,11 @@ int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart)
         if (runs.running() == 0)
             loop.quit();
     });
+    // A signal that came while the image was read stops every run before its first request.
+    if (const int early = QuitSignals::pending()) {
+        signalled = early;
+        runs.stopAll(early);
+    }
     for (const PortTarget &t : targets)
         runs.launch(t, QString(), tracePathFor(args.tracePath, t.name));
     loop.exec();

@@ -69,6 +69,7 @@ private:
     void onStart(int index, const RunStart &s);
     void onState(int index, int step, qint64 ms);
     void onProgress(int index, qint32 block, qint32 blocks, qint64 sent, qint64 ms);
+    void onTraceCut(int index, const QString &why);
     void onEnd(int index, const QString &port, Ending ending, qint64 ms, const QString &message);
     void onThreadDone(int index, const QString &device);
     void redraw();

@@ -177,8 +177,9 @@ const QList<CliOption> &cliOptions()
           {Command::Ports, S("write the list as one JSON object")}}},
         {S("--trace"), {}, S("FILE"), flashing, none, storeFileName<&CliArgs::tracePath>,
          {{Command::Flash, S("write every byte sent and received, each line-settings change\n"
-                             "and each step to FILE, with microsecond times; with several\n"
-                             "boards, to FILE.PORT for each")}}},
+                             "and each step to FILE, with microsecond times; FILE is a\n"
+                             "regular file, or - for standard error; with several boards,\n"
+                             "to FILE.PORT for each")}}},
         {S("--quiet"), u'q', {}, flashing | converting, listing, set<&CliArgs::quiet, true>,
          {{Command::Flash, S("print nothing but errors")}}},
         {S("--report"), {}, S("FILE"), commandBit(Command::Station), none,

@@ -11,7 +11,9 @@ const QList<EndingInfo> &endings()
          QStringLiteral("the board confirmed the download"),
          QStringLiteral("download complete: the board confirmed all %1 bytes")},
         {Ending::Failure, 1, QStringLiteral("failure"),
-         QStringLiteral("an unexpected failure of vantrel-cli itself"), QString()},
+         QStringLiteral("its output could not be written, or an unexpected failure of\n"
+                        "vantrel-cli itself"),
+         QString()},
         {Ending::Usage, 2, QStringLiteral("usage"), QStringLiteral("the command line is wrong"),
          QString()},
         {Ending::ImageRefused, 3, QStringLiteral("image_refused"),

@@ -14,6 +14,7 @@
 #include "reporter.h"
 #include "settingsfile.h"
 #include "trace.h"
+#include "usage.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -71,6 +72,13 @@ QString portOpenMessage(const PortError &e, const PortTarget &target, const Port
         break;
     }
     return QStringLiteral("cannot open %1: %2").arg(where, e.systemText);
+}
+
+// The message of a run that a signal ended.
+QString stopMessage(Ending ending, int signalNumber)
+{
+    return ending == Ending::Interrupted ? infoOf(ending).message
+                                         : infoOf(ending).message.arg(signalNumber);
 }
 
 std::chrono::milliseconds toMs(double seconds)
@@ -250,8 +258,7 @@ void BoardRun::Impl::finished(DownloadOutcome outcome)
     case DownloadOutcome::Stopped:
     case DownloadOutcome::Interrupted:
         ending = endingForSignal(stopSignal);
-        message = ending == Ending::Interrupted ? infoOf(ending).message
-                                                : infoOf(ending).message.arg(stopSignal);
+        message = stopMessage(ending, stopSignal);
         break;
     }
     trace.note(QStringLiteral("end %1 %2").arg(infoOf(ending).token).arg(exitCodeOf(ending)));
@@ -276,6 +283,10 @@ Ending BoardRun::Impl::run()
     loop.exec();
 
     trace.close();
+    if (const QString cut = trace.failure(); !cut.isEmpty()) {
+        Usage::printError(QStringLiteral("--trace: %1 was cut short: %2").arg(tracePath, cut));
+        reporter.traceCut(cut);
+    }
     reporter.end(target.name, ending, elapsedMs(), message);
     return ending;
 }
@@ -341,6 +352,12 @@ int runFlash(const CliArgs &args, Reporter &reporter, const QElapsedTimer &since
     if (!plan) {
         reporter.end(target.name, Ending::ImageRefused, sinceStart.elapsed(), refusal);
         return exitCodeOf(Ending::ImageRefused);
+    }
+    // A signal that came while the image was read ends the run before the port is touched.
+    if (const int early = QuitSignals::pending()) {
+        const Ending ending = endingForSignal(early);
+        reporter.end(target.name, ending, sinceStart.elapsed(), stopMessage(ending, early));
+        return exitCodeOf(ending);
     }
     // From here on a signal ends the run as the stop button would.
     std::atomic<int> stop{0};

@@ -294,15 +294,19 @@ void Reporter::end(const QString &port, Ending ending, qint64 elapsedMs, const Q
     const int exitCode = exitCodeOf(ending);
     const QString name = m_started ? m_start.port : port;
     switch (m_style) {
-    case Style::Json:
-        emitJson(JsonLine()
-                     .add("event", "end")
-                     .add("port", name)
-                     .add("outcome", infoOf(ending).token)
-                     .add("exit_code", exitCode)
-                     .add("elapsed_ms", elapsedMs)
-                     .add("message", message));
+    case Style::Json: {
+        JsonLine line;
+        line.add("event", "end")
+            .add("port", name)
+            .add("outcome", infoOf(ending).token)
+            .add("exit_code", exitCode)
+            .add("elapsed_ms", elapsedMs)
+            .add("message", message);
+        if (!m_traceCut.isEmpty())
+            line.add("trace_error", m_traceCut);
+        emitJson(line);
         break;
+    }
     case Style::Terminal:
         if (m_lineOpen) {
             if (exitCode == 0)

@@ -47,6 +47,8 @@ public:
     virtual void start(const RunStart &s) = 0;
     virtual void state(int step, qint64 elapsedMs) = 0;
     virtual void progress(qint32 block, qint32 blocks, qint64 bytesSent, qint64 elapsedMs) = 0;
+    // The run's trace was cut short by a failed write (told before end()).
+    virtual void traceCut(const QString &why) { (void)why; }
     // The last event of every run, whatever its end. `port` is used when start() never ran.
     virtual void end(const QString &port, Ending ending, qint64 elapsedMs,
                      const QString &message) = 0;
@@ -68,6 +70,7 @@ public:
     void start(const RunStart &s) override;
     void state(int step, qint64 elapsedMs) override;
     void progress(qint32 block, qint32 blocks, qint64 bytesSent, qint64 elapsedMs) override;
+    void traceCut(const QString &why) override { m_traceCut = why; }
     void end(const QString &port, Ending ending, qint64 elapsedMs, const QString &message) override;
 
     static QString stepName(int step);
@@ -88,6 +91,7 @@ private:
     FILE *m_out;
     FILE *m_err;
     RunStart m_start;
+    QString m_traceCut; // why the trace was cut short, "" when it was not
     bool m_started = false;
     int m_step = 0;
     qint32 m_block = -1;

@@ -4,18 +4,66 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+QString systemText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
 
 TraceWriter::~TraceWriter()
 {
     close();
 }
 
+FILE *TraceWriter::openRegular(const QString &path, QString *error)
+{
+    const QString notRegular = QStringLiteral("not a regular file");
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {
+    };
+    // A device is not even opened: opening some has effects of its own.
+    if (::stat(name.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        *error = notRegular;
+        return nullptr;
+    }
+    // Non-blocking: a FIFO without a reader fails at once (ENXIO) instead of waiting for one.
+    const int fd =
+        ::open(name.constData(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int e = errno;
+        *error = e == ENXIO || e == EISDIR ? notRegular : systemText(e);
+        return nullptr;
+    }
+    FILE *file = nullptr;
+    if (::fstat(fd, &st) != 0)
+        *error = systemText(errno);
+    else if (!S_ISREG(st.st_mode))
+        *error = notRegular;
+    else if (::ftruncate(fd, 0) != 0 || ::fcntl(fd, F_SETFL, 0) != 0)
+        *error = systemText(errno);
+    else if (!(file = ::fdopen(fd, "wb")))
+        *error = systemText(errno);
+    if (!file)
+        ::close(fd);
+    return file;
+}
+
 bool TraceWriter::open(const QString &path, const QElapsedTimer &clock, QString *error)
 {
-    m_file = std::fopen(QFile::encodeName(path).constData(), "wb");
+    QString why;
+    m_ownsFile = path != QLatin1String("-");
+    m_file = m_ownsFile ? openRegular(path, &why) : stderr;
     if (!m_file) {
         if (error)
-            *error = QString::fromLocal8Bit(std::strerror(errno));
+            *error = why;
         return false;
     }
     m_clock = &clock;
@@ -61,10 +109,8 @@ void TraceWriter::bytes(const char *direction, const QByteArray &data)
             m_buffer += '\n';
         }
     }
-    if (m_buffer.size() > (1 << 16)) {
-        std::fwrite(m_buffer.constData(), 1, size_t(m_buffer.size()), m_file);
-        m_buffer.clear();
-    }
+    if (m_buffer.size() > (1 << 16))
+        flush();
 }
 
 void TraceWriter::line(const QString &settings)
@@ -83,9 +129,7 @@ void TraceWriter::step(int step, const QString &name)
     stamp();
     m_buffer += "STEP " + QByteArray::number(step) + ' ' + name.toUtf8() + '\n';
     // A step is a good moment to put what we have on disk: a crash loses little.
-    std::fwrite(m_buffer.constData(), 1, size_t(m_buffer.size()), m_file);
-    std::fflush(m_file);
-    m_buffer.clear();
+    flush();
 }
 
 void TraceWriter::note(const QString &text)
@@ -96,12 +140,23 @@ void TraceWriter::note(const QString &text)
     m_buffer += "NOTE " + text.toUtf8() + '\n';
 }
 
+void TraceWriter::flush()
+{
+    if (m_failure.isEmpty()) {
+        errno = 0;
+        const size_t size = size_t(m_buffer.size());
+        if (std::fwrite(m_buffer.constData(), 1, size, m_file) != size || std::fflush(m_file) != 0)
+            m_failure = errno ? systemText(errno) : QStringLiteral("write error");
+    }
+    m_buffer.clear(); // after a failure, the rest of the trace is dropped as it comes
+}
+
 void TraceWriter::close()
 {
     if (!m_file)
         return;
-    std::fwrite(m_buffer.constData(), 1, size_t(m_buffer.size()), m_file);
-    m_buffer.clear();
-    std::fclose(m_file);
+    flush();
+    if (m_ownsFile && std::fclose(m_file) != 0 && m_failure.isEmpty())
+        m_failure = systemText(errno);
     m_file = nullptr;
 }

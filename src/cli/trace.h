@@ -19,7 +19,9 @@
 //               +0000 00 01 02 ... (32 bytes a line, from this offset)
 //
 // Bytes are formatted as they come and written through a buffer, so tracing costs a small
-// fraction of the download's time.
+// fraction of the download's time. The trace goes to a regular file (made when missing) or,
+// for the name "-", to standard error; a FIFO, a device or a folder is refused, since writing
+// to one could wait for ever. A write that fails ends the trace there and is remembered.
 class TraceWriter
 {
 public:
@@ -30,6 +32,8 @@ public:
 
     // Creates (or empties) the file. False with a reason when it cannot.
     bool open(const QString &path, const QElapsedTimer &clock, QString *error);
+    // Why the trace was cut short by a failed write; "" while every write went through.
+    QString failure() const { return m_failure; }
 
     void bytes(const char *direction, const QByteArray &data);
     void line(const QString &settings); // written only when it differs from the last one
@@ -39,8 +43,12 @@ public:
 
 private:
     void stamp();
+    void flush();
+    static FILE *openRegular(const QString &path, QString *error);
 
     FILE *m_file = nullptr;
+    bool m_ownsFile = false; // false for standard error
+    QString m_failure;
     const QElapsedTimer *m_clock = nullptr;
     QString m_lastLine;
     QByteArray m_buffer;

@@ -54,7 +54,8 @@ QString portsHelp()
         "COMn stands for what the window lists as COMn: the link <config>/ports/comN when the\n"
         "folder <config>/ports/ exists, otherwise the n-th serial device (USB and ACM adapters\n"
         "first). <config> is $XDG_CONFIG_HOME/vantrel or ~/.config/vantrel, where the window's\n"
-        "settings file VANTREL_SET.SB lives.");
+        "settings file VANTREL_SET.SB lives. Other programs' UUCP lock files (LCK..ttyUSB0) are\n"
+        "looked for in /run/lock, or in $VANTREL_LOCK_DIR when it is set.");
 }
 
 } // namespace

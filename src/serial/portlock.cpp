@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -106,6 +107,67 @@ pid_t lockFilePid(const QByteArray &content)
     return pid_t(pid);
 }
 
+QString lockDir()
+{
+    const QString set = qEnvironmentVariable("VANTREL_LOCK_DIR");
+    return set.isEmpty() ? QStringLiteral("/run/lock") : set;
+}
+
+bool readLockFile(const QString &path, qint64 maxBytes, QByteArray *content)
+{
+    const QByteArray name = QFile::encodeName(path);
+    int fd;
+    do {
+        fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return false;
+    struct stat st {
+    };
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    QByteArray data(regular ? maxBytes : 0, '\0');
+    qint64 got = 0;
+    while (got < data.size()) {
+        const ssize_t n = ::read(fd, data.data() + got, size_t(data.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    ::close(fd);
+    if (!regular)
+        return false;
+    data.truncate(got);
+    *content = data;
+    return true;
+}
+
+QString qtLockFilePath(const QString &device)
+{
+    // The folders Qt's serial port tries, in its order: the first readable one where the file
+    // exists or that is writable.
+    static const char *const folders[] = {"/var/lock",         "/etc/locks", "/var/spool/locks",
+                                          "/var/spool/uucp",   "/tmp",       "/var/tmp",
+                                          "/var/lock/lockdev", "/run/lock"};
+    const QString name = lockFileNames(device).constLast();
+    for (const char *folder : folders) {
+        const QByteArray path = QByteArray(folder) + '/' + QFile::encodeName(name);
+        if (::access(folder, R_OK) == 0 &&
+            (::access(path.constData(), F_OK) == 0 || ::access(folder, W_OK) == 0))
+            return QFile::decodeName(path);
+    }
+    return QString();
+}
+
+bool isForeignLockPath(const QString &path)
+{
+    struct stat st {
+    };
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &st) == 0 &&
+           !S_ISREG(st.st_mode);
+}
+
 static bool isAlive(pid_t pid)
 {
     return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
@@ -115,10 +177,10 @@ bool isLockedByOther(const QString &lockDir, const QString &device)
 {
     const QStringList names = lockFileNames(device);
     for (const QString &name : names) {
-        QFile file(lockDir + u'/' + name);
-        if (!file.open(QIODevice::ReadOnly))
+        QByteArray content;
+        if (!readLockFile(lockDir + u'/' + name, 64, &content))
             continue;
-        const pid_t pid = lockFilePid(file.read(64));
+        const pid_t pid = lockFilePid(content);
         if (pid != ::getpid() && isAlive(pid))
             return true;
     }

@@ -44,6 +44,22 @@ QStringList lockFileNames(const QString &device);
 // followed by more lines), or a 4-byte binary int in old files. 0 when it names none.
 pid_t lockFilePid(const QByteArray &content);
 
+// The folder of UUCP lock files (LCK..ttyUSB0) that serial programs leave for each other:
+// $VANTREL_LOCK_DIR when set (tests point it at a folder of their own), else /run/lock.
+QString lockDir();
+
+// Reads at most `maxBytes` of the lock file at `path` without ever waiting: it is opened
+// non-blocking, a symbolic link is not followed, and only a regular file is read. False (and
+// `content` untouched) for anything else: a FIFO, a device, a folder, a missing file.
+bool readLockFile(const QString &path, qint64 maxBytes, QByteArray *content);
+
+// Where Qt's serial port will create its own lock file for `device` ("" when nowhere).
+QString qtLockFilePath(const QString &device);
+
+// True when something other than a regular file stands at `path`: a FIFO, a device, a
+// folder, a symbolic link. Qt's serial port would wait on it for ever (or remove it).
+bool isForeignLockPath(const QString &path);
+
 // True when a lock file for `device` in `lockDir` names a live process other than this one.
 bool isLockedByOther(const QString &lockDir, const QString &device);
 

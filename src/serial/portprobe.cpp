@@ -252,10 +252,10 @@ QList<Holder> holdersOf(const QString &device, const SystemPaths &paths)
         holders.append({pid.toInt(), readSysLine(dir + QStringLiteral("/comm"))});
     }
     for (const QString &name : PortLock::lockFileNames(device)) {
-        QFile lock(paths.lockDir + u'/' + name);
-        if (!lock.open(QIODevice::ReadOnly))
+        QByteArray content;
+        if (!PortLock::readLockFile(paths.lockDir + u'/' + name, 128, &content))
             continue;
-        const pid_t pid = PortLock::lockFilePid(lock.read(128));
+        const pid_t pid = PortLock::lockFilePid(content);
         if (pid <= 0 || pid == ::getpid())
             continue;
         bool known = false;

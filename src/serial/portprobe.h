@@ -1,13 +1,13 @@
 #pragma once
 
+#include "portlock.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 class PortMap;
 
-// The folder of UUCP lock files (LCK..ttyUSB0) that serial programs leave for each other.
-inline constexpr QLatin1String uucpLockDir("/run/lock");
 // The sample udev rule the package installs in its documentation folder.
 inline constexpr QLatin1String sampleUdevRule("/usr/share/doc/vantrel/70-vantrel-serial.rules");
 
@@ -16,7 +16,7 @@ struct SystemPaths {
     QString dev = QStringLiteral("/dev");
     QString sys = QStringLiteral("/sys");
     QString proc = QStringLiteral("/proc");
-    QString lockDir = uucpLockDir;
+    QString lockDir = PortLock::lockDir();
     QString udevLocal = QStringLiteral("/etc/udev/rules.d");
     QStringList udevSystem{QStringLiteral("/usr/lib/udev/rules.d"),
                            QStringLiteral("/lib/udev/rules.d")};

@@ -7,6 +7,7 @@
 #include <QScopeGuard>
 #include <QSerialPort>
 
+#include <cerrno>
 #include <cstring>
 #include <linux/serial.h>
 #include <poll.h>
@@ -95,7 +96,7 @@ QString LineSettings::text() const
 
 struct QtSerialPort::Private {
     QSerialPort serial;
-    QString lockDir = uucpLockDir;
+    QString lockDir = PortLock::lockDir();
     Tap tap;
     LineSettings line;
     int frame = 0;
@@ -124,14 +125,21 @@ struct QtSerialPort::Private {
                 ::poll(&p, 1, 50);
             }
         }
-        if (open)
-            ::tcdrain(int(serial.handle()));
+        // A signal cuts the wait short (EINTR): wait again, within the same time limit.
+        while (open && ::tcdrain(int(serial.handle())) != 0 && errno == EINTR &&
+               spent.elapsed() < 5000) {
+        }
     }
 
     // The device is ours (claimed) and free of other holders: Qt opens it on its canonical path,
     // which gives Qt's own lock file the name other programs expect.
     PortError openClaimed(const QString &device)
     {
+        // Qt's serial port takes a lock file of its own and reads whatever stands in its place.
+        const QString qtLock = PortLock::qtLockFilePath(device);
+        if (PortLock::isForeignLockPath(qtLock))
+            return failure(PortError::Kind::Other, device,
+                           QStringLiteral("%1 is not a regular file").arg(qtLock));
         serial.setPortName(device);
         applyLine(line);
         serial.setFlowControl(QSerialPort::NoFlowControl);

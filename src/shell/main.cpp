@@ -7,12 +7,16 @@
 #include "qtdialogs.h"
 #include "qtserialport.h"
 #include "quitsignals.h"
+#include "standardfiles.h"
 #include "tone.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    // Before any file is opened: a closed 0, 1 or 2 must not be taken by one.
+    openMissingStandardFiles();
+    QuitSignals::install();
     QApplication app(argc, argv);
     prepareApplication();
     // Installed before the window exists, so no signal can end the program with a port open.

@@ -1,6 +1,7 @@
 // The window as the system sees it: a notice box's title on X, and the end a signal asks for.
 #include "application.h"
 #include "notices.h"
+#include "ptypeer.h"
 #include "qtdialogs.h"
 #include "xvfb.h"
 
@@ -9,6 +10,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
 
 class TestWindowSystem : public QObject
 {
@@ -63,6 +65,62 @@ private slots:
         QVERIFY(program.waitForFinished(5000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 128 + signalNumber);
+    }
+
+    void strayLockEntries_data()
+    {
+        QTest::addColumn<QString>("name");      // %1: the terminal's number
+        QTest::addColumn<bool>("fifo");         // else a folder
+        QTest::addColumn<bool>("systemFolder"); // the system's lock folder, private to the run
+        QTest::newRow("FIFO, Qt's name") << "LCK..pts_%1" << true << false;
+        QTest::newRow("FIFO, UUCP name") << "LCK..%1" << true << false;
+        QTest::newRow("folder") << "LCK..pts_%1" << false << false;
+        QTest::newRow("FIFO in the system's folder") << "LCK..pts_%1" << true << true;
+    }
+
+    // Something other than a lock file where the lock of a listed port would be: the start-up
+    // scan passes over it and the program is up and ends on SIGTERM as ever.
+    void strayLockEntries()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, fifo);
+        QFETCH(bool, systemFolder);
+        if (systemFolder &&
+            QProcess::execute("unshare", {"-m", "mount", "--bind", "/tmp", "/run/lock"}) != 0)
+            QSKIP("needs unshare(1) and the right to mount in a namespace of its own");
+        QTemporaryDir home;
+        PtyPeer peer;
+        peer.linkAs(home.path() + "/vantrel/ports", 3);
+        const QString locks = home.path() + "/locks";
+        QVERIFY(QDir().mkpath(locks));
+        const QString pts = peer.slavePath().mid(peer.slavePath().lastIndexOf('/') + 1);
+        const QString entry = locks + '/' + name.arg(pts);
+        if (fifo)
+            QCOMPARE(::mkfifo(QFile::encodeName(entry).constData(), 0644), 0);
+        else
+            QVERIFY(QDir().mkpath(entry));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", home.path());
+        env.insert("VANTREL_LOCK_DIR", locks);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        QProcess program;
+        program.setProcessEnvironment(env);
+        if (systemFolder) // where Qt's serial port keeps its own lock file
+            program.start("unshare", QStringList{"-m", "sh", "-c",
+                                                 "mount --bind \"$1\" /run/lock && exec \"$2\"",
+                                                 "sh", locks, VANTREL_PATH});
+        else
+            program.start(VANTREL_PATH, QStringList());
+        QVERIFY(program.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.path() + "/vantrel/VANTREL_SET.SB"), 10000);
+        QTest::qWait(500);
+        ::kill(pid_t(program.processId()), SIGTERM);
+        const bool ended = program.waitForFinished(5000);
+        if (!ended)
+            program.kill();
+        QVERIFY(ended);
+        QCOMPARE(program.exitCode(), 128 + SIGTERM);
+        QVERIFY(QFileInfo::exists(entry)); // not the program's to remove
     }
 };
 

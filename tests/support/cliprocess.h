@@ -10,7 +10,17 @@
 
 // vantrel-cli (CLI_PATH) as its own process, while the test's events (its boards) run.
 struct CliProcess {
-    explicit CliProcess(const QStringList &args) { p.start(QStringLiteral(CLI_PATH), args); }
+    // `prepare` sets the process up before it starts (its files, its child's own set-up, even
+    // the program that starts it).
+    explicit CliProcess(const QStringList &args,
+                        const std::function<void(QProcess &)> &prepare = {})
+    {
+        p.setProgram(QStringLiteral(CLI_PATH));
+        p.setArguments(args);
+        if (prepare)
+            prepare(p);
+        p.start();
+    }
     // Runs events until the program ends, at most 30 s, calling `each` on every round; returns
     // its exit status, -1 when it did not exit by itself in time.
     int finish(const std::function<void()> &each = {})

@@ -183,6 +183,39 @@ private slots:
             QVERIFY(!QFileInfo(link(k)).isSymLink());
     }
 
+    void closedDescriptors_data()
+    {
+        QTest::addColumn<QList<int>>("closed");
+        QTest::newRow("stdout") << QList<int>{1};
+        QTest::newRow("stdin and stdout") << QList<int>{0, 1};
+        QTest::newRow("all three") << QList<int>{0, 1, 2};
+    }
+
+    // Started with standard descriptors closed, the board's terminal never takes their place:
+    // what it would print goes nowhere, not onto the line to the host.
+    void closedDescriptors()
+    {
+        QFETCH(QList<int>, closed);
+        QTemporaryDir dir;
+        const QString expect = dir.filePath("image.bin");
+        writeBytes(expect, image);
+        QProcess board;
+        board.setChildProcessModifier([closed] {
+            for (int fd : closed)
+                ::close(fd);
+        });
+        board.start(VBOARD_PATH, QStringList{"--config", dir.path(), "--com", "1", "--expect",
+                                             expect, "--once"});
+        const QString link = dir.filePath("ports/com1");
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), 5000);
+        const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        QCOMPARE(download(fd), QStringLiteral("ABCCD"));
+        ::close(fd);
+        QVERIFY(board.waitForFinished(5000));
+        QCOMPARE(board.exitCode(), 0); // --expect: the image it kept matched
+    }
+
     void boardExchanges_data()
     {
         QTest::addColumn<VBoard::Options>("board");

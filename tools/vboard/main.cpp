@@ -1,6 +1,7 @@
 // vantrel-vboard: a virtual target board for trying Vantrel without hardware.
 #include "configdir.h"
 #include "portname.h"
+#include "standardfiles.h"
 #include "tray.h"
 
 #include <QByteArray>
@@ -442,8 +443,13 @@ void play(VBoard::Tray &boards)
     struct sigaction sa {
     };
     sa.sa_handler = onSignal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    for (int s : {SIGINT, SIGTERM}) {
+        struct sigaction before {
+        };
+        sigaction(s, nullptr, &before);
+        if (before.sa_handler != SIG_IGN) // ignored by whoever started us: it stays so
+            sigaction(s, &sa, nullptr);
+    }
     signal(SIGPIPE, SIG_IGN);
     boards.run();
     g_tray = nullptr;
@@ -453,6 +459,8 @@ void play(VBoard::Tray &boards)
 
 int main(int argc, char **argv)
 {
+    // Before any file is opened: a closed 0, 1 or 2 must not be taken by one.
+    openMissingStandardFiles();
     const Args args = parse(argc, argv);
     const std::optional<QByteArray> expected = readExpected(args);
     if (args.boards > 1 && !args.save.isEmpty() && !QDir().mkpath(args.save))
