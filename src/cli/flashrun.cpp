@@ -40,31 +40,34 @@ QString formatToken(FirmwareImage::Format format)
     return QStringLiteral("binary");
 }
 
+// The message follows the port's name ("COM7: ..."), so it names the device only where that is
+// another name: a COM number's device, not a device given by its path.
 QString portOpenMessage(const PortError &e, const PortTarget &target)
 {
-    const QString where = e.device.isEmpty() ? target.name : e.device;
+    const QString device = e.device.isEmpty() ? target.path : e.device;
+    const QString it = device.isEmpty() || device == target.name ? QStringLiteral("it") : device;
     switch (e.kind) {
     case PortError::Kind::NotFound:
         if (target.com > 0)
-            return QStringLiteral("%1 stands for no device; `vantrel-cli ports` lists the ports")
-                .arg(target.name);
-        return QStringLiteral("no such device %1").arg(target.path);
+            return QStringLiteral("it stands for no device; `vantrel-cli ports` lists the ports");
+        return it == u"it" ? QStringLiteral("no such device")
+                           : QStringLiteral("no such device %1").arg(it);
     case PortError::Kind::Busy: {
         QStringList who;
         for (const Holder &h : e.holders)
             who << QStringLiteral("pid %1 (%2)").arg(h.pid).arg(h.name);
         return QStringLiteral("%1 is held by another program%2; close it and try again")
-            .arg(where, who.isEmpty() ? QString() : QStringLiteral(": ") + who.join(u", "));
+            .arg(it, who.isEmpty() ? QString() : QStringLiteral(": ") + who.join(u", "));
     }
     case PortError::Kind::PermissionDenied:
         return QStringLiteral("this user may not open %1: join its group (%2), then log out "
                               "and in")
-            .arg(where, joinGroupCommand(QStringLiteral("dialout")));
+            .arg(it, joinGroupCommand(QStringLiteral("dialout")));
     case PortError::Kind::Other:
     case PortError::Kind::None:
         break;
     }
-    return QStringLiteral("cannot open %1: %2").arg(where, e.systemText);
+    return QStringLiteral("cannot open %1: %2").arg(it, e.systemText);
 }
 
 std::chrono::milliseconds toMs(double seconds)
@@ -219,7 +222,8 @@ void BoardRun::Impl::finished(DownloadOutcome outcome)
     switch (outcome) {
     case DownloadOutcome::Success:
         ending = Ending::Success;
-        message = infoOf(ending).message.arg(plan.image.data.size());
+        message = infoOf(ending).message.arg(
+            Reporter::counted(plan.image.data.size(), QStringLiteral("byte")));
         break;
     case DownloadOutcome::NoAnswer:
         ending = Ending::NoAnswer;
@@ -231,7 +235,8 @@ void BoardRun::Impl::finished(DownloadOutcome outcome)
         break;
     case DownloadOutcome::DownloadFailed:
         ending = Ending::DownloadFailed;
-        message = infoOf(ending).message.arg(lastBlock).arg(runStart().blocks);
+        message = infoOf(ending).message.arg(lastBlock).arg(
+            Reporter::counted(runStart().blocks, QStringLiteral("block")));
         break;
     case DownloadOutcome::NoCompletion:
         ending = Ending::NoCompletion;

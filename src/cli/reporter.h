@@ -71,6 +71,8 @@ public:
     void end(const QString &port, Ending ending, qint64 elapsedMs, const QString &message) override;
 
     static QString stepName(int step);
+    // "1 block", "2 blocks": a count and its unit, the unit in the plural but for exactly one.
+    static QString counted(qint64 count, const QString &unit);
     // " 42% [#####.......]": the share of `bytes` sent, as a bar of `width` marks.
     static QString percentBar(qint64 sent, qint64 bytes, int width);
     // kB/s since the first block went out at `blocksStartMs` (0 before it).
