@@ -23,7 +23,7 @@ const QList<EndingInfo> &endings()
          QStringLiteral("the board did not answer the download request within %1 s; is it in "
                         "its bootloader, and is the rate right?\n"
                         "This is not the STM32's built-in ROM bootloader (which syncs with 0x7F): "
-                        "the board needs the one /usr/share/doc/vantrel/protocol.md describes.")},
+                        "the board needs the one %2 describes.")},
         {Ending::ConnectionFailed, 6, QStringLiteral("connection_failed"),
          QStringLiteral("connection failed: no reply to the length frame"),
          QStringLiteral("connection failed: the board answered the request but not the length "

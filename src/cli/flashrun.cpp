@@ -14,6 +14,7 @@
 #include "reporter.h"
 #include "settingsfile.h"
 #include "trace.h"
+#include "usage.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -227,7 +228,9 @@ void BoardRun::Impl::finished(DownloadOutcome outcome)
         break;
     case DownloadOutcome::NoAnswer:
         ending = Ending::NoAnswer;
-        message = infoOf(ending).message.arg(args.connectTimeoutS);
+        message = infoOf(ending)
+                      .message.arg(args.connectTimeoutS)
+                      .arg(Usage::docFile(QStringLiteral("protocol.md")));
         break;
     case DownloadOutcome::ConnectionFailed:
         ending = Ending::ConnectionFailed;
