@@ -139,57 +139,57 @@ const QList<CliOption> &cliOptions()
     // reading of the line.
     // clang-format off
     static const QList<CliOption> table{
-        // name, short name, value name, applies to, ignored by, store; the help under each command
-        {S("--port"), u'p', S("PORT"), flashing, none, storePort,
+        // name, short name, value name, applies to, store; the help under each command
+        {S("--port"), u'p', S("PORT"), flashing, storePort,
          {{Command::Flash, S("the board's port: COMn as the window numbers it, a device\n"
                              "(/dev/ttyUSB0), a stable link (/dev/serial/by-id/...) or a\n"
                              "range COMa-COMb; for several boards, COM1,COM3 or --port again")}}},
-        {S("--all"), {}, {}, flashing, none, set<&CliArgs::allPorts, true>,
+        {S("--all"), {}, {}, flashing, set<&CliArgs::allPorts, true>,
          {{Command::Flash, S("every port the window lists (%1 to %2) that stands for a\n"
                              "device").arg(comName(firstCom), comName(lastListedCom))}}},
-        {S("--base"), {}, S("ADDR"), flashing | converting, none, storeBase,
+        {S("--base"), {}, S("ADDR"), flashing | converting, storeBase,
          {{Command::Flash, S("the image must start at ADDR (0x08004000 or decimal): data\n"
                              "below it is refused, and a gap from ADDR to the lowest data\n"
                              "is sent as 0xFF")},
           {Command::Convert, S("as for flash: the image starts at ADDR")}}},
-        {S("--raw"), {}, {}, flashing | converting, none, set<&CliArgs::raw, true>,
+        {S("--raw"), {}, {}, flashing | converting, set<&CliArgs::raw, true>,
          {{Command::Flash, S("send IMAGE byte for byte, whatever its name and content")},
           {Command::Convert, S("as for flash: OUT.bin is IMAGE as it is")}}},
-        {S("--baud"), u'b', S("N"), flashing, none, storeRate<&CliArgs::baud>,
+        {S("--baud"), u'b', S("N"), flashing, storeRate<&CliArgs::baud>,
          {{Command::Flash, S("the download baud rate (default: the window's choice)")}}},
-        {S("--auto-reset"), {}, {}, flashing, none, set<&CliArgs::autoReset, true>,
+        {S("--auto-reset"), {}, {}, flashing, set<&CliArgs::autoReset, true>,
          {{Command::Flash, S("send the reset request at the reset rate before connecting")}}},
-        {S("--no-auto-reset"), {}, {}, flashing, none, set<&CliArgs::autoReset, false>,
+        {S("--no-auto-reset"), {}, {}, flashing, set<&CliArgs::autoReset, false>,
          {{Command::Flash, S("connect without the reset request")}}},
-        {S("--reset-baud"), {}, S("N"), flashing, none, storeRate<&CliArgs::resetBaud>,
+        {S("--reset-baud"), {}, S("N"), flashing, storeRate<&CliArgs::resetBaud>,
          {{Command::Flash, S("the reset request's baud rate (default: the window's choice)")}}},
-        {S("--connect-timeout"), {}, S("S"), flashing, converting | listing,
+        {S("--connect-timeout"), {}, S("S"), flashing,
          storeSeconds<&CliArgs::connectTimeoutS>,
          {{Command::Flash, S("give up when the board has not answered the download request\n"
                              "within S seconds (default 30)")}}},
-        {S("--done-timeout"), {}, S("S"), flashing, converting | listing,
+        {S("--done-timeout"), {}, S("S"), flashing,
          storeSeconds<&CliArgs::doneTimeoutS>,
          {{Command::Flash, S("give up when the completion reply has not come S seconds after\n"
                              "the last block (default 10)")}}},
-        {S("--json"), {}, {}, everyCommand, none, set<&CliArgs::json, true>,
+        {S("--json"), {}, {}, everyCommand, set<&CliArgs::json, true>,
          {{Command::Flash, S("write the run's events to standard output as JSON Lines")},
           {Command::Convert, S("print the start address, span and SHA-256 as one JSON object")},
           {Command::Ports, S("write the list as one JSON object")}}},
-        {S("--trace"), {}, S("FILE"), flashing, none, storeFileName<&CliArgs::tracePath>,
+        {S("--trace"), {}, S("FILE"), flashing, storeFileName<&CliArgs::tracePath>,
          {{Command::Flash, S("write every byte sent and received, each line-settings change\n"
                              "and each step to FILE, with microsecond times; FILE is a\n"
                              "regular file, or - for standard error; with several boards,\n"
                              "to FILE.PORT for each")}}},
-        {S("--quiet"), u'q', {}, flashing | converting, listing, set<&CliArgs::quiet, true>,
+        {S("--quiet"), u'q', {}, flashing | converting, set<&CliArgs::quiet, true>,
          {{Command::Flash, S("print nothing but errors")}}},
-        {S("--report"), {}, S("FILE"), commandBit(Command::Station), none,
+        {S("--report"), {}, S("FILE"), commandBit(Command::Station),
          storeFileName<&CliArgs::reportPath>,
          {{Command::Station, S("append a CSV row for each board to FILE as it ends: time, port,\n"
                                "device, by-id name, USB serial number, image SHA-256, bytes,\n"
                                "outcome, exit code, seconds")}}},
-        {S("--help"), u'h', {}, none, none, set<&CliArgs::command, Command::Help>,
+        {S("--help"), u'h', {}, none, set<&CliArgs::command, Command::Help>,
          {{Command::None, S("show this help and exit")}}},
-        {S("--version"), {}, {}, none, none, set<&CliArgs::command, Command::Version>,
+        {S("--version"), {}, {}, none, set<&CliArgs::command, Command::Version>,
          {{Command::None, S("show the version and exit")}}},
     };
     // clang-format on
@@ -343,7 +343,7 @@ QString refusal(const CliCommand &command, const QList<const CliOption *> &given
 {
     const CommandSet bit = commandBit(command.command);
     for (const CliOption *o : given) {
-        if ((o->appliesTo | o->ignoredBy) & bit)
+        if (o->appliesTo & bit)
             continue;
         if (command.refusal == CliCommand::Refusal::NameTheOption)
             return QStringLiteral("%1: %2 applies to %3 only")

@@ -62,8 +62,7 @@ struct CliOption {
     QString name;         // "--port"
     QChar shortName;      // 'p'; null for none
     QString valueName;    // "PORT"; "" when it takes no value
-    CommandSet appliesTo; // the commands it is meant for
-    CommandSet ignoredBy; // the commands that take it and do nothing with it
+    CommandSet appliesTo; // the commands that take it; the others refuse it
     Store store;
     QList<Help> help; // in the help of these commands, in the table's order
 };

@@ -9,7 +9,7 @@ const QList<EndingInfo> &endings()
     static const QList<EndingInfo> table{
         {Ending::Success, 0, QStringLiteral("success"),
          QStringLiteral("the board confirmed the download"),
-         QStringLiteral("download complete: the board confirmed all %1 bytes")},
+         QStringLiteral("download complete: the board confirmed all %1")},
         {Ending::Failure, 1, QStringLiteral("failure"),
          QStringLiteral("its output could not be written, or an unexpected failure of\n"
                         "vantrel-cli itself"),
@@ -23,15 +23,17 @@ const QList<EndingInfo> &endings()
         {Ending::NoAnswer, 5, QStringLiteral("no_answer"),
          QStringLiteral("the board never answered the download request"),
          QStringLiteral("the board did not answer the download request within %1 s; is it in "
-                        "its bootloader, and is the rate right?")},
+                        "its bootloader, and is the rate right? (Not the STM32's built-in ROM "
+                        "bootloader, which syncs with 0x7F: the board needs the one %2 "
+                        "describes.)")},
         {Ending::ConnectionFailed, 6, QStringLiteral("connection_failed"),
          QStringLiteral("connection failed: no reply to the length frame"),
          QStringLiteral("connection failed: the board answered the request but not the length "
                         "frame; check the hardware connection")},
         {Ending::DownloadFailed, 7, QStringLiteral("download_failed"),
          QStringLiteral("download failed: a block went unanswered"),
-         QStringLiteral("download failed: block %1 of %2 went unanswered; check the hardware "
-                        "connection")},
+         QStringLiteral("download failed: block %1 (counted from 0, of %2) went unanswered; "
+                        "check the hardware connection")},
         {Ending::NoCompletion, 8, QStringLiteral("no_completion"),
          QStringLiteral("every block was taken but no completion reply came"),
          QStringLiteral("the board took every block but sent no completion reply within %1 s")},

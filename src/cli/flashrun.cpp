@@ -41,37 +41,40 @@ QString formatToken(FirmwareImage::Format format)
     return QStringLiteral("binary");
 }
 
+// The message follows the port's name ("COM7: ..."), so it names the device only where that is
+// another name: a COM number's device, not a device given by its path.
 QString portOpenMessage(const PortError &e, const PortTarget &target, const PortMap &ports)
 {
-    const QString where = e.device.isEmpty() ? target.name : e.device;
+    const QString device = e.device.isEmpty() ? target.path : e.device;
+    const QString it = device.isEmpty() || device == target.name ? QStringLiteral("it") : device;
     switch (e.kind) {
     case PortError::Kind::NotFound:
         if (target.com > 0) {
             if (const QString why = ports.whyNoDevice(target.com); !why.isEmpty())
-                return QStringLiteral("%1 stands for no device: %2").arg(target.name, why);
-            return QStringLiteral("%1 stands for no device; `vantrel-cli ports` lists the ports")
-                .arg(target.name);
+                return QStringLiteral("it stands for no device: %1").arg(why);
+            return QStringLiteral("it stands for no device; `vantrel-cli ports` lists the ports");
         }
-        return QStringLiteral("no such device %1").arg(target.path);
+        return it == u"it" ? QStringLiteral("no such device")
+                           : QStringLiteral("no such device %1").arg(it);
     case PortError::Kind::Busy: {
         if (e.holders.isEmpty() && openInThisProcess(e.device))
             return QStringLiteral("%1 is open in this run already, under another of its names")
-                .arg(where);
+                .arg(it);
         QStringList who;
         for (const Holder &h : e.holders)
             who << QStringLiteral("pid %1 (%2)").arg(h.pid).arg(h.name);
         return QStringLiteral("%1 is held by another program%2; close it and try again")
-            .arg(where, who.isEmpty() ? QString() : QStringLiteral(": ") + who.join(u", "));
+            .arg(it, who.isEmpty() ? QString() : QStringLiteral(": ") + who.join(u", "));
     }
     case PortError::Kind::PermissionDenied: {
-        const Finding advice = accessFinding(where, deviceAccess(where));
+        const Finding advice = accessFinding(device, deviceAccess(device));
         return advice.problem + QStringLiteral("; ") + advice.fix;
     }
     case PortError::Kind::Other:
     case PortError::Kind::None:
         break;
     }
-    return QStringLiteral("cannot open %1: %2").arg(where, e.systemText);
+    return QStringLiteral("cannot open %1: %2").arg(it, e.systemText);
 }
 
 // The message of a run that a signal ended.
@@ -233,11 +236,14 @@ void BoardRun::Impl::finished(DownloadOutcome outcome)
     switch (outcome) {
     case DownloadOutcome::Success:
         ending = Ending::Success;
-        message = infoOf(ending).message.arg(plan.image.data.size());
+        message = infoOf(ending).message.arg(
+            Reporter::counted(plan.image.data.size(), QStringLiteral("byte")));
         break;
     case DownloadOutcome::NoAnswer:
         ending = Ending::NoAnswer;
-        message = infoOf(ending).message.arg(args.connectTimeoutS);
+        message = infoOf(ending)
+                      .message.arg(args.connectTimeoutS)
+                      .arg(Usage::docFile(QStringLiteral("protocol.md")));
         break;
     case DownloadOutcome::ConnectionFailed:
         ending = Ending::ConnectionFailed;
@@ -245,7 +251,8 @@ void BoardRun::Impl::finished(DownloadOutcome outcome)
         break;
     case DownloadOutcome::DownloadFailed:
         ending = Ending::DownloadFailed;
-        message = infoOf(ending).message.arg(lastBlock).arg(runStart().blocks);
+        message = infoOf(ending).message.arg(lastBlock).arg(
+            Reporter::counted(runStart().blocks, QStringLiteral("block")));
         break;
     case DownloadOutcome::NoCompletion:
         ending = Ending::NoCompletion;

@@ -151,6 +151,11 @@ QString Reporter::stepName(int step)
     }
 }
 
+QString Reporter::counted(qint64 count, const QString &unit)
+{
+    return QString::number(count) + u' ' + unit + (count == 1 ? QString() : QStringLiteral("s"));
+}
+
 void Reporter::emitJson(const JsonLine &line)
 {
     const QByteArray text = line.finish() + '\n';
@@ -186,11 +191,11 @@ void Reporter::start(const RunStart &s)
         const QString from = s.format == u"binary" ? QString()
                                                    : QStringLiteral(" from ") +
                                                          FirmwareImage::hexAddress(s.startAddress);
-        const QString line =
-            QStringLiteral("%1: %2 (%3 bytes%9, %4 blocks, sha256 %5) to %6 at %7 baud%8\n")
-                .arg(shownName(s.port), shownName(s.image), QString::number(s.bytes),
-                     QString::number(s.blocks), s.sha256.left(16), shownName(s.device),
-                     QString::number(s.baud), reset, from);
+        const QString line = QStringLiteral("%1: %2 (%3%9, %4, sha256 %5) to %6 at %7 baud%8\n")
+                                 .arg(shownName(s.port), shownName(s.image),
+                                      counted(s.bytes, QStringLiteral("byte")),
+                                      counted(s.blocks, QStringLiteral("block")), s.sha256.left(16),
+                                      shownName(s.device), QString::number(s.baud), reset, from);
         std::fputs(line.toUtf8().constData(), m_out);
         std::fflush(m_out);
         break;

@@ -78,6 +78,8 @@ public:
     // written as escapes "\n", "\x1b", so that a name can neither start a line of its own nor
     // drive the terminal.
     static QString shownName(const QString &name);
+    // "1 block", "2 blocks": a count and its unit, the unit in the plural but for exactly one.
+    static QString counted(qint64 count, const QString &unit);
     // " 42% [#####.......]": the share of `bytes` sent, as a bar of `width` marks.
     static QString percentBar(qint64 sent, qint64 bytes, int width);
     // kB/s since the first block went out at `blocksStartMs` (0 before it).

@@ -75,6 +75,11 @@ QString summary()
     return QStringLiteral("download firmware into an STM32 board through its serial bootloader");
 }
 
+QString docFile(const QString &name)
+{
+    return QStringLiteral("/usr/share/doc/vantrel/") + name;
+}
+
 QList<ExitStatus> exitStatuses()
 {
     QList<ExitStatus> list;
@@ -223,8 +228,15 @@ QString manPage()
     for (const ExitStatus &e : exitStatuses())
         out += QStringLiteral(".TP\n.B %1\n").arg(e.code) + roffLines(e.meaning);
     out += QStringLiteral(".PP\nNothing but 0 means the board confirmed the download.\n");
-    out += QStringLiteral(".SH \"SEE ALSO\"\n.BR vantrel (1),\n.BR vantrel\\-vboard (1),\n"
-                          "/usr/share/doc/vantrel/README.md\n");
+    out += QStringLiteral(".SH FILES\n.TP\n.I ") + roff(docFile(QStringLiteral("protocol.md"))) +
+           QStringLiteral("\nWhat the board's bootloader must answer: every frame and reply byte "
+                          "by byte, the blocks, the length field and the time limits. It is not "
+                          "the STM32's built\\-in ROM bootloader.\n.TP\n.I ") +
+           roff(docFile(QStringLiteral("cli-json.md"))) +
+           QStringLiteral("\nThe JSON Lines that \\fB\\-\\-json\\fR writes: every event and "
+                          "key.\n");
+    out += QStringLiteral(".SH \"SEE ALSO\"\n.BR vantrel (1),\n.BR vantrel\\-vboard (1),\n") +
+           roff(docFile(QStringLiteral("README.md"))) + u'\n';
     return out;
 }
 

@@ -121,7 +121,9 @@ QCheckBox *makeCheck(QWidget *parent, const QString &caption, int left, int top,
 
 // Enter in a rate box's text field would make Qt pick the list item that matches the typed text
 // and raise `activated`, storing a typed rate. A typed rate is used as typed and never stored,
-// so Enter does nothing there; picking from the list (mouse, arrow keys) still stores it.
+// so Enter does nothing there; picking from the list (mouse, arrow keys) still stores it. The
+// key is delivered to the box itself (its text field has the box as its focus proxy), which
+// hands it straight to the text field's own handler: the filter sits on the box.
 class IgnoreEnter : public QObject
 {
 public:
@@ -306,8 +308,8 @@ void MainWindow::connectControls()
     connect(autoResetBox, &QCheckBox::toggled, this, &MainWindow::onAutoResetToggled);
     connect(previewBox, &QCheckBox::toggled, this, &MainWindow::onPreviewToggled);
     auto *ignoreEnter = new IgnoreEnter(this);
-    downloadRateBox->lineEdit()->installEventFilter(ignoreEnter);
-    resetRateBox->lineEdit()->installEventFilter(ignoreEnter);
+    downloadRateBox->installEventFilter(ignoreEnter);
+    resetRateBox->installEventFilter(ignoreEnter);
     connect(downloadRateBox, &QComboBox::activated, this, &MainWindow::onDownloadRatePicked);
     connect(resetRateBox, &QComboBox::activated, this, &MainWindow::onResetRatePicked);
     connect(portBox, &QComboBox::currentIndexChanged, this, [this](int index) {

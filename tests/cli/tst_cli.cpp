@@ -257,8 +257,10 @@ private slots:
         QTest::newRow("a range and a port in it") << QStringList{"flash", "x", "-p", "COM1-2", "-pCOM2"} << false << "COM1,COM2";
         QTest::newRow("a device") << QStringList{"flash", "x", "-p", "/dev/ttyUSB0"} << false << "/dev/ttyUSB0";
         QTest::newRow("a value that looks like an option") << QStringList{"flash", "x", "--port", "--json"} << false << "--json";
-        QTest::newRow("convert takes the time limits") << QStringList{"convert", "a", "b", "--done-timeout", "3"} << false << "";
-        QTest::newRow("ports takes --quiet") << QStringList{"ports", "-q"} << false << "";
+        QTest::newRow("convert takes no time limit") << QStringList{"convert", "a", "b", "--done-timeout", "3"} << true << "convert: only --base, --raw, --json and --quiet apply";
+        QTest::newRow("convert takes no connect limit") << QStringList{"convert", "--connect-timeout=3", "a", "b"} << true << "convert: only --base, --raw, --json and --quiet apply";
+        QTest::newRow("ports takes no --quiet") << QStringList{"ports", "-q"} << true << "ports: only --json applies";
+        QTest::newRow("ports takes no time limit") << QStringList{"ports", "--json", "--connect-timeout", "1"} << true << "ports: only --json applies";
         // clang-format on
     }
 

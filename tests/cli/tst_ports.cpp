@@ -83,7 +83,7 @@ private slots:
         const QString back = "removing the folder (vantrel-vboard leaves it behind) brings back "
                              "the system's serial devices";
         // clang-format off
-        QTest::newRow("empty folder") << QStringList{} << QStringList{"-p", "COM3"} << QStringList{"COM3 stands for no device", "@ports has no links at all", back} << "No ports: the ports folder @ports has no links at all";
+        QTest::newRow("empty folder") << QStringList{} << QStringList{"-p", "COM3"} << QStringList{"COM3: it stands for no device", "@ports has no links at all", back} << "No ports: the ports folder @ports has no links at all";
         QTest::newRow("no link for it") << QStringList{"1"} << QStringList{"-p", "COM3"} << QStringList{"@ports has no link com3", back} << "COM1 ";
         QTest::newRow("broken link") << QStringList{"-3"} << QStringList{"-p", "COM3"} << QStringList{"@ports/com3 leads to /dev/pts/9999, which does not exist"} << "its link leads to /dev/pts/9999, which does not exist";
         QTest::newRow("--all, empty folder") << QStringList{} << QStringList{"--all"} << QStringList{"@ports has no links at all", back} << "No ports";

@@ -90,6 +90,14 @@ private slots:
                                    << QString("\n.SH NAME\n%1 \\- ").arg(program);
         QTest::newRow("changelog")
             << QString("doc/vantrel/changelog.gz") << QString("vantrel (" VANTREL_VERSION ") ");
+        // The command line's page names the documents the package installs beside it.
+        for (const char *doc : {"protocol.md", "cli-json.md", "README.md"})
+            QTest::newRow(qPrintable(QString("vantrel-cli names %1").arg(doc)))
+                << QString("man/man1/vantrel-cli.1.gz")
+                << QString("/usr/share/doc/vantrel/%1").arg(doc);
+        QTest::newRow("the board names the protocol")
+            << QString("man/man1/vantrel-vboard.1.gz")
+            << QString("\n/usr/share/doc/vantrel/protocol.md");
     }
     void compressedDocs()
     {
@@ -97,6 +105,23 @@ private slots:
         QFETCH(QString, holds);
         QVERIFY2(run({"gzip", "-dc", path("root/usr/share/" + file)}, m_out), m_out);
         QVERIFY2(m_out.contains(holds.toUtf8()), m_out);
+    }
+
+    // The documents a user reads next to the programs, as the sources hold them.
+    void installedDocs_data()
+    {
+        QTest::addColumn<QString>("source");
+        for (const char *doc : {"README.md", "docs/protocol.md", "docs/cli-json.md",
+                                "packaging/70-vantrel-serial.rules"})
+            QTest::newRow(doc) << QString(doc);
+    }
+    void installedDocs()
+    {
+        QFETCH(QString, source);
+        const QString installed =
+            path("root/usr/share/doc/vantrel/") + QFileInfo(source).fileName();
+        QVERIFY2(QFileInfo(installed).isFile(), qPrintable(installed));
+        QCOMPARE(fileBytes(installed), fileBytes(VANTREL_SOURCE_DIR "/" + source));
     }
 
     void installedProgramEndsByItsExitButton()

@@ -194,18 +194,64 @@ private slots:
         emit f.downloadRateBox->activated(1);
         QCOMPARE(h.settingsFile(), QByteArray("XZBTL1\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
 
-        // Typing a rate into a box is used as typed but never stored, also when Enter follows and
-        // the text names a list item; the arrow keys pick from the list and store.
-        for (const char *typed : {"250000", "57600"}) {
-            f.downloadRateBox->lineEdit()->selectAll();
-            QTest::keyClicks(f.downloadRateBox->lineEdit(), typed);
-            QTest::keyClick(f.downloadRateBox->lineEdit(), Qt::Key_Return);
-            QCOMPARE(f.downloadRateBox->currentText(), QString::fromLatin1(typed));
-            QCOMPARE(h.settingsFile(), QByteArray("XZBTL1\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
-        }
-        QCOMPARE(f.downloadRateBox->count(), 5);
+        // The arrow keys pick from the list and store.
         QTest::keyClick(f.downloadRateBox->lineEdit(), Qt::Key_Down);
         QCOMPARE(h.settingsFile(), QByteArray("XZBTL2\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
+    }
+
+    // A rate typed into a box is used as typed but never stored, also when Enter follows and the
+    // text names a list item. The keys go where the window system sends them: to the focus
+    // widget, as the operator types.
+    void typedRateAndEnterStoreNothing_data()
+    {
+        QTest::addColumn<bool>("resetBox"); // or the download rate box
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("index"); // the box's selection afterwards; -1 as it was
+        QTest::addColumn<QByteArray>("stored");
+        // Any write gives the file its own order and all four keys: these bytes show none came.
+        const QByteArray untouched = "FWBTL3\r\nXZBTL2\r\n\r\n";
+        // clang-format off
+        QTest::newRow("download, a list item, Return") << false << "57600" << int(Qt::Key_Return) << -1 << untouched;
+        QTest::newRow("download, a list item, keypad Enter") << false << "9600" << int(Qt::Key_Enter) << -1 << untouched;
+        QTest::newRow("download, the chosen item itself") << false << "38400" << int(Qt::Key_Return) << -1 << untouched;
+        QTest::newRow("download, no list item") << false << "250000" << int(Qt::Key_Return) << -1 << untouched;
+        QTest::newRow("reset, a list item, Return") << true << "57600" << int(Qt::Key_Return) << -1 << untouched;
+        QTest::newRow("reset, a list item, keypad Enter") << true << "1200" << int(Qt::Key_Enter) << -1 << untouched;
+        QTest::newRow("reset, text that is no rate") << true << "fast" << int(Qt::Key_Return) << -1 << untouched;
+        // The same route with an arrow key does pick and store.
+        QTest::newRow("download, Down picks the next item") << false << "" << int(Qt::Key_Down) << 3 << QByteArray("XZBTL3\r\nFWBTL3\r\nRESET0\r\nYULAN0\r\n");
+        // clang-format on
+    }
+
+    void typedRateAndEnterStoreNothing()
+    {
+        QFETCH(bool, resetBox);
+        QFETCH(QString, typed);
+        QFETCH(int, key);
+        QFETCH(int, index);
+        QFETCH(QByteArray, stored);
+        const QByteArray settings = "XZBTL2\r\nFWBTL3\r\n";
+        WindowRig h(&settings);
+        MainWindow &f = *h.form;
+        f.startUp(); // writes the file as read
+        writeBytes(h.config + "/VANTREL_SET.SB", "FWBTL3\r\nXZBTL2\r\n\r\n");
+        f.show();
+        const auto hidden = qScopeGuard([&] { f.hide(); }); // gone while shown, it would close
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QComboBox *box = resetBox ? f.resetRateBox : f.downloadRateBox;
+        const int before = box->currentIndex();
+        box->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), box); // its text field has it as focus proxy
+        if (!typed.isEmpty()) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(QApplication::focusWidget(), typed);
+            QCOMPARE(box->currentText(), typed);
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+        QCOMPARE(h.settingsFile(), stored);
+        QCOMPARE(box->currentIndex(), index < 0 ? before : index);
+        QCOMPARE(box->currentText(), typed.isEmpty() ? box->itemText(index) : typed);
     }
 
     void leavingClosesThePort_data()

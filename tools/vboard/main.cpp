@@ -78,6 +78,7 @@ Options:
                       exit status is 0 when every board's last image matched, 1 otherwise
   --once              exit after every board has completed one download
   -h, --help          show this help
+  --version           show the version
 
 It runs until SIGINT or SIGTERM, --once is met, or no board is left to plug in; then it
 removes the links it made. Exit status 2: the command line is wrong.
@@ -111,6 +112,12 @@ void complain(const QString &message)
 {
     complain(message);
     std::exit(2);
+}
+
+[[noreturn]] void showVersion()
+{
+    std::printf("%s (Vantrel) %s\n", programName, VANTREL_VERSION);
+    std::exit(0);
 }
 
 [[noreturn]] void showHelp()
@@ -275,6 +282,8 @@ Args parse(int argc, char **argv)
         const QByteArray opt = argv[i];
         if (opt == "-h" || opt == "--help")
             showHelp();
+        if (opt == "--version")
+            showVersion();
         if (opt == "--auto-reset-only") {
             a.settings.board.autoResetOnly = true;
             continue;
