@@ -293,10 +293,20 @@ QString givenTwice(const QString &command, const QList<PortTarget> &targets)
             continue;
         if (const auto first = named.constFind(device); first != named.cend())
             return QStringLiteral("%1: %2 and %3 are one device (%4): a port is given twice")
-                .arg(command, *first, t.name, device);
+                .arg(command, Reporter::shownName(*first), Reporter::shownName(t.name),
+                     Reporter::shownName(device));
         named.insert(device, t.name);
     }
     return QString();
+}
+
+QString traceSharedByBoards(const QString &command, const CliArgs &args, qsizetype portCount)
+{
+    if (args.tracePath != QLatin1String("-") || (!args.allPorts && portCount <= 1))
+        return QString();
+    return QStringLiteral("%1: --trace - takes the trace of one board; with several, give a file "
+                          "name (each board's trace goes to FILE.PORT)")
+        .arg(command);
 }
 
 void reportRefusal(Reporter::Style style, const QList<PortTarget> &targets, const QString &refusal,
@@ -339,10 +349,13 @@ int runBoards(const CliArgs &args, const QElapsedTimer &sinceStart)
     else
         for (const QString &port : args.ports)
             targets << resolvePort(port);
-    if (const QString twice = givenTwice(QStringLiteral("flash"), targets); !twice.isEmpty()) {
-        Usage::printError(twice);
-        return exitCodeOf(Ending::Usage);
-    }
+    for (const QString &wrong :
+         {givenTwice(QStringLiteral("flash"), targets),
+          traceSharedByBoards(QStringLiteral("flash"), args, targets.size())})
+        if (!wrong.isEmpty()) {
+            Usage::printError(wrong);
+            return exitCodeOf(Ending::Usage);
+        }
     const Reporter::Style style = Reporter::styleFor(args.json, args.quiet);
     if (targets.isEmpty()) {
         Usage::printError(noPortsMessage());

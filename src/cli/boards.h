@@ -105,6 +105,9 @@ QString noPortsMessage();
 // The error for two of `targets` that lead to one device (COM1 and its device path, two links
 // to one device), compared by the device's canonical path; "" when each leads to its own.
 QString givenTwice(const QString &command, const QList<PortTarget> &targets);
+// The error for `--trace -` when several boards may run at once (their traces would mix on
+// standard error); "" otherwise.
+QString traceSharedByBoards(const QString &command, const CliArgs &args, qsizetype portCount);
 
 // The image refused for every board: an end object (image_refused) for each port, the reason on
 // standard error, then the summary (with the keys `more` adds).

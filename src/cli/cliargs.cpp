@@ -178,8 +178,8 @@ const QList<CliOption> &cliOptions()
         {S("--trace"), {}, S("FILE"), flashing, storeFileName<&CliArgs::tracePath>,
          {{Command::Flash, S("write every byte sent and received, each line-settings change\n"
                              "and each step to FILE, with microsecond times; FILE is a\n"
-                             "regular file, or - for standard error; with several boards,\n"
-                             "to FILE.PORT for each")}}},
+                             "regular file, or - for standard error (one board only); with\n"
+                             "several boards, to FILE.PORT for each")}}},
         {S("--quiet"), u'q', {}, flashing | converting, set<&CliArgs::quiet, true>,
          {{Command::Flash, S("print nothing but errors")}}},
         {S("--report"), {}, S("FILE"), commandBit(Command::Station),

@@ -134,10 +134,10 @@ void tell(const CliArgs &args, const FirmwareImage::Result &image)
                                     .finish();
         std::printf("%s\n", line.constData());
     } else if (!args.quiet) {
-        std::fprintf(toStandardOutput(args) ? stderr : stdout, "%s: %s, %lld bytes from %s\n",
+        std::fprintf(toStandardOutput(args) ? stderr : stdout, "%s: %s, %s from %s\n",
                      Reporter::shownName(args.output).toUtf8().constData(),
                      Reporter::shownName(args.image).toUtf8().constData(),
-                     static_cast<long long>(image.span),
+                     qPrintable(Reporter::counted(image.span, QStringLiteral("byte"))),
                      qPrintable(FirmwareImage::hexAddress(image.start)));
     }
 }

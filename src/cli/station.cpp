@@ -251,10 +251,13 @@ int Station::run()
 int runStation(const CliArgs &args, const QElapsedTimer &sinceStart)
 {
     const QList<PortTarget> given = targetsOf(args);
-    if (const QString twice = givenTwice(QStringLiteral("station"), given); !twice.isEmpty()) {
-        Usage::printError(twice);
-        return exitCodeOf(Ending::Usage);
-    }
+    for (const QString &wrong :
+         {givenTwice(QStringLiteral("station"), given),
+          traceSharedByBoards(QStringLiteral("station"), args, given.isEmpty() ? 2 : given.size())})
+        if (!wrong.isEmpty()) {
+            Usage::printError(wrong);
+            return exitCodeOf(Ending::Usage);
+        }
     const Reporter::Style style = Reporter::styleFor(args.json, args.quiet);
     QString refusal;
     const std::optional<FlashPlan> plan = makePlan(args, &refusal);
