@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QString>
 
-
 // Reading an image file, raw or firmware: the whole file as bytes, or a reason why it cannot be
 // read. Nothing is ever half-read: either every byte of a file that kept its size throughout the
 // read comes back, or nothing does.
