@@ -81,7 +81,7 @@ QString portLine(const PortInfo &p)
     QString device = p.device.isEmpty() ? QStringLiteral("-") : p.device;
     if (!p.brokenLink.isEmpty())
         device = QStringLiteral("- (its link leads to %1, which does not exist)").arg(p.brokenLink);
-    return QStringLiteral("%1  %2  %3%4%5\n")
+    return QStringLiteral("%1  %2  %3%4%5")
         .arg(p.port.leftJustified(5), device, state, usb,
              p.byId.isEmpty() ? QString() : QStringLiteral("  by-id ") + p.byId);
 }
@@ -93,12 +93,14 @@ QByteArray portsText(const PortMap &map, const QList<PortInfo> &ports,
     if (ports.isEmpty())
         text += map.usesLinks() ? QStringLiteral("No ports: %1.\n").arg(map.whyNoDevice(firstCom))
                                 : QStringLiteral("No serial ports found.\n");
+    // Device, link, holder and USB names come from outside: shown, never obeyed.
     for (const PortInfo &p : ports)
-        text += portLine(p);
+        text += Reporter::shownName(portLine(p)) + u'\n';
     if (!findings.isEmpty()) {
         text += QStringLiteral("\nFindings:\n");
         for (const Finding &f : findings)
-            text += QStringLiteral("- ") + f.problem + QStringLiteral("\n  fix: ") + f.fix + u'\n';
+            text += QStringLiteral("- ") + Reporter::shownName(f.problem) +
+                    QStringLiteral("\n  fix: ") + Reporter::shownName(f.fix) + u'\n';
     }
     return text.toUtf8();
 }

@@ -281,6 +281,20 @@ private slots:
             QCOMPARE(parseCommandLine(args).args.ports.join(u','), said);
     }
 
+    // A name from outside (here a link's target) is shown escaped, never sent to the terminal.
+    void portsShowNames()
+    {
+        BoardTray tray;
+        tray.plug(3);
+        QVERIFY(QFile::link("/nonexistent/\x1b[2J\nCOM9", tray.link(5)));
+        CliProcess ports({"ports"});
+        QCOMPARE(ports.finish(), 0);
+        QVERIFY2(ports.out.contains("/nonexistent/\\x1b[2J\\nCOM9"), ports.out.constData());
+        QVERIFY(!ports.out.contains('\x1b'));
+        for (const QByteArray &line : ports.out.trimmed().split('\n'))
+            QVERIFY2(line.isEmpty() || line.startsWith("COM"), line.constData());
+    }
+
     void noWidgets()
     {
         QProcess ldd;
