@@ -91,8 +91,9 @@ int main(int argc, char *argv[])
     arguments.removeFirst();
     const ParseResult parsed = parseCommandLine(arguments);
     if (!parsed.error.isEmpty()) {
+        // The error quotes what was typed: shown, never obeyed.
         Usage::printError(
-            parsed.error +
+            Reporter::shownName(parsed.error) +
             QStringLiteral("\nTry '%1 --help' for more information.").arg(Usage::programName()));
         return exitCodeOf(Ending::Usage);
     }

@@ -260,6 +260,7 @@ private slots:
         QTest::newRow("convert takes no time limit") << QStringList{"convert", "a", "b", "--done-timeout", "3"} << true << "convert: only --base, --raw, --json and --quiet apply";
         QTest::newRow("convert takes no connect limit") << QStringList{"convert", "--connect-timeout=3", "a", "b"} << true << "convert: only --base, --raw, --json and --quiet apply";
         QTest::newRow("ports takes no --quiet") << QStringList{"ports", "-q"} << true << "ports: only --json applies";
+        QTest::newRow("an option that drives the terminal") << QStringList{"flash", "fw.bin", "--x\x1b[2J"} << true << "unknown option '--x\\x1b[2J'";
         QTest::newRow("several traces on stderr") << QStringList{"flash", "fw.bin", "-p/dev/a", "-p/dev/b", "--trace", "-"} << true << "flash: --trace - takes the trace of one board";
         QTest::newRow("a station's traces on stderr") << QStringList{"station", "fw.bin", "--trace", "-"} << true << "station: --trace - takes the trace of one board";
         QTest::newRow("ports takes no time limit") << QStringList{"ports", "--json", "--connect-timeout", "1"} << true << "ports: only --json applies";
