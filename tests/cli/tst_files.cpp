@@ -59,9 +59,7 @@ QByteArray contentOf(const QString &kind)
     if (kind == u"hex" || kind == u"srec")
         return textOf(firmwareData, kind == u"srec");
     if (kind == u"elf")
-        return "\x7F"
-               "ELF\x01\x01\x01" +
-               testImage(3000);
+        return "\177ELF\1\1\1" + testImage(3000);
     return ":10000000" + testImage(600);
 }
 
