@@ -59,32 +59,18 @@ QString counts(const CliProcess &cli)
         .arg(s["interrupted"].toInt());
 }
 
-// vantrel-vboard as its own process on COMn of a config folder.
-struct VBoardProcess {
-    VBoardProcess(int com, const QString &config)
-    {
-        p.start(VBOARD_PATH, {"--com", QString::number(com), "--config", config});
-    }
-    ~VBoardProcess()
-    {
-        if (p.state() != QProcess::NotRunning) {
-            ::kill(pid_t(p.processId()), SIGTERM);
-            p.waitForFinished(3000);
-        }
-    }
-    // The terminal from "COMn is /dev/pts/N (link)"; "" when it never came.
-    QString terminal()
-    {
-        waitUntil([&] {
-            out += p.readAllStandardOutput();
-            return out.contains(" is ") || p.state() == QProcess::NotRunning;
-        });
-        const qsizetype at = out.indexOf(" is ");
-        return at < 0 ? QString() : QString(out.mid(at + 4).split(' ').value(0));
-    }
-    QProcess p;
-    QByteArray out;
-};
+// Starts vantrel-vboard on COMn of a config folder; returns the terminal it tells of, or "".
+QString startBoard(QProcess &p, int com, const QString &config)
+{
+    p.start(VBOARD_PATH, {"--com", QString::number(com), "--config", config});
+    QByteArray out; // "COMn is /dev/pts/N (link)"
+    waitUntil([&] {
+        out += p.readAllStandardOutput();
+        return out.contains(" is ") || p.state() == QProcess::NotRunning;
+    });
+    const qsizetype at = out.indexOf(" is ");
+    return at < 0 ? QString() : QString(out.mid(at + 4).split(' ').value(0));
+}
 
 } // namespace
 
@@ -322,14 +308,14 @@ private slots:
     {
         BoardTray tray;
         QFile::link("/dev/pts/9999", tray.link(3));
-        VBoardProcess first(3, tray.config);
-        const QString tty = first.terminal();
+        QProcess first, second;
+        const QString tty = startBoard(first, 3, tray.config);
         QVERIFY(!tty.isEmpty());
         QCOMPARE(QFileInfo(tray.link(3)).symLinkTarget(), tty);
-        VBoardProcess second(3, tray.config);
-        QVERIFY(waitUntil([&] { return second.p.state() == QProcess::NotRunning; }, 5000));
-        QCOMPARE(second.p.exitCode(), 1);
-        const QByteArray err = second.p.readAllStandardError();
+        startBoard(second, 3, tray.config);
+        QVERIFY(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 5000));
+        QCOMPARE(second.exitCode(), 1);
+        const QByteArray err = second.readAllStandardError();
         QVERIFY2(err.contains(("COM3 is taken: " + tray.link(3) + " leads to " + tty).toUtf8()),
                  err.constData());
         QCOMPARE(QFileInfo(tray.link(3)).symLinkTarget(), tty);
@@ -342,6 +328,8 @@ private slots:
         QVERIFY2(cli.err.contains(QStringLiteral("pid %1 (tst_ports)").arg(::getpid()).toUtf8()),
                  cli.err.constData());
         QVERIFY2(!cli.err.contains("vantrel-vboard"), cli.err.constData());
+        first.terminate();
+        QVERIFY(first.waitForFinished(3000));
     }
 };
 
