@@ -1,6 +1,4 @@
-// What the port list tells about a port before anything is opened: the advice for a device this
-// user may not open, who holds a device, ports with no hardware behind them, and how the
-// station's watch names every port.
+// What the port list tells about a port before anything is opened, and the station's watch of them.
 #include "files.h"
 #include "portmap.h"
 #include "portprobe.h"
@@ -12,32 +10,28 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace
 {
 
-// A folder that plays /proc, /sys and the config folder.
+// A folder that plays /dev, /sys, /proc, the lock folder and the config folder.
 struct FakeSystem {
-    FakeSystem()
-        : paths{root.filePath("dev"),  root.filePath("sys"), root.filePath("proc"),
-                root.filePath("lock"), root.filePath("etc"), {root.filePath("lib")}}
-    {
-    }
-    void file(const QString &path, const QByteArray &content)
-    {
-        QDir().mkpath(QFileInfo(root.filePath(path)).path());
-        writeBytes(root.filePath(path), content);
-    }
-    void link(const QString &target, const QString &path)
-    {
-        QDir().mkpath(QFileInfo(root.filePath(path)).path());
-        QFile::link(target, root.filePath(path));
-    }
     QTemporaryDir root;
-    SystemPaths paths;
+    SystemPaths paths{root.filePath("dev"),  root.filePath("sys"), root.filePath("proc"),
+                      root.filePath("lock"), root.filePath("etc"), {root.filePath("lib")}};
+    // The path of a file in it, its folder made.
+    QString at(const QString &path)
+    {
+        QDir().mkpath(QFileInfo(root.filePath(path)).path());
+        return root.filePath(path);
+    }
 };
+
+QString ttyName(const PtyPeer &tty)
+{
+    return QFileInfo(tty.slavePath()).fileName();
+}
 
 } // namespace
 
@@ -76,13 +70,11 @@ private slots:
         const QString words = f.problem + u'\n' + f.fix;
         QCOMPARE(f.id, QStringLiteral("group"));
         QVERIFY2(f.problem.startsWith("this user may not open /dev/ttyUSB0"), qPrintable(words));
-        QVERIFY2(words.contains(says), qPrintable(words));
-        QVERIFY2(!words.contains(never), qPrintable(words));
+        QVERIFY2(words.contains(says) && !words.contains(never), qPrintable(words));
         QVERIFY(!words.contains("group 'root'") && !words.contains("usermod -aG root"));
     }
 
-    // The processes reported as holding /dev/pts/7: not this one, not the one that holds the
-    // terminal's other end (the board), and a live process a lock file names.
+    // Who holds /dev/pts/7: not this process, not the board on the terminal's other end.
     void holders_data()
     {
         QTest::addColumn<QStringList>("fds"); // "PID:FD:TARGET[:tty-index]"
@@ -106,17 +98,17 @@ private slots:
         QFETCH(QString, lockPid);
         QFETCH(QStringList, held);
         FakeSystem sys;
-        sys.file("proc/100/comm", "vantrel-vboard\n");
-        sys.file("proc/200/comm", "minicom\n");
+        writeBytes(sys.at("proc/100/comm"), "vantrel-vboard\n");
+        writeBytes(sys.at("proc/200/comm"), "minicom\n");
         for (const QString &fd : fds) {
             const QStringList f = fd.split(u':');
-            sys.link(f[2], "proc/" + f[0] + "/fd/" + f[1]);
+            QFile::link(f[2], sys.at("proc/" + f[0] + "/fd/" + f[1]));
             if (f.size() > 3)
-                sys.file("proc/" + f[0] + "/fdinfo/" + f[1],
-                         "pos:\t0\ntty-index:\t" + f[3].toUtf8());
+                writeBytes(sys.at("proc/" + f[0] + "/fdinfo/" + f[1]),
+                           "pos:\t0\ntty-index:\t" + f[3].toUtf8());
         }
         if (!lockPid.isEmpty())
-            sys.file("lock/LCK..7", lockPid.toUtf8() + '\n');
+            writeBytes(sys.at("lock/LCK..7"), lockPid.toUtf8() + '\n');
         QStringList got;
         for (const Holder &h : holdersOf("/dev/pts/7", sys.paths))
             got << QStringLiteral("%1 %2").arg(h.pid).arg(h.name);
@@ -125,68 +117,46 @@ private slots:
 
     void openHere()
     {
-        PtyPeer peer;
-        const QString other = peer.slavePath();
-        QVERIFY(openInThisProcess(other)); // the peer keeps its slave open
-        QVERIFY(!openInThisProcess(other + "0"));
+        PtyPeer peer; // it keeps its slave open
+        QVERIFY(openInThisProcess(peer.slavePath()));
+        QVERIFY(!openInThisProcess(peer.slavePath() + "0"));
         QVERIFY(!openInThisProcess(QString()));
     }
 
-    // Serial ports with no UART behind them (sysfs type 0) are listed as such and never
-    // opened; the others keep their state.
-    void noHardware_data()
-    {
-        QTest::addColumn<QByteArray>("type"); // "": no type file
-        QTest::addColumn<QString>("state");
-        QTest::newRow("placeholder") << QByteArray("0\n") << "no hardware";
-        QTest::newRow("a 16550A") << QByteArray("4\n") << "free";
-        QTest::newRow("no type (USB, pty)") << QByteArray() << "free";
-        QTest::newRow("unreadable number") << QByteArray("x") << "free";
-    }
-
+    // Serial ports with no UART behind them (sysfs type 0) keep their number, are listed as such
+    // and left out of the watch of every system port; the others are free and watched.
     void noHardware()
     {
-        QFETCH(QByteArray, type);
-        QFETCH(QString, state);
         FakeSystem sys;
-        PtyPeer tty;
-        const QString name = QFileInfo(tty.slavePath()).fileName();
-        if (!type.isEmpty())
-            sys.file("sys/class/tty/" + name + "/type", type);
-        const PortMap map(sys.root.filePath("config"),
-                          [&] { return QStringList{tty.slavePath()}; });
-        const QList<PortInfo> ports = scanPorts(map, sys.paths);
-        QCOMPARE(ports.size(), 1);
-        QCOMPARE(ports[0].port, QStringLiteral("COM1")); // numbered as before
-        QCOMPARE(stateName(ports[0].state), state);
-        QCOMPARE(hasNoHardware(name, sys.paths), state == "no hardware");
-    }
-
-    // Watching every port without a ports folder: the system's devices named by their COM
-    // numbers, those with no hardware left out, each device once.
-    void watchEverySystemPort()
-    {
-        FakeSystem sys;
-        PtyPeer usb, placeholder, other;
-        sys.file("sys/class/tty/" + QFileInfo(placeholder.slavePath()).fileName() + "/type", "0");
-        PortWatch::Options o;
-        o.configDir = sys.root.filePath("config");
-        o.paths = sys.paths;
-        o.useUdev = false;
-        // The order the port map gives them: the placeholder keeps its number.
-        const QStringList devices = PortMap::orderSystemPorts(
-            {usb.slavePath(), placeholder.slavePath(), other.slavePath()});
-        o.systemPorts = [&] { return devices; };
-        PortWatch watch(o);
-        QStringList seen;
+        PtyPeer ttys[4]; // sysfs type 0; 4 (a 16550A); none (USB, pty); unreadable
+        const QByteArray types[4] = {"0\n", "4\n", "", "x"};
+        QStringList devices;
+        for (int i = 0; i < 4; ++i) {
+            if (!types[i].isEmpty())
+                writeBytes(sys.at("sys/class/tty/" + ttyName(ttys[i]) + "/type"), types[i]);
+            devices << ttys[i].slavePath();
+        }
+        devices = PortMap::orderSystemPorts(devices);
+        QStringList listed, watched, expectListed, expectWatched;
+        for (const PortInfo &p :
+             scanPorts(PortMap(sys.at("config"), [&] { return devices; }), sys.paths))
+            listed << p.port + u' ' + stateName(p.state);
+        PortWatch watch({.configDir = sys.at("config"),
+                         .systemPorts = [&] { return devices; },
+                         .paths = sys.paths,
+                         .useUdev = false});
         connect(&watch, &PortWatch::appeared, this,
-                [&](const PortPresence &p) { seen << p.port + u'=' + p.device; });
+                [&](const PortPresence &p) { watched << p.port + u'=' + p.device; });
         watch.start();
-        QStringList expected;
-        for (int i = 0; i < devices.size(); ++i)
-            if (devices[i] != placeholder.slavePath())
-                expected << QStringLiteral("COM%1=%2").arg(i + 1).arg(devices[i]);
-        QCOMPARE(seen, expected);
+        for (int i = 0; i < devices.size(); ++i) {
+            const bool none = devices[i] == ttys[0].slavePath();
+            expectListed
+                << QStringLiteral("COM%1 %2").arg(i + 1).arg(none ? "no hardware" : "free");
+            if (!none)
+                expectWatched << QStringLiteral("COM%1=%2").arg(i + 1).arg(devices[i]);
+        }
+        QCOMPARE(listed, expectListed);
+        QCOMPARE(watched, expectWatched);
     }
 };
 
