@@ -1,11 +1,7 @@
-// vantrel-cli among things it does not control: odd entries in the lock folder, a trace named
-// after a FIFO or a device, signals early or ignored, closed standard descriptors and an
-// output that cannot be written. Nothing of it may hang the program or end it with status 0
-// when something went wrong.
+// vantrel-cli among things it does not control: it must neither hang nor end with 0 on a fault.
 #include "cliprocess.h"
 #include "wire.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
 #include <QTest>
@@ -15,52 +11,41 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-Q_DECLARE_METATYPE(std::function<void()>)
-
 namespace
 {
 
-// A 16-byte-per-record Intel HEX image of `bytes` bytes (a multiple of 16) at 0x08000000.
-QByteArray hexImage(qint64 bytes)
+// One Intel HEX record, checksum included.
+QByteArray record(int type, quint16 address, const QByteArray &data)
 {
-    QByteArray text;
-    text.reserve(bytes / 16 * 44 + bytes / 65536 * 17 + 16);
-    const auto record = [&](int type, quint16 address, const QByteArray &data) {
-        QByteArray r;
-        r.append(char(data.size())).append(char(address >> 8)).append(char(address & 0xff));
-        r.append(char(type)).append(data);
-        quint8 sum = 0;
-        for (char c : r)
-            sum += quint8(c);
-        r.append(char(quint8(-sum)));
-        text += ':' + r.toHex().toUpper() + '\n';
-    };
-    QByteArray data(16, '\0');
-    for (int i = 0; i < 16; ++i)
-        data[i] = char(i * 17);
-    for (qint64 at = 0; at < bytes; at += 16) {
-        const quint32 address = 0x08000000 + quint32(at);
-        if ((address & 0xffff) == 0)
-            record(4, 0, QByteArray(1, char(address >> 24)).append(char(address >> 16)));
-        record(0, quint16(address), data);
-    }
-    record(1, 0, {});
-    return text;
+    QByteArray r = QByteArray(1, char(data.size())) + char(address >> 8) + char(address);
+    r += char(type) + data;
+    quint8 sum = 0;
+    for (char c : r)
+        sum -= quint8(c);
+    return ':' + (r + char(sum)).toHex().toUpper() + '\n';
 }
 
-// True once `pid` has a handler of its own for `signalNumber` (its /proc status says so).
+// An Intel HEX image of `segments` full 64 KiB segments at 0x08000000.
+QByteArray hexImage(int segments)
+{
+    QByteArray segment;
+    for (int at = 0; at < 0x10000; at += 16)
+        segment += record(0, quint16(at), testImage(16));
+    QByteArray text;
+    for (int s = 0; s < segments; ++s)
+        text += record(4, 0, QByteArray{char((0x800 + s) >> 8), char(0x800 + s)}) + segment;
+    return text + record(1, 0, {});
+}
+
+// True once `pid` has a handler of its own for `signalNumber`.
 bool catches(qint64 pid, int signalNumber)
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray &line : status.readAll().split('\n'))
+    for (const QByteArray &line : fileBytes(QStringLiteral("/proc/%1/status").arg(pid)).split('\n'))
         if (line.startsWith("SigCgt:"))
             return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signalNumber - 1)) & 1;
     return false;
 }
 
-// Starts the program with the descriptors `closed` closed.
 std::function<void(QProcess &)> closing(const QList<int> &closed)
 {
     return [closed](QProcess &p) {
@@ -73,25 +58,27 @@ std::function<void(QProcess &)> closing(const QList<int> &closed)
 
 QJsonObject lastEvent(const CliProcess &cli)
 {
-    const QList<QJsonObject> events = cli.events();
-    return events.isEmpty() ? QJsonObject() : events.last();
+    return cli.events().value(cli.events().size() - 1);
 }
 
-bool hasEvent(const CliProcess &cli, const QString &name)
+// Plugs a board on each COM port and returns the arguments that name them.
+QStringList plugAll(BoardTray &tray, const QList<int> &coms)
 {
+    QStringList args;
+    for (int com : coms) {
+        tray.plug(com);
+        args << QStringLiteral("-pCOM%1").arg(com);
+    }
+    return args;
+}
+
+QStringList ends(const CliProcess &cli, const QString &field)
+{
+    QStringList values;
     for (const QJsonObject &e : cli.events())
-        if (e["event"].toString() == name)
-            return true;
-    return false;
-}
-
-// The state `ports --json` gives `port`, "" when it lists no such port.
-QString portState(const CliProcess &cli, const QString &port)
-{
-    for (const QJsonValue &p : lastEvent(cli)["ports"].toArray())
-        if (p["port"].toString() == port)
-            return p["state"].toString();
-    return QString();
+        if (e["event"].toString() == "end")
+            values << e[field].toString();
+    return values;
 }
 
 } // namespace
@@ -103,31 +90,37 @@ private slots:
     void lockFolderEntries_data()
     {
         QTest::addColumn<QString>("entry"); // what stands in the lock folder
-        QTest::addColumn<bool>("qtName");   // LCK..pts_N, else the UUCP name LCK..N
-        QTest::addColumn<int>("flashCode");
+        QTest::addColumn<QString>("name");  // %1: the terminal's number
+        QTest::addColumn<bool>("system");   // the system's lock folder, made private to the run
         QTest::addColumn<QString>("state"); // what `ports` says of the port
+        QTest::addColumn<int>("flashCode");
+        QTest::addColumn<QString>("message"); // how the last event's message ends
         // clang-format off
-        QTest::newRow("FIFO, Qt's name") << "fifo" << true << 0 << "free";
-        QTest::newRow("FIFO, UUCP name") << "fifo" << false << 0 << "free";
-        QTest::newRow("folder") << "folder" << true << 0 << "free";
-        QTest::newRow("link to a live lock") << "link" << true << 0 << "free";
-        QTest::newRow("live lock") << "live" << true << 4 << "busy";
-        QTest::newRow("live lock, UUCP name") << "live" << false << 4 << "busy";
-        QTest::newRow("dead lock") << "dead" << true << 0 << "free";
+        QTest::newRow("FIFO, Qt's name") << "fifo" << "LCK..pts_%1" << false << "free" << 0 << "";
+        QTest::newRow("FIFO, UUCP name") << "fifo" << "LCK..%1" << false << "free" << 0 << "";
+        QTest::newRow("folder") << "folder" << "LCK..pts_%1" << false << "free" << 0 << "";
+        QTest::newRow("link to a live lock") << "link" << "LCK..pts_%1" << false << "free" << 0 << "";
+        QTest::newRow("live lock") << "live" << "LCK..pts_%1" << false << "busy" << 4 << "";
+        QTest::newRow("live lock, UUCP name") << "live" << "LCK..%1" << false << "busy" << 4 << "";
+        QTest::newRow("dead lock") << "dead" << "LCK..pts_%1" << false << "free" << 0 << "";
+        QTest::newRow("FIFO in the system's folder") << "fifo" << "LCK..pts_%1" << true << "free" << 4 << "/LCK..pts_%1 is not a regular file";
         // clang-format on
     }
 
-    // Only a regular file is a lock; anything else there is passed over, at once.
+    // Only a regular file is a lock; anything else is passed over at once, and never removed.
     void lockFolderEntries()
     {
         QFETCH(QString, entry);
-        QFETCH(bool, qtName);
+        QFETCH(QString, name);
+        QFETCH(bool, system);
+        if (system && QProcess::execute("unshare", {"-m", "mount", "--bind", "/tmp", "/run/lock"}))
+            QSKIP("needs unshare(1) and the right to mount in a namespace of its own");
         BoardTray tray;
         PtyBoard &board = tray.plug(3);
         const QString locks = tray.home.filePath("locks");
         QVERIFY(QDir().mkpath(locks));
         const QString pts = board.slavePath().mid(board.slavePath().lastIndexOf('/') + 1);
-        const QString lock = locks + (qtName ? "/LCK..pts_" : "/LCK..") + pts;
+        const QString lock = locks + '/' + name.arg(pts);
         const QString live = tray.writeFile("live", QByteArray::number(::getpid()) + '\n');
         if (entry == "fifo")
             QCOMPARE(::mkfifo(QFile::encodeName(lock).constData(), 0644), 0);
@@ -137,45 +130,35 @@ private slots:
             QVERIFY(QFile::link(live, lock));
         else
             writeBytes(lock, entry == "live" ? fileBytes(live) : QByteArray("  999999999\n"));
-        qputenv("VANTREL_LOCK_DIR", QFile::encodeName(locks));
-        auto unset = qScopeGuard([] { qunsetenv("VANTREL_LOCK_DIR"); });
-
-        CliProcess ports({"ports", "--json"});
+        const auto prepare = [&](QProcess &p) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            if (!system)
+                env.insert("VANTREL_LOCK_DIR", locks);
+            p.setProcessEnvironment(env);
+            if (system) { // where Qt's serial port keeps its own lock file
+                const QString inPrivate = R"(mount --bind "$1" /run/lock && shift && exec "$@")";
+                p.setArguments(QStringList{"-m", "sh", "-c", inPrivate, "sh", locks, p.program()} +
+                               p.arguments());
+                p.setProgram("unshare");
+            }
+        };
+        CliProcess ports({"ports", "--json"}, prepare);
         QCOMPARE(ports.finish(), 0);
-        QTEST(portState(ports, "COM3"), "state");
+        QString state;
+        for (const QJsonValue &p : lastEvent(ports)["ports"].toArray())
+            if (p["port"].toString() == "COM3")
+                state = p["state"].toString();
+        QTEST(state, "state");
 
         const QByteArray image = testImage(3000);
-        CliProcess flash({"flash", tray.writeFile("fw.bin", image), "-pCOM3", "--json"});
+        CliProcess flash({"flash", tray.writeFile("fw.bin", image), "-pCOM3", "--json"}, prepare);
         QTEST(flash.finish(), "flashCode");
-        QCOMPARE(board.board().image() == image, lastEvent(flash)["exit_code"].toInt() == 0);
-        QVERIFY(QFileInfo(lock).exists()); // never removed: it is not ours
-    }
-
-    // A FIFO where Qt's serial port keeps its own lock file (the system's lock folder, made
-    // private to the run): the port is refused at once, with the reason, and left alone.
-    void fifoInSystemLockFolder()
-    {
-        if (QProcess::execute("unshare", {"-m", "mount", "--bind", "/tmp", "/run/lock"}) != 0)
-            QSKIP("needs unshare(1) and the right to mount in a namespace of its own");
-        BoardTray tray;
-        PtyBoard &board = tray.plug(3);
-        const QString locks = tray.home.filePath("locks");
-        QVERIFY(QDir().mkpath(locks));
-        const QString pts = board.slavePath().mid(board.slavePath().lastIndexOf('/') + 1);
-        const QString fifo = locks + "/LCK..pts_" + pts;
-        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
-        const QString inPrivate = "mount --bind \"$1\" /run/lock && shift && exec \"$@\"";
-        CliProcess cli({}, [&](QProcess &p) {
-            p.setProgram("unshare");
-            p.setArguments({"-m", "sh", "-c", inPrivate, "sh", locks, CLI_PATH, "flash",
-                            tray.writeFile("fw.bin", testImage(3000)), "-pCOM3", "--json"});
-        });
-        QCOMPARE(cli.finish(), 4);
-        QVERIFY2(lastEvent(cli)["message"].toString().endsWith(
-                     QStringLiteral("/LCK..pts_%1 is not a regular file").arg(pts)),
-                 cli.out.constData());
-        QCOMPARE(board.received(), QByteArray());
-        QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+        const bool ok = flash.p.exitCode() == 0;
+        QFETCH(QString, message);
+        QVERIFY2(lastEvent(flash)["message"].toString().endsWith(message.arg(pts)), flash.out);
+        QCOMPARE(board.board().image() == image, ok);
+        QCOMPARE(board.received().isEmpty(), !ok);
+        QVERIFY(QFileInfo(lock).exists());
     }
 
     void traceTargets_data()
@@ -195,30 +178,25 @@ private slots:
     }
 
     // The trace goes to a regular file or standard error; anything else is refused before the
-    // port is touched, and the thing named is left as it was.
+    // port is touched, and left as it was.
     void traceTargets()
     {
         QFETCH(QString, target);
         QFETCH(QByteArray, said);
         BoardTray tray;
         PtyBoard &board = tray.plug(3);
-        const QString fifo = tray.home.filePath("fifo");
+        const QString fifo = tray.home.filePath("fifo"), link = tray.home.filePath("link");
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
-        QVERIFY(QFile::link("/dev/null", tray.home.filePath("link")));
-        int reader = -1;
-        if (target == "@fifo+reader")
-            reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
-        auto closeReader = qScopeGuard([reader] {
-            if (reader >= 0)
-                ::close(reader);
-        });
-        target.replace("@fifo+reader", fifo).replace("@fifo", fifo);
-        target.replace("@link", tray.home.filePath("link")).replace("@home", tray.home.path());
+        QVERIFY(QFile::link("/dev/null", link));
+        const int reader = target == "@fifo+reader"
+                               ? ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK)
+                               : -1;
+        auto closeReader = qScopeGuard([reader] { ::close(reader); });
+        target.replace("@fifo+reader", fifo).replace("@fifo", fifo).replace("@link", link);
+        target.replace("@home", tray.home.path());
         said.replace("@fifo", QFile::encodeName(fifo));
-
-        const QByteArray image = testImage(3000);
-        CliProcess cli(
-            {"flash", tray.writeFile("fw.bin", image), "-pCOM3", "-q", "--trace", target});
+        CliProcess cli({"flash", tray.writeFile("fw.bin", testImage(3000)), "-pCOM3", "-q",
+                        "--trace", target});
         QTEST(cli.finish(), "code");
         QVERIFY2(cli.err.contains(said), cli.err.constData());
         QCOMPARE(board.board().image().isEmpty(), cli.p.exitCode() != 0);
@@ -228,88 +206,69 @@ private slots:
 
     void traceCutShort_data()
     {
-        QTest::addColumn<QStringList>("ports");
-        QTest::newRow("one board") << QStringList{"COM3"};
-        QTest::newRow("two boards") << QStringList{"COM3", "COM4"};
+        QTest::addColumn<QList<int>>("coms");
+        QTest::newRow("one board") << QList<int>{3};
+        QTest::newRow("two boards") << QList<int>{3, 4};
     }
 
-    // A trace that cannot be written to its end (here: the file size limit) is told on standard
-    // error and in each end object; the downloads themselves go on and count.
+    // A trace cut short by the file size limit is told on standard error and in each end
+    // object; the downloads go on and count.
     void traceCutShort()
     {
-        QFETCH(QStringList, ports);
+        QFETCH(QList<int>, coms);
         BoardTray tray;
         const QByteArray image = testImage(40000);
-        QStringList args{"flash", tray.writeFile("fw.bin", image), "--json", "--trace",
-                         tray.home.filePath("run.trace")};
-        for (const QString &port : ports) {
-            tray.plug(port.mid(3).toInt());
-            args << "--port" << port;
-        }
-        CliProcess cli(args, [](QProcess &p) {
-            p.setChildProcessModifier([] {
-                ::signal(SIGXFSZ, SIG_IGN);
-                const rlimit limit{4096, 4096};
-                ::setrlimit(RLIMIT_FSIZE, &limit);
+        const QString trace = tray.home.filePath("run.trace");
+        CliProcess cli(
+            QStringList{"flash", tray.writeFile("fw.bin", image), "--json", "--trace", trace} +
+                plugAll(tray, coms),
+            [](QProcess &p) {
+                p.setChildProcessModifier([] {
+                    ::signal(SIGXFSZ, SIG_IGN);
+                    const rlimit limit{4096, 4096};
+                    ::setrlimit(RLIMIT_FSIZE, &limit);
+                });
             });
-        });
         QCOMPARE(cli.finish(), 0);
-        QCOMPARE(cli.err.count("was cut short: File too large"), ports.size());
-        int ends = 0;
-        for (const QJsonObject &e : cli.events()) {
-            if (e["event"].toString() != "end")
-                continue;
-            ++ends;
-            QCOMPARE(e["trace_error"].toString(), QStringLiteral("File too large"));
-            QCOMPARE(e["outcome"].toString(), QStringLiteral("success"));
-        }
-        QCOMPARE(ends, ports.size());
-        for (const QString &port : ports)
-            QCOMPARE(tray.board(port.mid(3).toInt()).board().image(), image);
+        QCOMPARE(cli.err.count("was cut short: File too large"), coms.size());
+        QCOMPARE(ends(cli, "trace_error"), QStringList(coms.size(), "File too large"));
+        QCOMPARE(ends(cli, "outcome"), QStringList(coms.size(), "success"));
+        for (int com : coms)
+            QCOMPARE(tray.board(com).board().image(), image);
     }
 
     void signalWhileReading_data()
     {
         QTest::addColumn<int>("signalNumber");
-        QTest::addColumn<QStringList>("ports");
+        QTest::addColumn<QList<int>>("coms");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("outcome");
-        const QStringList one{"COM3"}, two{"COM3", "COM4"};
-        QTest::newRow("SIGINT") << int(SIGINT) << one << 130 << "interrupted";
-        QTest::newRow("SIGTERM") << int(SIGTERM) << one << 143 << "terminated";
-        QTest::newRow("SIGHUP") << int(SIGHUP) << one << 129 << "terminated";
-        QTest::newRow("SIGINT, two boards") << int(SIGINT) << two << 130 << "interrupted";
+        QTest::newRow("SIGINT") << int(SIGINT) << QList<int>{3} << 130 << "interrupted";
+        QTest::newRow("SIGTERM") << int(SIGTERM) << QList<int>{3} << 143 << "terminated";
+        QTest::newRow("SIGHUP") << int(SIGHUP) << QList<int>{3} << 129 << "terminated";
+        QTest::newRow("SIGINT, two boards")
+            << int(SIGINT) << QList<int>{3, 4} << 130 << "interrupted";
     }
 
-    // A signal that comes while a large image is still being read ends the run as its own:
-    // its status and an end object for each board, and not a byte goes out (one board's port
-    // is not even opened).
+    // A signal while a large image is still read ends the run with its status and an end object
+    // for each board, and not a byte goes out.
     void signalWhileReading()
     {
         QFETCH(int, signalNumber);
-        QFETCH(QStringList, ports);
+        QFETCH(QList<int>, coms);
+        QFETCH(QString, outcome);
         BoardTray tray;
-        QStringList args{"flash", tray.writeFile("big.hex", hexImage(qint64(20) << 20)), "--json"};
-        for (const QString &port : ports) {
-            tray.plug(port.mid(3).toInt());
-            args << "--port" << port;
-        }
-        CliProcess cli(args);
+        CliProcess cli(QStringList{"flash", tray.writeFile("big.hex", hexImage(320)), "--json"} +
+                       plugAll(tray, coms));
         QVERIFY(cli.p.waitForStarted());
-        const qint64 pid = cli.p.processId();
-        QVERIFY(waitUntil([&] { return catches(pid, signalNumber); }, 10000));
+        QVERIFY(waitUntil([&] { return catches(cli.p.processId(), signalNumber); }, 10000));
         cli.signal(signalNumber);
         QTEST(cli.finish(), "code");
-        QStringList outcomes;
-        for (const QJsonObject &e : cli.events())
-            if (e["event"].toString() == "end")
-                outcomes << e["outcome"].toString();
-        QFETCH(QString, outcome);
-        QCOMPARE(outcomes, QStringList(ports.size(), outcome));
-        if (ports.size() == 1)
-            QVERIFY(!hasEvent(cli, "start"));
-        for (const QString &port : ports)
-            QCOMPARE(tray.board(port.mid(3).toInt()).received(), QByteArray());
+        QCOMPARE(ends(cli, "outcome"), QStringList(coms.size(), outcome));
+        if (coms.size() == 1) // its port not even opened
+            QVERIFY(!cli.out.contains("\"start\""));
+        for (int com : coms)
+            QCOMPARE(tray.board(com).received(), QByteArray());
     }
 
     void ignoredSignals_data()
@@ -322,7 +281,7 @@ private slots:
         QTest::newRow("SIGHUP") << int(SIGHUP) << false << 129;
     }
 
-    // A signal that was ignored when the program started stays ignored: the download goes on.
+    // A signal ignored when the program started stays ignored: the download goes on.
     void ignoredSignals()
     {
         QFETCH(int, signalNumber);
@@ -357,8 +316,8 @@ private slots:
         QTest::newRow("all three") << QList<int>{0, 1, 2};
     }
 
-    // Started with standard descriptors closed, the program still downloads to its end: no
-    // pipe or file of its own takes their place.
+    // Without its standard descriptors the program still downloads to its end: no pipe or
+    // file of its own takes their place.
     void closedDescriptors()
     {
         QFETCH(QList<int>, closed);
@@ -375,28 +334,24 @@ private slots:
 
     void stationWithClosedDescriptors_data() { closedDescriptors_data(); }
 
-    // A station started without standard output writes its progress nowhere, never into
-    // the report, which holds its header and one row per board; it ends on SIGINT only.
+    // A station's progress never goes into its report (a header and one row per board); it ends
+    // on SIGINT only.
     void stationWithClosedDescriptors()
     {
         QFETCH(QList<int>, closed);
         BoardTray tray;
-        tray.plug(1);
-        tray.plug(2);
         const QString report = tray.home.filePath("report.csv");
-        CliProcess cli(
-            {"station", tray.writeFile("fw.bin", testImage(20000)), "--all", "--report", report},
-            closing(closed));
-        const auto rows = [&] { return fileBytes(report).count('\n') - 1; };
-        QVERIFY(waitUntil([&] { return rows() >= 2; }));
+        const QString image = tray.writeFile("fw.bin", testImage(20000));
+        plugAll(tray, {1, 2});
+        CliProcess cli({"station", image, "--all", "--report", report}, closing(closed));
+        QVERIFY(waitUntil([&] { return fileBytes(report).count('\n') >= 3; }));
         cli.signal(SIGINT);
         QCOMPARE(cli.finish(), 0);
         const QList<QByteArray> lines = fileBytes(report).trimmed().split('\n');
         QCOMPARE(lines.size(), 3);
         QVERIFY(lines[0].startsWith("time,port,"));
         for (const QByteArray &line : lines.mid(1))
-            QVERIFY2(line.trimmed().split(',').size() == 10 && line.contains(",success,0,"),
-                     line.constData());
+            QVERIFY2(line.trimmed().split(',').size() == 10 && line.contains(",success,0,"), line);
     }
 
     void fullOutput_data()
@@ -430,8 +385,8 @@ private slots:
         CliProcess cli(args, [&](QProcess &p) { p.setStandardOutputFile(output); });
         QTEST(cli.finish(), "code");
         QCOMPARE(cli.err.contains("write error on standard output"), output == "/dev/full");
-        if (args.contains("-pCOM3"))
-            QCOMPARE(board.board().image(), image); // the download itself went through
+        if (args.contains("-pCOM3")) // the download itself went through
+            QCOMPARE(board.board().image(), image);
     }
 };
 

@@ -51,20 +51,7 @@ private slots:
     {
         QFETCH(int, signalNumber);
         QTemporaryDir home;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", home.path());
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        QProcess program;
-        program.setProcessEnvironment(env);
-        program.start(VANTREL_PATH, QStringList());
-        QVERIFY(program.waitForStarted());
-        // The settings file is written during start-up; the window is up soon after.
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.path() + "/vantrel/VANTREL_SET.SB"), 10000);
-        QTest::qWait(500);
-        ::kill(pid_t(program.processId()), signalNumber);
-        QVERIFY(program.waitForFinished(5000));
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), 128 + signalNumber);
+        QCOMPARE(upThenSignal(home.path(), signalNumber), 128 + signalNumber);
     }
 
     void strayLockEntries_data()
@@ -78,49 +65,60 @@ private slots:
         QTest::newRow("FIFO in the system's folder") << "LCK..pts_%1" << true << true;
     }
 
-    // Something other than a lock file where the lock of a listed port would be: the start-up
-    // scan passes over it and the program is up and ends on SIGTERM as ever.
+    // Something other than a lock file where a listed port's lock would be: the program is up,
+    // ends on SIGTERM as ever and leaves the entry alone.
     void strayLockEntries()
     {
         QFETCH(QString, name);
-        QFETCH(bool, fifo);
         QFETCH(bool, systemFolder);
         if (systemFolder &&
-            QProcess::execute("unshare", {"-m", "mount", "--bind", "/tmp", "/run/lock"}) != 0)
+            QProcess::execute("unshare", {"-m", "mount", "--bind", "/tmp", "/run/lock"}))
             QSKIP("needs unshare(1) and the right to mount in a namespace of its own");
         QTemporaryDir home;
         PtyPeer peer;
         peer.linkAs(home.path() + "/vantrel/ports", 3);
         const QString locks = home.path() + "/locks";
         QVERIFY(QDir().mkpath(locks));
-        const QString pts = peer.slavePath().mid(peer.slavePath().lastIndexOf('/') + 1);
-        const QString entry = locks + '/' + name.arg(pts);
+        const QString entry = locks + '/' + name.arg(QFileInfo(peer.slavePath()).fileName());
+        QFETCH(bool, fifo);
         if (fifo)
             QCOMPARE(::mkfifo(QFile::encodeName(entry).constData(), 0644), 0);
         else
             QVERIFY(QDir().mkpath(entry));
+        QCOMPARE(upThenSignal(home.path(), SIGTERM, locks, systemFolder), 128 + SIGTERM);
+        QVERIFY(QFileInfo::exists(entry));
+    }
+
+private:
+    // Starts the window (its lock folder `locks`, bound over the system's when `systemFolder`),
+    // waits until it is up and sends it `signalNumber`; its exit status, -1 when not its own.
+    static int upThenSignal(const QString &home, int signalNumber, const QString &locks = {},
+                            bool systemFolder = false)
+    {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", home.path());
-        env.insert("VANTREL_LOCK_DIR", locks);
+        env.insert("XDG_CONFIG_HOME", home);
         env.insert("QT_QPA_PLATFORM", "offscreen");
+        if (!locks.isEmpty())
+            env.insert("VANTREL_LOCK_DIR", locks);
         QProcess program;
         program.setProcessEnvironment(env);
         if (systemFolder) // where Qt's serial port keeps its own lock file
-            program.start("unshare", QStringList{"-m", "sh", "-c",
-                                                 "mount --bind \"$1\" /run/lock && exec \"$2\"",
-                                                 "sh", locks, VANTREL_PATH});
+            program.start("unshare",
+                          {"-m", "sh", "-c", R"(mount --bind "$1" /run/lock && exec "$2")", "sh",
+                           locks, VANTREL_PATH});
         else
             program.start(VANTREL_PATH, QStringList());
-        QVERIFY(program.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.path() + "/vantrel/VANTREL_SET.SB"), 10000);
+        // The settings file is written during start-up; the window is up soon after.
+        if (!program.waitForStarted() ||
+            !QTest::qWaitFor([&] { return QFile::exists(home + "/vantrel/VANTREL_SET.SB"); },
+                             10000))
+            return -1;
         QTest::qWait(500);
-        ::kill(pid_t(program.processId()), SIGTERM);
-        const bool ended = program.waitForFinished(5000);
-        if (!ended)
+        ::kill(pid_t(program.processId()), signalNumber);
+        if (!program.waitForFinished(5000))
             program.kill();
-        QVERIFY(ended);
-        QCOMPARE(program.exitCode(), 128 + SIGTERM);
-        QVERIFY(QFileInfo::exists(entry)); // not the program's to remove
+        program.waitForFinished();
+        return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
     }
 };
 
