@@ -33,7 +33,8 @@ QByteArray hexImage(int segments)
         segment += record(0, quint16(at), testImage(16));
     QByteArray text;
     for (int s = 0; s < segments; ++s)
-        text += record(4, 0, QByteArray{char((0x800 + s) >> 8), char(0x800 + s)}) + segment;
+        text += record(4, 0, QByteArray().append(char((0x800 + s) >> 8)).append(char(0x800 + s))) +
+                segment;
     return text + record(1, 0, {});
 }
 
@@ -46,27 +47,17 @@ bool catches(qint64 pid, int signalNumber)
     return false;
 }
 
-std::function<void(QProcess &)> closing(const QList<int> &closed)
-{
-    return [closed](QProcess &p) {
-        p.setChildProcessModifier([closed] {
-            for (int fd : closed)
-                ::close(fd);
-        });
-    };
-}
-
 QJsonObject lastEvent(const CliProcess &cli)
 {
     return cli.events().value(cli.events().size() - 1);
 }
 
 // Plugs a board on each COM port and returns the arguments that name them.
-QStringList plugAll(BoardTray &tray, const QList<int> &coms)
+QStringList plugAll(BoardTray &tray, const QList<int> &coms, const VBoard::Options &options = {})
 {
     QStringList args;
     for (int com : coms) {
-        tray.plug(com);
+        tray.plug(com, options);
         args << QStringLiteral("-pCOM%1").arg(com);
     }
     return args;
@@ -155,7 +146,8 @@ private slots:
         QTEST(flash.finish(), "flashCode");
         const bool ok = flash.p.exitCode() == 0;
         QFETCH(QString, message);
-        QVERIFY2(lastEvent(flash)["message"].toString().endsWith(message.arg(pts)), flash.out);
+        QVERIFY2(lastEvent(flash)["message"].toString().endsWith(message.replace("%1", pts)),
+                 flash.out);
         QCOMPARE(board.board().image() == image, ok);
         QCOMPARE(board.received().isEmpty(), !ok);
         QVERIFY(QFileInfo(lock).exists());
@@ -237,119 +229,109 @@ private slots:
             QCOMPARE(tray.board(com).board().image(), image);
     }
 
-    void signalWhileReading_data()
+    void signalDuringRun_data()
     {
         QTest::addColumn<int>("signalNumber");
         QTest::addColumn<QList<int>>("coms");
+        QTest::addColumn<bool>("reading"); // the signal comes while a large image is read
+        QTest::addColumn<bool>("ignored"); // when the program starts, as nohup leaves it
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("outcome");
-        QTest::newRow("SIGINT") << int(SIGINT) << QList<int>{3} << 130 << "interrupted";
-        QTest::newRow("SIGTERM") << int(SIGTERM) << QList<int>{3} << 143 << "terminated";
-        QTest::newRow("SIGHUP") << int(SIGHUP) << QList<int>{3} << 129 << "terminated";
-        QTest::newRow("SIGINT, two boards")
-            << int(SIGINT) << QList<int>{3, 4} << 130 << "interrupted";
+        const QList<int> one{3};
+        // clang-format off
+        QTest::newRow("SIGINT while reading") << int(SIGINT) << one << true << false << 130 << "interrupted";
+        QTest::newRow("SIGTERM while reading") << int(SIGTERM) << one << true << false << 143 << "terminated";
+        QTest::newRow("SIGHUP while reading") << int(SIGHUP) << one << true << false << 129 << "terminated";
+        QTest::newRow("SIGINT while reading, two boards") << int(SIGINT) << QList<int>{3, 4} << true << false << 130 << "interrupted";
+        QTest::newRow("SIGHUP while downloading") << int(SIGHUP) << one << false << false << 129 << "terminated";
+        QTest::newRow("SIGHUP under nohup") << int(SIGHUP) << one << false << true << 0 << "success";
+        QTest::newRow("SIGINT in a background job") << int(SIGINT) << one << false << true << 0 << "success";
+        // clang-format on
     }
 
-    // A signal while a large image is still read ends the run with its status and an end object
-    // for each board, and not a byte goes out.
-    void signalWhileReading()
+    // A signal ends the run with its status and an end object per board, from the program's
+    // first instruction on (not a byte goes out while the image is read); one ignored when the
+    // program started stays ignored.
+    void signalDuringRun()
     {
         QFETCH(int, signalNumber);
         QFETCH(QList<int>, coms);
+        QFETCH(bool, reading);
+        QFETCH(bool, ignored);
         QFETCH(QString, outcome);
         BoardTray tray;
-        CliProcess cli(QStringList{"flash", tray.writeFile("big.hex", hexImage(320)), "--json"} +
-                       plugAll(tray, coms));
-        QVERIFY(cli.p.waitForStarted());
-        QVERIFY(waitUntil([&] { return catches(cli.p.processId(), signalNumber); }, 10000));
-        cli.signal(signalNumber);
-        QTEST(cli.finish(), "code");
-        QCOMPARE(ends(cli, "outcome"), QStringList(coms.size(), outcome));
-        if (coms.size() == 1) // its port not even opened
-            QVERIFY(!cli.out.contains("\"start\""));
-        for (int com : coms)
-            QCOMPARE(tray.board(com).received(), QByteArray());
-    }
-
-    void ignoredSignals_data()
-    {
-        QTest::addColumn<int>("signalNumber");
-        QTest::addColumn<bool>("ignored"); // when the program starts, as nohup leaves it
-        QTest::addColumn<int>("code");
-        QTest::newRow("SIGHUP under nohup") << int(SIGHUP) << true << 0;
-        QTest::newRow("SIGINT in a background job") << int(SIGINT) << true << 0;
-        QTest::newRow("SIGHUP") << int(SIGHUP) << false << 129;
-    }
-
-    // A signal ignored when the program started stays ignored: the download goes on.
-    void ignoredSignals()
-    {
-        QFETCH(int, signalNumber);
-        QFETCH(bool, ignored);
-        BoardTray tray;
-        PtyBoard &board = tray.plug(3, {.blockDelayMs = 5});
         const QByteArray image = testImage(40000);
-        CliProcess cli(
-            {"flash", tray.writeFile("fw.bin", image), "-pCOM3", "--json"}, [&](QProcess &p) {
-                if (ignored)
-                    p.setChildProcessModifier([signalNumber] { ::signal(signalNumber, SIG_IGN); });
-            });
+        const QString fw =
+            reading ? tray.writeFile("big.hex", hexImage(320)) : tray.writeFile("fw.bin", image);
+        const QStringList ports = plugAll(tray, coms, {.blockDelayMs = 5});
+        CliProcess cli(QStringList{"flash", fw, "--json"} + ports, [&](QProcess &p) {
+            if (ignored)
+                p.setChildProcessModifier([signalNumber] { ::signal(signalNumber, SIG_IGN); });
+        });
+        QVERIFY(cli.p.waitForStarted()); // past exec: before it, the handlers are the test's
+        PtyBoard &board = tray.board(coms[0]);
         bool sent = false;
         const int code = cli.finish([&] {
-            if (!sent && board.board().blocksReceived() >= 10) {
+            if (!sent && (reading ? catches(cli.p.processId(), signalNumber)
+                                  : board.board().blocksReceived() >= 10)) {
                 sent = true;
                 cli.signal(signalNumber);
             }
         });
         QVERIFY(sent);
         QTEST(code, "code");
+        QCOMPARE(ends(cli, "outcome"), QStringList(coms.size(), outcome));
         QCOMPARE(board.board().image() == image, code == 0);
+        for (int com : coms)
+            QCOMPARE(tray.board(com).received().isEmpty(), reading);
+        if (reading && coms.size() == 1) // its port not even opened
+            QVERIFY(!cli.out.contains("\"start\""));
     }
 
     void closedDescriptors_data()
     {
         QTest::addColumn<QList<int>>("closed");
-        QTest::newRow("stdin") << QList<int>{0};
-        QTest::newRow("stdout") << QList<int>{1};
-        QTest::newRow("stderr") << QList<int>{2};
-        QTest::newRow("stdin and stdout") << QList<int>{0, 1};
-        QTest::newRow("all three") << QList<int>{0, 1, 2};
+        QTest::addColumn<bool>("station"); // else one flash
+        for (bool station : {false, true}) {
+            const char *command = station ? "station, " : "flash, ";
+            QTest::addRow("%sstdin", command) << QList<int>{0} << station;
+            QTest::addRow("%sstdout", command) << QList<int>{1} << station;
+            QTest::addRow("%sstderr", command) << QList<int>{2} << station;
+            QTest::addRow("%sstdin and stdout", command) << QList<int>{0, 1} << station;
+            QTest::addRow("%sall three", command) << QList<int>{0, 1, 2} << station;
+        }
     }
 
-    // Without its standard descriptors the program still downloads to its end: no pipe or
-    // file of its own takes their place.
+    // Without its standard descriptors the program still downloads to its end: no pipe or file
+    // of its own takes their place, and a station's report holds its header and a row per board.
     void closedDescriptors()
     {
         QFETCH(QList<int>, closed);
+        QFETCH(bool, station);
         BoardTray tray;
-        PtyBoard &board = tray.plug(3);
-        const QByteArray image = testImage(40000);
-        CliProcess cli({"flash", tray.writeFile("fw.bin", image), "-pCOM3", "--json"},
-                       closing(closed));
-        QCOMPARE(cli.finish(), 0);
-        QCOMPARE(board.board().image(), image);
-        if (!closed.contains(1))
-            QCOMPARE(lastEvent(cli)["outcome"].toString(), QStringLiteral("success"));
-    }
-
-    void stationWithClosedDescriptors_data() { closedDescriptors_data(); }
-
-    // A station's progress never goes into its report (a header and one row per board); it ends
-    // on SIGINT only.
-    void stationWithClosedDescriptors()
-    {
-        QFETCH(QList<int>, closed);
-        BoardTray tray;
-        const QString report = tray.home.filePath("report.csv");
-        const QString image = tray.writeFile("fw.bin", testImage(20000));
+        const QByteArray image = testImage(20000);
+        const QString fw = tray.writeFile("fw.bin", image),
+                      report = tray.writeFile("report.csv", {});
         plugAll(tray, {1, 2});
-        CliProcess cli({"station", image, "--all", "--report", report}, closing(closed));
-        QVERIFY(waitUntil([&] { return fileBytes(report).count('\n') >= 3; }));
-        cli.signal(SIGINT);
+        CliProcess cli(station ? QStringList{"station", fw, "--all", "--report", report}
+                               : QStringList{"flash", fw, "-pCOM1", "--json"},
+                       [closed](QProcess &p) {
+                           p.setChildProcessModifier([closed] {
+                               for (int fd : closed)
+                                   ::close(fd);
+                           });
+                       });
+        if (station) { // it ends on SIGINT only
+            QVERIFY(waitUntil([&] { return fileBytes(report).count('\n') >= 3; }));
+            cli.signal(SIGINT);
+        }
         QCOMPARE(cli.finish(), 0);
+        QCOMPARE(tray.board(1).board().image(), image);
+        if (!station && !closed.contains(1))
+            QCOMPARE(lastEvent(cli)["outcome"].toString(), QStringLiteral("success"));
         const QList<QByteArray> lines = fileBytes(report).trimmed().split('\n');
-        QCOMPARE(lines.size(), 3);
-        QVERIFY(lines[0].startsWith("time,port,"));
+        QCOMPARE(lines.size(), station ? 3 : 1);
+        QVERIFY(!station || lines[0].startsWith("time,port,"));
         for (const QByteArray &line : lines.mid(1))
             QVERIFY2(line.trimmed().split(',').size() == 10 && line.contains(",success,0,"), line);
     }
