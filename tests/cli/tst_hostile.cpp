@@ -47,11 +47,6 @@ bool catches(qint64 pid, int signalNumber)
     return false;
 }
 
-QJsonObject lastEvent(const CliProcess &cli)
-{
-    return cli.events().value(cli.events().size() - 1);
-}
-
 // Plugs a board on each COM port and returns the arguments that name them.
 QStringList plugAll(BoardTray &tray, const QList<int> &coms, const VBoard::Options &options = {})
 {
@@ -136,7 +131,7 @@ private slots:
         CliProcess ports({"ports", "--json"}, prepare);
         QCOMPARE(ports.finish(), 0);
         QString state;
-        for (const QJsonValue &p : lastEvent(ports)["ports"].toArray())
+        for (const QJsonValue &p : ports.events().last()["ports"].toArray())
             if (p["port"].toString() == "COM3")
                 state = p["state"].toString();
         QTEST(state, "state");
@@ -146,7 +141,7 @@ private slots:
         QTEST(flash.finish(), "flashCode");
         const bool ok = flash.p.exitCode() == 0;
         QFETCH(QString, message);
-        QVERIFY2(lastEvent(flash)["message"].toString().endsWith(message.replace("%1", pts)),
+        QVERIFY2(flash.events().last()["message"].toString().endsWith(message.replace("%1", pts)),
                  flash.out);
         QCOMPARE(board.board().image() == image, ok);
         QCOMPARE(board.received().isEmpty(), !ok);
@@ -328,7 +323,7 @@ private slots:
         QCOMPARE(cli.finish(), 0);
         QCOMPARE(tray.board(1).board().image(), image);
         if (!station && !closed.contains(1))
-            QCOMPARE(lastEvent(cli)["outcome"].toString(), QStringLiteral("success"));
+            QCOMPARE(cli.events().last()["outcome"].toString(), QStringLiteral("success"));
         const QList<QByteArray> lines = fileBytes(report).trimmed().split('\n');
         QCOMPARE(lines.size(), station ? 3 : 1);
         QVERIFY(!station || lines[0].startsWith("time,port,"));
