@@ -40,36 +40,26 @@ private slots:
     void signalsEndTheProgram_data()
     {
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGHUP") << int(SIGHUP);
-        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::addColumn<QString>("entry");     // in the lock folder, %1: the terminal's number
+        QTest::addColumn<bool>("fifo");         // else a folder
+        QTest::addColumn<bool>("systemFolder"); // the system's lock folder, private to the run
+        // clang-format off
+        QTest::newRow("SIGTERM") << int(SIGTERM) << "" << false << false;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << "" << false << false;
+        QTest::newRow("SIGINT") << int(SIGINT) << "" << false << false;
+        QTest::newRow("FIFO, Qt's name") << int(SIGTERM) << "LCK..pts_%1" << true << false;
+        QTest::newRow("FIFO, UUCP name") << int(SIGTERM) << "LCK..%1" << true << false;
+        QTest::newRow("folder") << int(SIGTERM) << "LCK..pts_%1" << false << false;
+        QTest::newRow("FIFO in the system's folder") << int(SIGTERM) << "LCK..pts_%1" << true << true;
+        // clang-format on
     }
 
     // The program ends through its window's close (which closes the port and drops its lock) and
-    // says which signal it was, rather than being killed by it.
+    // says which signal it was; what is not a lock file where a port's lock would be is left be.
     void signalsEndTheProgram()
     {
         QFETCH(int, signalNumber);
-        QTemporaryDir home;
-        QCOMPARE(upThenSignal(home.path(), signalNumber), 128 + signalNumber);
-    }
-
-    void strayLockEntries_data()
-    {
-        QTest::addColumn<QString>("name");      // %1: the terminal's number
-        QTest::addColumn<bool>("fifo");         // else a folder
-        QTest::addColumn<bool>("systemFolder"); // the system's lock folder, private to the run
-        QTest::newRow("FIFO, Qt's name") << "LCK..pts_%1" << true << false;
-        QTest::newRow("FIFO, UUCP name") << "LCK..%1" << true << false;
-        QTest::newRow("folder") << "LCK..pts_%1" << false << false;
-        QTest::newRow("FIFO in the system's folder") << "LCK..pts_%1" << true << true;
-    }
-
-    // Something other than a lock file where a listed port's lock would be: the program is up,
-    // ends on SIGTERM as ever and leaves the entry alone.
-    void strayLockEntries()
-    {
-        QFETCH(QString, name);
+        QFETCH(QString, entry);
         QFETCH(bool, systemFolder);
         if (systemFolder &&
             QProcess::execute("unshare", {"-m", "mount", "--bind", "/tmp", "/run/lock"}))
@@ -78,28 +68,15 @@ private slots:
         PtyPeer peer;
         peer.linkAs(home.path() + "/vantrel/ports", 3);
         const QString locks = home.path() + "/locks";
+        entry = locks + '/' + entry.arg(QFileInfo(peer.slavePath()).fileName());
         QVERIFY(QDir().mkpath(locks));
-        const QString entry = locks + '/' + name.arg(QFileInfo(peer.slavePath()).fileName());
         QFETCH(bool, fifo);
-        if (fifo)
-            QCOMPARE(::mkfifo(QFile::encodeName(entry).constData(), 0644), 0);
-        else
-            QVERIFY(QDir().mkpath(entry));
-        QCOMPARE(upThenSignal(home.path(), SIGTERM, locks, systemFolder), 128 + SIGTERM);
-        QVERIFY(QFileInfo::exists(entry));
-    }
-
-private:
-    // Starts the window (its lock folder `locks`, bound over the system's when `systemFolder`),
-    // waits until it is up and sends it `signalNumber`; its exit status, -1 when not its own.
-    static int upThenSignal(const QString &home, int signalNumber, const QString &locks = {},
-                            bool systemFolder = false)
-    {
+        QVERIFY(fifo ? ::mkfifo(QFile::encodeName(entry).constData(), 0644) == 0
+                     : QDir().mkpath(entry));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", home);
+        env.insert("XDG_CONFIG_HOME", home.path());
         env.insert("QT_QPA_PLATFORM", "offscreen");
-        if (!locks.isEmpty())
-            env.insert("VANTREL_LOCK_DIR", locks);
+        env.insert("VANTREL_LOCK_DIR", locks);
         QProcess program;
         program.setProcessEnvironment(env);
         if (systemFolder) // where Qt's serial port keeps its own lock file
@@ -108,17 +85,18 @@ private:
                            locks, VANTREL_PATH});
         else
             program.start(VANTREL_PATH, QStringList());
+        QVERIFY(program.waitForStarted());
         // The settings file is written during start-up; the window is up soon after.
-        if (!program.waitForStarted() ||
-            !QTest::qWaitFor([&] { return QFile::exists(home + "/vantrel/VANTREL_SET.SB"); },
-                             10000))
-            return -1;
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.path() + "/vantrel/VANTREL_SET.SB"), 10000);
         QTest::qWait(500);
         ::kill(pid_t(program.processId()), signalNumber);
-        if (!program.waitForFinished(5000))
+        const bool ended = program.waitForFinished(5000);
+        if (!ended)
             program.kill();
-        program.waitForFinished();
-        return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+        QVERIFY(ended);
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 128 + signalNumber);
+        QVERIFY(QFileInfo::exists(entry)); // not the program's to remove
     }
 };
 
