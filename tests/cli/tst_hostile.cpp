@@ -58,12 +58,13 @@ QStringList plugAll(BoardTray &tray, const QList<int> &coms, const VBoard::Optio
     return args;
 }
 
+// A field of each end object; "-" where it is missing.
 QStringList ends(const CliProcess &cli, const QString &field)
 {
     QStringList values;
     for (const QJsonObject &e : cli.events())
         if (e["event"].toString() == "end")
-            values << e[field].toString();
+            values << e[field].toString("-");
     return values;
 }
 
@@ -151,27 +152,32 @@ private slots:
     void traceTargets_data()
     {
         QTest::addColumn<QString>("target");
+        QTest::addColumn<QList<int>>("coms");
         QTest::addColumn<int>("code");
-        QTest::addColumn<QByteArray>("said"); // on standard error
+        QTest::addColumn<QByteArray>("said");    // on standard error, once per board
+        QTest::addColumn<QString>("traceError"); // in each end object; "-": none
+        const QList<int> one{3}, two{3, 4};
         // clang-format off
-        QTest::newRow("FIFO without a reader") << "@fifo" << 2 << QByteArray("cannot write @fifo: not a regular file");
-        QTest::newRow("FIFO with a reader") << "@fifo+reader" << 2 << QByteArray("not a regular file");
-        QTest::newRow("device") << "/dev/null" << 2 << QByteArray("cannot write /dev/null: not a regular file");
-        QTest::newRow("link to a device") << "@link" << 2 << QByteArray("not a regular file");
-        QTest::newRow("folder") << "@home" << 2 << QByteArray("not a regular file");
-        QTest::newRow("no such folder") << "@home/none/run.trace" << 2 << QByteArray("No such file or directory");
-        QTest::newRow("standard error") << "-" << 0 << QByteArray("STEP 4 completion");
+        QTest::newRow("FIFO without a reader") << "@fifo" << one << 2 << QByteArray("cannot write @fifo: not a regular file") << "-";
+        QTest::newRow("FIFO with a reader") << "@fifo+reader" << one << 2 << QByteArray("not a regular file") << "-";
+        QTest::newRow("device") << "/dev/null" << one << 2 << QByteArray("cannot write /dev/null: not a regular file") << "-";
+        QTest::newRow("link to a device") << "@link" << one << 2 << QByteArray("not a regular file") << "-";
+        QTest::newRow("folder") << "@home" << one << 2 << QByteArray("not a regular file") << "-";
+        QTest::newRow("no such folder") << "@home/none/run.trace" << one << 2 << QByteArray("No such file or directory") << "-";
+        QTest::newRow("standard error") << "-" << one << 0 << QByteArray("STEP 4 completion") << "-";
+        QTest::newRow("cut short by the size limit") << "@limit" << one << 0 << QByteArray("was cut short: File too large") << "File too large";
+        QTest::newRow("cut short, two boards") << "@limit" << two << 0 << QByteArray("was cut short: File too large") << "File too large";
         // clang-format on
     }
 
     // The trace goes to a regular file or standard error; anything else is refused before the
-    // port is touched, and left as it was.
+    // port is touched, and left as it was. One cut short is told, and the downloads count.
     void traceTargets()
     {
         QFETCH(QString, target);
+        QFETCH(QList<int>, coms);
         QFETCH(QByteArray, said);
         BoardTray tray;
-        PtyBoard &board = tray.plug(3);
         const QString fifo = tray.home.filePath("fifo"), link = tray.home.filePath("link");
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
         QVERIFY(QFile::link("/dev/null", link));
@@ -179,49 +185,29 @@ private slots:
                                ? ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK)
                                : -1;
         auto closeReader = qScopeGuard([reader] { ::close(reader); });
+        const bool limited = target == "@limit";
         target.replace("@fifo+reader", fifo).replace("@fifo", fifo).replace("@link", link);
-        target.replace("@home", tray.home.path());
+        target.replace("@home", tray.home.path()).replace("@limit", tray.home.filePath("run"));
         said.replace("@fifo", QFile::encodeName(fifo));
-        CliProcess cli({"flash", tray.writeFile("fw.bin", testImage(3000)), "-pCOM3", "-q",
-                        "--trace", target});
+        const QByteArray image = testImage(40000);
+        const QString fw = tray.writeFile("fw.bin", image);
+        CliProcess cli(QStringList{"flash", fw, "--json", "--trace", target} + plugAll(tray, coms),
+                       [limited](QProcess &p) {
+                           if (limited)
+                               p.setChildProcessModifier([] {
+                                   ::signal(SIGXFSZ, SIG_IGN);
+                                   const rlimit limit{4096, 4096};
+                                   ::setrlimit(RLIMIT_FSIZE, &limit);
+                               });
+                       });
         QTEST(cli.finish(), "code");
-        QVERIFY2(cli.err.contains(said), cli.err.constData());
-        QCOMPARE(board.board().image().isEmpty(), cli.p.exitCode() != 0);
+        QVERIFY2(cli.err.count(said) == coms.size(), cli.err.constData());
+        QFETCH(QString, traceError);
+        QCOMPARE(ends(cli, "trace_error"), QStringList(coms.size(), traceError));
+        for (int com : coms)
+            QCOMPARE(tray.board(com).board().image() == image, cli.p.exitCode() == 0);
         QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
         QCOMPARE(fileBytes("/dev/null"), QByteArray());
-    }
-
-    void traceCutShort_data()
-    {
-        QTest::addColumn<QList<int>>("coms");
-        QTest::newRow("one board") << QList<int>{3};
-        QTest::newRow("two boards") << QList<int>{3, 4};
-    }
-
-    // A trace cut short by the file size limit is told on standard error and in each end
-    // object; the downloads go on and count.
-    void traceCutShort()
-    {
-        QFETCH(QList<int>, coms);
-        BoardTray tray;
-        const QByteArray image = testImage(40000);
-        const QString trace = tray.home.filePath("run.trace");
-        CliProcess cli(
-            QStringList{"flash", tray.writeFile("fw.bin", image), "--json", "--trace", trace} +
-                plugAll(tray, coms),
-            [](QProcess &p) {
-                p.setChildProcessModifier([] {
-                    ::signal(SIGXFSZ, SIG_IGN);
-                    const rlimit limit{4096, 4096};
-                    ::setrlimit(RLIMIT_FSIZE, &limit);
-                });
-            });
-        QCOMPARE(cli.finish(), 0);
-        QCOMPARE(cli.err.count("was cut short: File too large"), coms.size());
-        QCOMPARE(ends(cli, "trace_error"), QStringList(coms.size(), "File too large"));
-        QCOMPARE(ends(cli, "outcome"), QStringList(coms.size(), "success"));
-        for (int com : coms)
-            QCOMPARE(tray.board(com).board().image(), image);
     }
 
     void signalDuringRun_data()
