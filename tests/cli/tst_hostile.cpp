@@ -291,8 +291,7 @@ private slots:
         QFETCH(bool, station);
         BoardTray tray;
         const QByteArray image = testImage(20000);
-        const QString fw = tray.writeFile("fw.bin", image),
-                      report = tray.writeFile("report.csv", {});
+        const QString fw = tray.writeFile("fw.bin", image), report = tray.home.filePath("r.csv");
         plugAll(tray, {1, 2});
         CliProcess cli(station ? QStringList{"station", fw, "--all", "--report", report}
                                : QStringList{"flash", fw, "-pCOM1", "--json"},
