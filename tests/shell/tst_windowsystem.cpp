@@ -40,86 +40,62 @@ private slots:
     void signalsEndTheProgram_data()
     {
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGHUP") << int(SIGHUP);
-        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::addColumn<QString>("entry");     // in the lock folder, %1: the terminal's number
+        QTest::addColumn<bool>("fifo");         // else a folder
+        QTest::addColumn<bool>("systemFolder"); // the system's lock folder, private to the run
+        // clang-format off
+        QTest::newRow("SIGTERM") << int(SIGTERM) << "" << false << false;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << "" << false << false;
+        QTest::newRow("SIGINT") << int(SIGINT) << "" << false << false;
+        QTest::newRow("FIFO, Qt's name") << int(SIGTERM) << "LCK..pts_%1" << true << false;
+        QTest::newRow("FIFO, UUCP name") << int(SIGTERM) << "LCK..%1" << true << false;
+        QTest::newRow("folder") << int(SIGTERM) << "LCK..pts_%1" << false << false;
+        QTest::newRow("FIFO in the system's folder") << int(SIGTERM) << "LCK..pts_%1" << true << true;
+        // clang-format on
     }
 
     // The program ends through its window's close (which closes the port and drops its lock) and
-    // says which signal it was, rather than being killed by it.
+    // says which signal it was; what is not a lock file where a port's lock would be is left be.
     void signalsEndTheProgram()
     {
         QFETCH(int, signalNumber);
-        QTemporaryDir home;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", home.path());
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        QProcess program;
-        program.setProcessEnvironment(env);
-        program.start(VANTREL_PATH, QStringList());
-        QVERIFY(program.waitForStarted());
-        // The settings file is written during start-up; the window is up soon after.
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.path() + "/vantrel/VANTREL_SET.SB"), 10000);
-        QTest::qWait(500);
-        ::kill(pid_t(program.processId()), signalNumber);
-        QVERIFY(program.waitForFinished(5000));
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), 128 + signalNumber);
-    }
-
-    void strayLockEntries_data()
-    {
-        QTest::addColumn<QString>("name");      // %1: the terminal's number
-        QTest::addColumn<bool>("fifo");         // else a folder
-        QTest::addColumn<bool>("systemFolder"); // the system's lock folder, private to the run
-        QTest::newRow("FIFO, Qt's name") << "LCK..pts_%1" << true << false;
-        QTest::newRow("FIFO, UUCP name") << "LCK..%1" << true << false;
-        QTest::newRow("folder") << "LCK..pts_%1" << false << false;
-        QTest::newRow("FIFO in the system's folder") << "LCK..pts_%1" << true << true;
-    }
-
-    // Something other than a lock file where the lock of a listed port would be: the start-up
-    // scan passes over it and the program is up and ends on SIGTERM as ever.
-    void strayLockEntries()
-    {
-        QFETCH(QString, name);
-        QFETCH(bool, fifo);
+        QFETCH(QString, entry);
         QFETCH(bool, systemFolder);
         if (systemFolder &&
-            QProcess::execute("unshare", {"-m", "mount", "--bind", "/tmp", "/run/lock"}) != 0)
+            QProcess::execute("unshare", {"-m", "mount", "--bind", "/tmp", "/run/lock"}))
             QSKIP("needs unshare(1) and the right to mount in a namespace of its own");
         QTemporaryDir home;
         PtyPeer peer;
         peer.linkAs(home.path() + "/vantrel/ports", 3);
         const QString locks = home.path() + "/locks";
+        entry = locks + '/' + entry.arg(QFileInfo(peer.slavePath()).fileName());
         QVERIFY(QDir().mkpath(locks));
-        const QString pts = peer.slavePath().mid(peer.slavePath().lastIndexOf('/') + 1);
-        const QString entry = locks + '/' + name.arg(pts);
-        if (fifo)
-            QCOMPARE(::mkfifo(QFile::encodeName(entry).constData(), 0644), 0);
-        else
-            QVERIFY(QDir().mkpath(entry));
+        QFETCH(bool, fifo);
+        QVERIFY(fifo ? ::mkfifo(QFile::encodeName(entry).constData(), 0644) == 0
+                     : QDir().mkpath(entry));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", home.path());
-        env.insert("VANTREL_LOCK_DIR", locks);
         env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("VANTREL_LOCK_DIR", locks);
         QProcess program;
         program.setProcessEnvironment(env);
         if (systemFolder) // where Qt's serial port keeps its own lock file
-            program.start("unshare", QStringList{"-m", "sh", "-c",
-                                                 "mount --bind \"$1\" /run/lock && exec \"$2\"",
-                                                 "sh", locks, VANTREL_PATH});
+            program.start("unshare",
+                          {"-m", "sh", "-c", R"(mount --bind "$1" /run/lock && exec "$2")", "sh",
+                           locks, VANTREL_PATH});
         else
             program.start(VANTREL_PATH, QStringList());
         QVERIFY(program.waitForStarted());
+        // The settings file is written during start-up; the window is up soon after.
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.path() + "/vantrel/VANTREL_SET.SB"), 10000);
         QTest::qWait(500);
-        ::kill(pid_t(program.processId()), SIGTERM);
+        ::kill(pid_t(program.processId()), signalNumber);
         const bool ended = program.waitForFinished(5000);
         if (!ended)
             program.kill();
         QVERIFY(ended);
-        QCOMPARE(program.exitCode(), 128 + SIGTERM);
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 128 + signalNumber);
         QVERIFY(QFileInfo::exists(entry)); // not the program's to remove
     }
 };

@@ -47,6 +47,11 @@ char readReply(int fd, int ms)
     return got.isEmpty() ? '-' : '?';
 }
 
+int openPort(const QString &link)
+{
+    return ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+}
+
 // What a host writes for a download of testImage(length): the request, the length frame, one
 // piece per block.
 QByteArrayList pieces(int length)
@@ -135,9 +140,6 @@ private slots:
         const auto link = [&](int k) {
             return dir.filePath(QStringLiteral("ports/com%1").arg(com + k));
         };
-        const auto openLink = [&](int k) {
-            return ::open(QFile::encodeName(link(k)).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        };
         QProcess board;
         board.start(VBOARD_PATH,
                     args + QStringList{"--config", dir.path(), "--com", QString::number(com),
@@ -149,7 +151,7 @@ private slots:
 
         QList<int> fds;
         for (int k = 0; k < replies.size(); ++k) {
-            fds << openLink(k);
+            fds << openPort(link(k));
             QVERIFY(fds.last() >= 0);
             QCOMPARE(download(fds.last()), replies[k]);
             if (replies[k].endsWith(QLatin1Char('!'))) // the adapter's link goes with it
@@ -167,7 +169,7 @@ private slots:
             QCOMPARE(readReply(fds[0], unplugAfter + 1000), '!');
             QVERIFY(!QFileInfo(link(0)).isSymLink());
             QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link(0)).isSymLink(), 2000);
-            const int fd = openLink(0);
+            const int fd = openPort(link(0));
             QVERIFY(fd >= 0);
             QCOMPARE(download(fd), replies[0]);
             ::close(fd);
@@ -191,29 +193,27 @@ private slots:
         QTest::newRow("all three") << QList<int>{0, 1, 2};
     }
 
-    // Started with standard descriptors closed, the board's terminal never takes their place:
-    // what it would print goes nowhere, not onto the line to the host.
+    // Without its standard descriptors the board's terminal never takes their place: nothing it
+    // prints reaches the host, and --expect finds the image it kept.
     void closedDescriptors()
     {
         QFETCH(QList<int>, closed);
         QTemporaryDir dir;
-        const QString expect = dir.filePath("image.bin");
+        const QString expect = dir.filePath("image.bin"), link = dir.filePath("ports/com1");
         writeBytes(expect, image);
         QProcess board;
         board.setChildProcessModifier([closed] {
             for (int fd : closed)
                 ::close(fd);
         });
-        board.start(VBOARD_PATH, QStringList{"--config", dir.path(), "--com", "1", "--expect",
-                                             expect, "--once"});
-        const QString link = dir.filePath("ports/com1");
+        board.start(VBOARD_PATH,
+                    {"--config", dir.path(), "--com", "1", "--expect", expect, "--once"});
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), 5000);
-        const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        QVERIFY(fd >= 0);
-        QCOMPARE(download(fd), QStringLiteral("ABCCD"));
+        const int fd = openPort(link);
+        QCOMPARE(download(fd), QStringLiteral("ABCCD")); // "w" when it did not open
         ::close(fd);
         QVERIFY(board.waitForFinished(5000));
-        QCOMPARE(board.exitCode(), 0); // --expect: the image it kept matched
+        QCOMPARE(board.exitCode(), 0);
     }
 
     void boardExchanges_data()
