@@ -11,7 +11,7 @@
 
 #include <QtTest>
 
-// What a tooltip shows: Qt takes text that looks like markup as markup.
+// What a tooltip shows (Qt takes text that looks like markup as markup).
 static QString shownToolTip(const QString &tip)
 {
     return Qt::mightBeRichText(tip) ? QTextDocumentFragment::fromHtml(tip).toPlainText() : tip;
@@ -27,8 +27,7 @@ static QString makeImage(const QString &dir, const QString &name, qint64 length)
     return f.fileName();
 }
 
-// The window on a port in memory: the board's replies are delivered by hand and the engine
-// ticks only when told, so every row runs the same way each time.
+// The window on a port in memory: replies delivered by hand, the engine ticks only when told.
 struct FakePortWindow : WindowRigOn<FakePort> {
     explicit FakePortWindow(int length)
     {
@@ -41,9 +40,8 @@ struct FakePortWindow : WindowRigOn<FakePort> {
         port.log.clear(); // the start-up's scan of the ports
     }
 
-    // Plays "click", "tick" ("tick54": 54 of them) and the board's replies "A" to "D" ("C68":
-    // 68); sets "port=COM7" in the port box, "refuse=busy" ("denied", "missing") as the port's
-    // answer to an open, "auto" for an auto reset; "clear" forgets the port's log so far.
+    // "click", "tick54", replies "A".."D" ("C68"), "port=COM7", "refuse=busy|denied|missing",
+    // "auto" (auto reset), "clear" (forget the port's log).
     void apply(const QString &events)
     {
         for (const QString &e : events.split(' ', Qt::SkipEmptyParts)) {
@@ -76,10 +74,7 @@ class TestMainWindow : public QObject
 private slots:
     void initTestCase() { installFontSubstitutions(); }
 
-    // The settings file as the window reads it at start-up, and rewrites it: lines end in CR LF,
-    // CR or LF; a key's line takes its last character as the digit, the last such line wins, a
-    // line without a digit keeps what was read before; each digit its control cannot take falls
-    // back to that choice's default.
+    // The settings file as read at start-up and rewritten: the last digit of a key's last line.
     void startUp_data()
     {
         QTest::addColumn<QByteArray>("settings"); // "<none>": no file
@@ -89,32 +84,25 @@ private slots:
         QTest::addColumn<QByteArray>("fileAfter");
         const QByteArray defaults("XZBTL4\r\nFWBTL3\r\nRESET0\r\nYULAN0\r\n");
         const QByteArray zeros("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN0\r\n");
-        const QByteArray stored("XZBTL2\r\nFWBTL6\r\nRESET1\r\nYULAN0\r\n");
         const QByteArray last("XZBTL4\r\nFWBTL7\r\nRESET1\r\nYULAN1\r\n");
         // clang-format off
         QTest::newRow("first start") << QByteArray("<none>") << "115200/9600" << false << false << defaults;
-        QTest::newRow("only YULAN1") << QByteArray("YULAN1\r\n") << "9600/1200" << false << true << QByteArray("XZBTL0\r\nFWBTL0\r\nRESET0\r\nYULAN1\r\n");
         QTest::newRow("empty file") << QByteArray("") << "9600/1200" << false << false << zeros;
-        QTest::newRow("stored choices") << stored << "38400/57600" << true << false << stored;
         QTest::newRow("the last items, both on") << last << "115200/115200" << true << true << last;
-        QTest::newRow("out of range: defaults") << QByteArray("XZBTL7\r\nFWBTL9\r\nRESET5\r\nYULAN2\r\n") << "115200/9600" << false << false << defaults;
         QTest::newRow("one past the lists") << QByteArray("XZBTL5\r\nFWBTL8\r\nRESET1\r\n") << "115200/9600" << true << false << QByteArray("XZBTL4\r\nFWBTL3\r\nRESET1\r\nYULAN0\r\n");
         QTest::newRow("2 for a check box") << QByteArray("XZBTL1\r\nFWBTL1\r\nRESET2\r\nYULAN2\r\n") << "19200/2400" << false << false << QByteArray("XZBTL1\r\nFWBTL1\r\nRESET0\r\nYULAN0\r\n");
         QTest::newRow("last character carries the value") << QByteArray("XZBTL 12\r\n") << "38400/1200" << false << false << QByteArray("XZBTL2\r\nFWBTL0\r\nRESET0\r\nYULAN0\r\n");
         QTest::newRow("any order, last one wins") << QByteArray("RESET1\r\nXZBTL2\r\nXZBTL3\r\n") << "57600/1200" << true << false << QByteArray("XZBTL3\r\nFWBTL0\r\nRESET1\r\nYULAN0\r\n");
-        QTest::newRow("lower-case key ignored") << QByteArray("XZBTL1\r\nFWBTL2\r\nxzbtl4\r\nfwbtl3\r\n") << "19200/4800" << false << false << QByteArray("XZBTL1\r\nFWBTL2\r\nRESET0\r\nYULAN0\r\n");
         QTest::newRow("bare key keeps the field") << QByteArray("XZBTL1\r\nRESET1\r\nXZBTL\r\nRESETx\r\n") << "19200/1200" << true << false << QByteArray("XZBTL1\r\nFWBTL0\r\nRESET1\r\nYULAN0\r\n");
         QTest::newRow("no line end at the end") << QByteArray("FWBTL6") << "9600/57600" << false << false << QByteArray("XZBTL0\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n");
-        QTest::newRow("LF only") << QByteArray("XZBTL1\nFWBTL5\nYULAN1\n") << "19200/38400" << false << true << QByteArray("XZBTL1\r\nFWBTL5\r\nRESET0\r\nYULAN1\r\n");
-        QTest::newRow("CR only") << QByteArray("XZBTL1\rRESET1\r") << "19200/1200" << true << false << QByteArray("XZBTL1\r\nFWBTL0\r\nRESET1\r\nYULAN0\r\n");
+        QTest::newRow("LF and CR alone") << QByteArray("XZBTL1\nFWBTL5\rYULAN1\nRESET1\r") << "19200/38400" << true << true << QByteArray("XZBTL1\r\nFWBTL5\r\nRESET1\r\nYULAN1\r\n");
         QTest::newRow("binary noise") << QByteArray("\x00\xff\xfeXZBTL1\r\n\x1a\x00YULAN1\r\nRESET\x00\r\n", 29) << "9600/1200" << false << false << zeros;
         QTest::newRow("binary noise on other lines") << QByteArray("\x00\xff\r\nXZBTL1\r\n\x1a\x00\r\nYULAN1", 22) << "19200/1200" << false << true << QByteArray("XZBTL1\r\nFWBTL0\r\nRESET0\r\nYULAN1\r\n");
-        QTest::newRow("other content disappears") << QByteArray("# note\r\nFWBTL7\r\n") << "9600/115200" << false << false << QByteArray("XZBTL0\r\nFWBTL7\r\nRESET0\r\nYULAN0\r\n");
+        QTest::newRow("other content and lower-case keys disappear") << QByteArray("# note\r\nFWBTL7\r\nxzbtl4\r\n") << "9600/115200" << false << false << QByteArray("XZBTL0\r\nFWBTL7\r\nRESET0\r\nYULAN0\r\n");
         // clang-format on
     }
 
-    // The window as it starts: its choices, the ports listed before the beep, idle, and its
-    // look (size, font, focus order).
+    // The window as it starts: choices, ports listed before the beep, idle, size, font, focus.
     void startUp()
     {
         QFETCH(QByteArray, settings);
@@ -123,25 +111,22 @@ private slots:
         WindowRig h(settings == "<none>" ? nullptr : &settings);
         peer.linkAs(h.config + "/ports", 2);
         MainWindow &f = *h.form;
-        QStringList portsAtBeep; // one beep, once the scan has listed the ports
+        QString portsAtBeep; // one beep, once the scan has listed the ports
         h.fakes.tone.onBeep = [&] {
-            for (int i = 0; i < f.portBox->count(); ++i)
-                portsAtBeep << f.portBox->itemText(i);
+            portsAtBeep = f.portBox->itemText(0) + f.portBox->itemText(1);
         };
         f.startUp();
         QCOMPARE(QPair(h.fakes.tone.beeps[0].hz, h.fakes.tone.beeps[0].ms), QPair(5000, 200));
-        QCOMPARE(portsAtBeep, QStringList("COM2"));
+        QCOMPARE(portsAtBeep, QStringLiteral("COM2"));
         QCOMPARE(f.portBox->currentText(), QStringLiteral("COM2"));
 
         QTEST(f.downloadRateBox->currentText() + '/' + f.resetRateBox->currentText(), "rates");
         QTEST(f.autoResetBox->isChecked(), "autoReset");
-        QCOMPARE(f.previewBox->isChecked(), preview);
+        QCOMPARE(QList({f.previewBox->isChecked(), f.hexPreview->isVisibleTo(&f)}),
+                 QList({preview, preview}));
         QCOMPARE(QPair(f.windowHeightTwips(), f.imageGroupHeightTwips()),
                  preview ? QPair(6800, 4000) : QPair(3600, 760));
-        QCOMPARE(f.hexPreview->isVisibleTo(&f), preview);
         QTEST(h.settingsFile(), "fileAfter");
-
-        // Idle after one beep: nothing to download, everything else usable, displays empty.
         QCOMPARE(h.shown(), QStringLiteral("|单次下载|unlocked|closed|0|1"));
         QVERIFY(!f.downloadButton->isEnabled() && !f.repeatButton->isEnabled());
         QCOMPARE(f.lengthValue->text() + f.nameValue->text() + f.sizeValue->text(), QString());
@@ -152,7 +137,6 @@ private slots:
         QCOMPARE(f.minimumSize(), f.maximumSize()); // the operator cannot resize it
         QCOMPARE(f.loadButton->geometry(), QRect(336, 16, 105, 33));
         QVERIFY(f.noticePanel->isHidden());
-
         // "宋体" must reach a real CJK face rather than a silent fallback to DejaVu.
         QCOMPARE(f.downloadButton->font().family(), QStringLiteral("宋体"));
         QVERIFY(QFont::substitutes(QStringLiteral("宋体"))
@@ -163,15 +147,12 @@ private slots:
             f.loadButton, f.downloadButton, f.repeatButton, f.exitButton, f.downloadRateBox,
             f.portBox,    f.resetRateBox,   f.autoResetBox, f.previewBox, f.hexPreview};
         QList<QWidget *> order;
-        QWidget *w = f.loadButton;
-        for (int guard = 0; guard < 100 && order.size() < expected.size(); ++guard) {
-            for (QWidget *control : expected)
-                if ((w == control || control->isAncestorOf(w)) &&
-                    (w->focusPolicy() & Qt::TabFocus) &&
-                    (order.isEmpty() || order.last() != control))
-                    order << control;
-            w = w->nextInFocusChain();
-        }
+        for (QWidget *w = f.loadButton; order.isEmpty() || w != f.loadButton;
+             w = w->nextInFocusChain())
+            for (QWidget *c : expected)
+                if ((w == c || c->isAncestorOf(w)) && (w->focusPolicy() & Qt::TabFocus) &&
+                    !order.endsWith(c))
+                    order << c;
         QCOMPARE(order, expected);
     }
 
@@ -180,28 +161,21 @@ private slots:
         WindowRig h;
         MainWindow &f = *h.form;
         f.startUp();
+        const auto pick = [](QComboBox *box, int i) {
+            box->setCurrentIndex(i); // as picked from the list
+            emit box->activated(i);
+        };
         f.autoResetBox->click();
         QCOMPARE(h.settingsFile(), QByteArray("XZBTL4\r\nFWBTL3\r\nRESET1\r\nYULAN0\r\n"));
         f.autoResetBox->click();
-        QCOMPARE(h.settingsFile(), QByteArray("XZBTL4\r\nFWBTL3\r\nRESET0\r\nYULAN0\r\n"));
-
-        f.resetRateBox->setCurrentIndex(6); // picking "57600" from the list
-        emit f.resetRateBox->activated(6);
-        QCOMPARE(f.resetRateBox->currentText(), QStringLiteral("57600"));
+        pick(f.resetRateBox, 6);
         QCOMPARE(h.settingsFile(), QByteArray("XZBTL4\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
-
-        f.downloadRateBox->setCurrentIndex(1);
-        emit f.downloadRateBox->activated(1);
+        pick(f.downloadRateBox, 1);
         QCOMPARE(h.settingsFile(), QByteArray("XZBTL1\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
-
-        // The arrow keys pick from the list and store.
-        QTest::keyClick(f.downloadRateBox->lineEdit(), Qt::Key_Down);
-        QCOMPARE(h.settingsFile(), QByteArray("XZBTL2\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n"));
     }
 
-    // A rate typed into a box is used as typed but never stored, also when Enter follows and the
-    // text names a list item. The keys go where the window system sends them: to the focus
-    // widget, as the operator types.
+    // A rate typed into a box (keys sent to the focus widget) is used but never stored, Enter or
+    // not.
     void typedRateAndEnterStoreNothing_data()
     {
         QTest::addColumn<bool>("resetBox"); // or the download rate box
@@ -209,17 +183,14 @@ private slots:
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("index"); // the box's selection afterwards; -1 as it was
         QTest::addColumn<QByteArray>("stored");
-        // Any write gives the file its own order and all four keys: these bytes show none came.
+        // Any write reorders the file and adds all four keys.
         const QByteArray untouched = "FWBTL3\r\nXZBTL2\r\n\r\n";
         // clang-format off
         QTest::newRow("download, a list item, Return") << false << "57600" << int(Qt::Key_Return) << -1 << untouched;
-        QTest::newRow("download, a list item, keypad Enter") << false << "9600" << int(Qt::Key_Enter) << -1 << untouched;
         QTest::newRow("download, the chosen item itself") << false << "38400" << int(Qt::Key_Return) << -1 << untouched;
         QTest::newRow("download, no list item") << false << "250000" << int(Qt::Key_Return) << -1 << untouched;
-        QTest::newRow("reset, a list item, Return") << true << "57600" << int(Qt::Key_Return) << -1 << untouched;
         QTest::newRow("reset, a list item, keypad Enter") << true << "1200" << int(Qt::Key_Enter) << -1 << untouched;
         QTest::newRow("reset, text that is no rate") << true << "fast" << int(Qt::Key_Return) << -1 << untouched;
-        // The same route with an arrow key does pick and store.
         QTest::newRow("download, Down picks the next item") << false << "" << int(Qt::Key_Down) << 3 << QByteArray("XZBTL3\r\nFWBTL3\r\nRESET0\r\nYULAN0\r\n");
         // clang-format on
     }
@@ -230,7 +201,6 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(int, key);
         QFETCH(int, index);
-        QFETCH(QByteArray, stored);
         const QByteArray settings = "XZBTL2\r\nFWBTL3\r\n";
         WindowRig h(&settings);
         MainWindow &f = *h.form;
@@ -249,7 +219,7 @@ private slots:
             QCOMPARE(box->currentText(), typed);
         }
         QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
-        QCOMPARE(h.settingsFile(), stored);
+        QTEST(h.settingsFile(), "stored");
         QCOMPARE(box->currentIndex(), index < 0 ? before : index);
         QCOMPARE(box->currentText(), typed.isEmpty() ? box->itemText(index) : typed);
     }
@@ -275,11 +245,7 @@ private slots:
         QCOMPARE(h.fakes.tone.beeps.size(), exitButton ? 2 : 1);
     }
 
-    // A click on "单次下载" as the window shows it: a download while its blocks go out, a stop or
-    // a new start during a failure's alarm (whole runs and their ends: tst_download_e2e and
-    // tst_faultmatrix); a port that cannot be opened, where the button beeps and stays and a busy
-    // or forbidden port is explained; rates used as typed, and a reset rate that is no rate sends
-    // no reset request while the download requests still go out.
+    // A click on "单次下载": blocks going out, the alarm, ports that cannot open, rates as typed.
     void download_data()
     {
         QTest::addColumn<int>("length");
@@ -287,14 +253,12 @@ private slots:
         QTest::addColumn<QString>("events");
         QTest::addColumn<QString>("inAlarm"); // "N events": played on the N-th alarm beep
         QTest::addColumn<QString>("shown");   // at the end: see WindowRigOn::shown()
-        QTest::addColumn<QString>("told");    // the alarm's panel (line 1/line 2/top in twips)
-                                              // and the message boxes (title and text)
+        QTest::addColumn<QString>("told");    // alarm panel (line 1/line 2/top twips), messages
         QTest::addColumn<QString>("wire");    // the port's open, line and TX log; "*": unchecked
         const QString idle = "|单次下载|unlocked|closed|0|1",
                       reset = "TX F1 F2 F3 F4 F5 E1 E2 E3 E4 E5 5D 4D 3D 2D 1D 5C 4C 3C 2C 1C";
         // clang-format off
         QTest::newRow("block 0 of 2") << 1500 << "" << "click A tick B" << "" << "下载进度：49%|停 止|locked|open|4072|1" << "" << "*";
-        QTest::newRow("block 0 of 69") << 70000 << "" << "click A tick B" << "" << "下载进度：0%|停 止|locked|open|118|1" << "" << "*";
         QTest::newRow("block 1 of 69") << 70000 << "" << "click A tick B C" << "" << "下载进度：1%|停 止|locked|open|236|1" << "" << "*";
         QTest::newRow("the last of 69") << 70000 << "" << "click A tick B C68" << "" << "下载进度：99%|停 止|locked|open|8145|1" << "" << "*";
         QTest::newRow("download failed: the bar stays") << 1500 << "" << "click A tick B tick51" << "" << "下载失败|单次下载|unlocked|closed|4072|6" << "    下载失败   / 请检查硬件连接/300" << "*";
@@ -353,10 +317,8 @@ private slots:
     void namesArePlainText_data()
     {
         QTest::addColumn<QString>("name"); // a "/" makes a folder: the label shows the last part
-        QTest::newRow("markup") << "<b>x</b>.bin";
+        QTest::newRow("markup, entity, arg markers") << "<b>%1</b>&amp;%2.bin";
         QTest::newRow("markup in the last part") << "<b>bold<br>x.bin";
-        QTest::newRow("entity") << "a&amp;b.bin";
-        QTest::newRow("arg markers") << "%1%2.bin";
         QTest::newRow("255 bytes") << QString(251, 'n') + ".bin";
         QTest::newRow("line break") << "two\nlines.bin";
     }
@@ -376,12 +338,10 @@ private slots:
             QCOMPARE(shownToolTip(f.nameValue->toolTip()), name);
         else
             QCOMPARE(shown.replace(QChar(0x240A), "\n"), name.mid(name.lastIndexOf('/') + 1));
-
         // Every notice naming a file or a device carries the name as it is, in a plain-text box.
         f.loadButton->click();
         QCOMPARE(h.dialogs.messages.size(), 1);
         QVERIFY(h.dialogs.messages[0].text.contains(name));
-        QtDialogs real;
         QMessageBox *seen = nullptr;
         QTimer::singleShot(0, [&] {
             seen = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
@@ -390,13 +350,11 @@ private slots:
             QCOMPARE(seen->text(), h.dialogs.messages[0].text);
             seen->accept();
         });
-        real.information(&f, Notices::title, h.dialogs.messages[0].text);
+        QtDialogs().information(&f, Notices::title, h.dialogs.messages[0].text);
         QVERIFY(seen);
     }
 
-    // A HEX file loads as its flat image with the gap filled; a broken one leaves the image
-    // loaded before it whole. (Every reader meets objcopy's files in tst_firmwareimage.) The
-    // repeat button is usable once an image is loaded and a click on it does nothing at all.
+    // HEX loads with its gap filled, a broken one keeps the image before; repeat does nothing.
     void loadsFirmwareFiles()
     {
         WindowRig h;
@@ -410,10 +368,12 @@ private slots:
         };
         h.load("r1.bin", QByteArray(1500, 'r'));
         QCOMPARE(shown(), (QStringList{"r1.bin", "", "1500", "1.5kB"}));
-        const QString before =
-            h.shown() + h.settingsFile() + QString::number(h.dialogs.fileDialogs);
+        const auto state = [&] {
+            return h.shown() + h.settingsFile() + QString::number(h.dialogs.fileDialogs);
+        };
+        const QString before = state();
         QTest::mouseClick(f.repeatButton, Qt::LeftButton);
-        QCOMPARE(h.shown() + h.settingsFile() + QString::number(h.dialogs.fileDialogs), before);
+        QCOMPARE(state(), before);
         QVERIFY(f.repeatButton->isEnabled() && h.dialogs.messages.isEmpty());
         h.load("bad.hex", QByteArray(hex).replace("BB53", "BB54"));
         QCOMPARE(shown(), (QStringList{"r1.bin", "", "1500", "1.5kB"}));
@@ -427,8 +387,7 @@ private slots:
         QCOMPARE(h.dialogs.messages.size(), 1);
     }
 
-    // The window's filter in Qt's own dialog: raw images first, then every firmware file, of any
-    // case.
+    // The window's filter in Qt's own dialog: raw images first, then all firmware, any case.
     void fileDialogOffersBinFirst()
     {
         WindowRig h;
@@ -486,10 +445,7 @@ private slots:
         f.loadButton->click();
         QCOMPARE(f.lengthValue->text(), QString::number(length));
         QCOMPARE(f.sizeValue->text(), size);
-
-        // Each visible control against every other with the same parent, by its drawn extent (a
-        // label's text, a check box's mark and caption). Only the status line lies over the
-        // progress bar by design.
+        // Visible siblings by drawn extent; only the status line lies over the progress bar.
         const auto extent = [](QWidget *w) {
             QRect r = w->geometry();
             if (auto *l = qobject_cast<QLabel *>(w))
