@@ -22,15 +22,14 @@ private slots:
             QSKIP("needs Xvfb and xprop (packages xvfb, x11-utils)");
         QByteArray said;
         QTimer::singleShot(300, [&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            QProcess xprop;
-            xprop.start("xprop", {"-id", QString::number(box->winId()), "-notype", "_NET_WM_NAME",
-                                  "WM_NAME"});
-            xprop.waitForFinished(10000);
-            said = xprop.readAllStandardOutput();
-            box->accept();
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                QProcess xprop;
+                xprop.start("xprop", {"-id", QString::number(box->winId()), "-notype",
+                                      "_NET_WM_NAME", "WM_NAME"});
+                xprop.waitForFinished(10000);
+                said = xprop.readAllStandardOutput();
+                box->accept();
+            }
         });
         QtDialogs().information(nullptr, Notices::title, QStringLiteral("COM3"));
         QCOMPARE(QString::fromUtf8(said),
@@ -44,18 +43,14 @@ private slots:
         QTest::addColumn<bool>("fifo");         // else a folder
         QTest::addColumn<bool>("systemFolder"); // the system's lock folder, private to the run
         // clang-format off
-        QTest::newRow("SIGTERM") << int(SIGTERM) << "" << false << false;
-        QTest::newRow("SIGHUP") << int(SIGHUP) << "" << false << false;
-        QTest::newRow("SIGINT") << int(SIGINT) << "" << false << false;
-        QTest::newRow("FIFO, Qt's name") << int(SIGTERM) << "LCK..pts_%1" << true << false;
-        QTest::newRow("FIFO, UUCP name") << int(SIGTERM) << "LCK..%1" << true << false;
-        QTest::newRow("folder") << int(SIGTERM) << "LCK..pts_%1" << false << false;
+        QTest::newRow("SIGTERM, FIFO with Qt's name") << int(SIGTERM) << "LCK..pts_%1" << true << false;
+        QTest::newRow("SIGHUP, folder with Qt's name") << int(SIGHUP) << "LCK..pts_%1" << false << false;
+        QTest::newRow("SIGINT, FIFO with UUCP name") << int(SIGINT) << "LCK..%1" << true << false;
         QTest::newRow("FIFO in the system's folder") << int(SIGTERM) << "LCK..pts_%1" << true << true;
         // clang-format on
     }
 
-    // The program ends through its window's close (which closes the port and drops its lock) and
-    // says which signal it was; what is not a lock file where a port's lock would be is left be.
+    // The program ends through its window's close, exits 128+signal, and leaves non-lock entries.
     void signalsEndTheProgram()
     {
         QFETCH(int, signalNumber);
@@ -69,15 +64,15 @@ private slots:
         peer.linkAs(home.path() + "/vantrel/ports", 3);
         const QString locks = home.path() + "/locks";
         entry = locks + '/' + entry.arg(QFileInfo(peer.slavePath()).fileName());
-        QVERIFY(QDir().mkpath(locks));
         QFETCH(bool, fifo);
-        QVERIFY(fifo ? ::mkfifo(QFile::encodeName(entry).constData(), 0644) == 0
-                     : QDir().mkpath(entry));
+        QVERIFY(QDir().mkpath(locks) &&
+                (fifo ? ::mkfifo(QFile::encodeName(entry).constData(), 0644) == 0
+                      : QDir().mkpath(entry)));
+        QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", home.path());
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("VANTREL_LOCK_DIR", locks);
-        QProcess program;
         program.setProcessEnvironment(env);
         if (systemFolder) // where Qt's serial port keeps its own lock file
             program.start("unshare",
@@ -90,10 +85,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(home.path() + "/vantrel/VANTREL_SET.SB"), 10000);
         QTest::qWait(500);
         ::kill(pid_t(program.processId()), signalNumber);
-        const bool ended = program.waitForFinished(5000);
-        if (!ended)
-            program.kill();
-        QVERIFY(ended);
+        const auto killer = qScopeGuard([&] { program.kill(), program.waitForFinished(); });
+        QVERIFY(program.waitForFinished(5000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 128 + signalNumber);
         QVERIFY(QFileInfo::exists(entry)); // not the program's to remove
