@@ -94,10 +94,9 @@ private slots:
         QTest::newRow("last character carries the value") << QByteArray("XZBTL 12\r\n") << "38400/1200" << false << false << QByteArray("XZBTL2\r\nFWBTL0\r\nRESET0\r\nYULAN0\r\n");
         QTest::newRow("any order, last one wins") << QByteArray("RESET1\r\nXZBTL2\r\nXZBTL3\r\n") << "57600/1200" << true << false << QByteArray("XZBTL3\r\nFWBTL0\r\nRESET1\r\nYULAN0\r\n");
         QTest::newRow("bare key keeps the field") << QByteArray("XZBTL1\r\nRESET1\r\nXZBTL\r\nRESETx\r\n") << "19200/1200" << true << false << QByteArray("XZBTL1\r\nFWBTL0\r\nRESET1\r\nYULAN0\r\n");
-        QTest::newRow("no line end at the end") << QByteArray("FWBTL6") << "9600/57600" << false << false << QByteArray("XZBTL0\r\nFWBTL6\r\nRESET0\r\nYULAN0\r\n");
         QTest::newRow("LF and CR alone") << QByteArray("XZBTL1\nFWBTL5\rYULAN1\nRESET1\r") << "19200/38400" << true << true << QByteArray("XZBTL1\r\nFWBTL5\r\nRESET1\r\nYULAN1\r\n");
         QTest::newRow("binary noise") << QByteArray("\x00\xff\xfeXZBTL1\r\n\x1a\x00YULAN1\r\nRESET\x00\r\n", 29) << "9600/1200" << false << false << zeros;
-        QTest::newRow("binary noise on other lines") << QByteArray("\x00\xff\r\nXZBTL1\r\n\x1a\x00\r\nYULAN1", 22) << "19200/1200" << false << true << QByteArray("XZBTL1\r\nFWBTL0\r\nRESET0\r\nYULAN1\r\n");
+        QTest::newRow("binary noise on other lines, no end of line") << QByteArray("\x00\xff\r\nXZBTL1\r\n\x1a\x00\r\nYULAN1", 22) << "19200/1200" << false << true << QByteArray("XZBTL1\r\nFWBTL0\r\nRESET0\r\nYULAN1\r\n");
         QTest::newRow("other content and lower-case keys disappear") << QByteArray("# note\r\nFWBTL7\r\nxzbtl4\r\n") << "9600/115200" << false << false << QByteArray("XZBTL0\r\nFWBTL7\r\nRESET0\r\nYULAN0\r\n");
         // clang-format on
     }
@@ -377,7 +376,6 @@ private slots:
         QCOMPARE(shown(), (QStringList{"r1.bin", "", "1500", "1.5kB"}));
         QCOMPARE(f.image, QByteArray(1500, 'r'));
         QCOMPARE(h.dialogs.messages.size(), 1);
-        QCOMPARE(h.dialogs.messages[0].title, Notices::title);
         QVERIFY(h.dialogs.messages[0].text.contains(QStringLiteral("bad.hex”第3行")));
         h.load("APP.HEX", hex);
         QCOMPARE(f.image, QByteArray::fromHex("01020304FFFFAABB"));
