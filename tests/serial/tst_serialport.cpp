@@ -36,11 +36,6 @@ speed_t speedOf(const PtyPeer &peer)
     return cfgetospeed(&t);
 }
 
-int heldBy(const PtyPeer &peer)
-{
-    return ::flock(peer.slaveFd(), LOCK_EX | LOCK_NB);
-}
-
 } // namespace
 
 class TestSerialPort : public QObject
@@ -201,6 +196,7 @@ private slots:
     }
 
 private:
+    static int heldBy(const PtyPeer &peer) { return ::flock(peer.slaveFd(), LOCK_EX | LOCK_NB); }
     QString config() const { return m_home->path() + "/vantrel"; }
     QString ports() const { return config() + "/ports"; }
     std::unique_ptr<QTemporaryDir> m_home;
