@@ -1,7 +1,4 @@
-// The serial port over pseudo-terminals, as a board and other programs see it: bytes both ways,
-// line settings, frames of the receive event, busy devices, the port list, a vanished device.
-// COM numbers as the command line and the window read them, and the names they are written as
-// (how the command line spells a port it is given: tst_cli's commandLine table).
+// The serial port over pseudo-terminals as a board and other programs see it; COM-number readings.
 #include "portmap.h"
 #include "portname.h"
 #include "portscan.h"
@@ -12,6 +9,7 @@
 
 #include <ctime>
 #include <fcntl.h>
+#include <numeric>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -51,9 +49,8 @@ private slots:
         PtyPeer peer;
         QtSerialPort port;
         port.setLockDir(m_home->path());
-        QByteArray all;
-        for (int i = 0; i < 256; ++i)
-            all.append(char(i));
+        QByteArray all(256, 0);
+        std::iota(all.begin(), all.end(), char(0));
         port.write("closed: skipped");
         peer.write("stale");
         QVERIFY(port.open(peer.linkAs(ports(), 1), LineSettings::eightNoneOne(9600)).ok());
@@ -62,8 +59,8 @@ private slots:
         port.write("DMF");
         QCOMPARE(peer.read(259), all + "DMF");
         QCOMPARE(speedOf(peer), speed_t(B115200));
-        // Refused by the port (no rate, 9 data bits) or by the driver (no parity on a pty):
-        // nothing changes.
+        // Refused by the port (no rate, 9 bits) or the driver (no parity on a pty): nothing
+        // changes.
         for (const LineSettings &refused : {LineSettings{0}, LineSettings{9600, 9},
                                             LineSettings{9600, 8, LineSettings::Parity::Even}})
             QVERIFY(!port.setLineSettings(refused));
@@ -91,14 +88,12 @@ private slots:
         const std::clock_t cpu = std::clock();
         QTest::qWait(200);
         QVERIFY2((std::clock() - cpu) * 1000 / CLOCKS_PER_SEC < 50, "the event loop spins");
-        QCOMPARE(flock(peer.slaveFd(), LOCK_EX | LOCK_NB), 0); // no hold on the device left
+        QCOMPARE(heldBy(peer), 0); // no hold on the device left
     }
 
     void open_data()
     {
-        QTest::addColumn<QString>("state"); // of the device: "free", "open" (by this port), held
-                                            // by "flock", "excl" (exclusive mode) or a lock
-                                            // file "LCK <pid>"; "missing": no such link
+        QTest::addColumn<QString>("state"); // held by "flock", "excl", a lock file "LCK <pid>"
         QTest::addColumn<int>("kind");
         const int ok = int(PortError::Kind::None), busy = int(PortError::Kind::Busy);
         QTest::newRow("free") << "free" << ok;
@@ -131,11 +126,11 @@ private slots:
         QTEST(int(error.kind), "kind");
         QCOMPARE(port.isOpen(), error.ok() || state == "open");
         if (port.isOpen()) // while the port is open, another program sees the device locked
-            QCOMPARE(::flock(peer.slaveFd(), LOCK_EX | LOCK_NB), -1);
+            QCOMPARE(heldBy(peer), -1);
         port.close();
         port.close(); // closing a closed port does nothing
         other.reset();
-        QCOMPARE(::flock(peer.slaveFd(), LOCK_EX | LOCK_NB), 0); // no hold on the device left
+        QCOMPARE(heldBy(peer), 0); // no hold on the device left
     }
 
     void listsTheOpenablePorts()
@@ -162,51 +157,35 @@ private slots:
         QVERIFY(listOpenablePorts(port, map).isEmpty());
     }
 
-    void windowReading_data()
+    // COMn as the window reads it (the number, "none" past 16 bits) and as the command line
+    // does: COMn (0 for none), COMa-COMb (the ports, "!" if invalid).
+    void comReading_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("expected"); // 99999: does not fit a 16-bit number
-        QTest::newRow("COM16") << "COM16" << 16;
-        QTest::newRow("COM alone") << "COM" << 0;
-        QTest::newRow("blanks ignored") << "COM 1 2" << 12;
-        QTest::newRow("stops at a letter") << "COM3x4" << 3;
-        QTest::newRow("any three characters") << "ttyS5" << 0; // "S5": no number
-        QTest::newRow("half to even down") << "COM2.5" << 2;
-        QTest::newRow("half to even up") << "COM3.5" << 4;
-        QTest::newRow("exponent") << "COM1E1" << 10;
-        QTest::newRow("exponent without digits") << "COM4E" << 4;
-        QTest::newRow("negative") << "COM-3" << -3;
-        QTest::newRow("largest") << "COM32767" << 32767;
-        QTest::newRow("too large") << "COM32768" << 99999;
-        QTest::newRow("far too large") << "COM1E30" << 99999;
-    }
-
-    void windowReading()
-    {
-        QFETCH(QString, text);
-        const auto n = portNumberFromText(text);
-        QTEST(n ? int(*n) : 99999, "expected");
-    }
-
-    // The command line's readings: COMn (the number, 0 for none) and COMa-COMb (the ports, or
-    // "!" for a range read but not valid).
-    void strictReading_data()
-    {
-        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("window");
         QTest::addColumn<QString>("read");
         // clang-format off
+        for (auto [text, read] : {std::pair{"COM16", "16"}, {"COM", "0"}, {"COM 1 2", "12"}, {"COM3x4", "3"}, {"ttyS5", "0"},
+                                  {"COM2.5", "2"}, {"COM3.5", "4"}, {"COM1E1", "10"}, {"COM4E", "4"}, {"COM-3", "-3"},
+                                  {"COM32767", "32767"}, {"COM32768", "none"}, {"COM1E30", "none"}})
+            QTest::addRow("window %s", text) << QString(text) << true << QString(read);
         for (auto [text, read] : {std::pair{"cOm12", "12"}, {"COM007", "7"}, {"COM255", "255"}, {"COM256", "0"},
                                   {"COM0", "0"}, {"COM0003", "0"}, {"COM3x", "0"}, {" COM3", "0"}, {"COM-1", "0"},
                                   {"COM１", "0"}, {"/dev/ttyUSB0", "0"}, {"com7-8", "COM7 COM8"},
                                   {"COM254-COM255", "COM254 COM255"}, {"COM8-COM1", "!"}, {"COM0-COM3", "!"},
                                   {"COM1-COM256", "!"}, {"COM1-COM1000", "0"}, {"COM1-", "0"}, {"1-8", "0"}})
-            QTest::newRow(text) << QString(text) << QString(read);
+            QTest::addRow("command line %s", text) << QString(text) << false << QString(read);
         // clang-format on
     }
 
-    void strictReading()
+    void comReading()
     {
         QFETCH(QString, text);
+        if (QFETCH(bool, window); window) {
+            const auto n = portNumberFromText(text);
+            QTEST(n ? QString::number(*n) : "none", "read");
+            return;
+        }
         const std::optional<ComRange> range = parseComRange(text);
         const PortTarget target = resolvePort(text); // reported by its one spelling
         const QString read = range ? (range->valid() ? range->names().join(' ') : "!")
@@ -217,6 +196,7 @@ private slots:
     }
 
 private:
+    static int heldBy(const PtyPeer &peer) { return ::flock(peer.slaveFd(), LOCK_EX | LOCK_NB); }
     QString config() const { return m_home->path() + "/vantrel"; }
     QString ports() const { return config() + "/ports"; }
     std::unique_ptr<QTemporaryDir> m_home;
