@@ -280,11 +280,10 @@ private slots:
                           root.filePath("lock"), root.filePath("etc"), {root.filePath("lib")}};
         PtyPeer tty; // stands in for the adapter's device
         const QString usb = "sys/devices/usb1/1-2";
-        for (const auto &[file, text] : {std::pair{"/idVendor", "0403\n"},
-                                         {"/idProduct", "6001\n"},
-                                         {"/serial", "A50285BI\n"},
-                                         {"/1-2:1.0/ttyUSB0/latency_timer", "16\n"}})
-            mk(usb + file, text);
+        mk(usb + "/idVendor", "0403\n");
+        mk(usb + "/idProduct", "6001\n");
+        mk(usb + "/serial", "A50285BI\n");
+        mk(usb + "/1-2:1.0/ttyUSB0/latency_timer", "16\n");
         const QString tty0 = QFileInfo(tty.slavePath()).fileName();
         QDir().mkpath(root.filePath("sys/class/tty/" + tty0));
         QFile::link(root.filePath(usb + "/1-2:1.0/ttyUSB0"),
