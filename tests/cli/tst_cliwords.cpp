@@ -23,13 +23,11 @@ private slots:
         QTest::addColumn<QStringList>("out"); // in standard output
         QTest::addColumn<QString>("err");     // in standard error
         const QStringList com3{"--port", "COM3"};
-        const Fault silent = Fault::SilentAfter;
         // clang-format off
         QTest::newRow("one byte, one block") << VBoard::Options{} << 1 << com3 << 0 << QStringList{"(1 byte, 1 block, sha256 ", "COM3: download complete: the board confirmed all 1 byte\n"} << "";
         QTest::newRow("a whole block alone") << VBoard::Options{} << 1024 << com3 << 0 << QStringList{"(1024 bytes, 1 block, sha256 "} << "";
         QTest::newRow("one byte more") << VBoard::Options{} << 1025 << com3 << 0 << QStringList{"(1025 bytes, 2 blocks, sha256 "} << "";
-        QTest::newRow("the first block unanswered") << VBoard::Options{.fault = silent} << 3000 << com3 << 7 << QStringList{} << "COM3: download failed: block 0 (counted from 0, of 3 blocks) went unanswered";
-        QTest::newRow("block 3 unanswered") << VBoard::Options{.fault = silent, .silentAfter = 3} << 5000 << com3 << 7 << QStringList{} << "block 3 (counted from 0, of 5 blocks) went unanswered";
+        QTest::newRow("block 3 unanswered") << VBoard::Options{.fault = Fault::SilentAfter, .silentAfter = 3} << 5000 << com3 << 7 << QStringList{} << "COM3: download failed: block 3 (counted from 0, of 5 blocks) went unanswered";
         QTest::newRow("no bootloader answers") << VBoard::Options{.fault = Fault::NeverA} << 100 << com3 + QStringList{"--connect-timeout", "0.2"} << 5 << QStringList{} << "is the rate right? (Not the STM32's built-in ROM bootloader, which syncs with 0x7F: ";
         QTest::newRow("a device that is not there") << VBoard::Options{} << 100 << QStringList{"-p/nonexistent/ttyX"} << 4 << QStringList{} << "vantrel-cli: /nonexistent/ttyX: no such device\n";
         QTest::newRow("a device held, given by its path") << VBoard::Options{} << 100 << QStringList{"-p@slave", "@hold"} << 4 << QStringList{} << "@slave: it is held by another program";
@@ -69,14 +67,12 @@ private slots:
         // A block the text names is the last one the JSON says was sent.
         const QRegularExpressionMatch named =
             QRegularExpression("block (\\d+) ").match(QString::fromUtf8(plain.err));
-        if (!named.hasMatch())
-            return;
-        const QList<QJsonObject> events = json.events();
-        const auto last = std::find_if(events.rbegin(), events.rend(),
-                                       [](const auto &e) { return e["event"] == "progress"; });
-        QVERIFY(last != events.rend());
-        QCOMPARE((*last)["block"].toInteger(), named.captured(1).toLongLong());
-        QVERIFY(events.last()["message"].toString().contains(named.captured(0)));
+        qint64 last = -1;
+        for (const QJsonObject &e : json.events())
+            last = e["event"] == "progress" ? e["block"].toInteger() : last;
+        if (named.hasMatch())
+            QVERIFY(last == named.captured(1).toLongLong() &&
+                    json.events().last()["message"].toString().contains(named.captured(0)));
     }
 
     // --version: one line, the program's name and the version, exit status 0, nothing else.
