@@ -101,6 +101,7 @@ private slots:
         // clang-format off
         QTest::newRow("tray without COM numbers") << QStringList{"--boards", "2"} << "--boards needs --com, the first board's COM number";
         QTest::newRow("tray beyond COM16") << QStringList{"--com", "15", "--boards", "3"} << "--boards: COM15 .. COM17 goes beyond COM16";
+        QTest::newRow("COM0") << QStringList{"--com", "0"} << "--com: 0 is not a port the window lists (1 to 16)";
         QTest::newRow("COM17") << QStringList{"--com", "17"} << "--com: 17 is not a port the window lists (1 to 16)";
         QTest::newRow("17 boards") << QStringList{"--com", "1", "--boards", "17"} << "--boards: at most 16";
         QTest::newRow("fault on no board") << QStringList{"--com", "1", "--boards", "2", "--fault-on", "3=never-a"} << "--fault-on: no board on COM3";
