@@ -7,8 +7,7 @@
 // The status line after a whole download.
 inline const QString success = QStringLiteral("       下载成功");
 
-// The window against a virtual board linked as COM3, with fake tone, clock and pump; ticks
-// driven by hand.
+// The window against a virtual board linked as COM3, with fake tone, clock and pump; ticks by hand.
 struct E2eRig : WindowRigOn<QtSerialPort> {
     static constexpr int com = 3;
 
@@ -19,7 +18,6 @@ struct E2eRig : WindowRigOn<QtSerialPort> {
         start();
         fakes.tone.beeps.clear();
     }
-    // A new board in place of the old one.
     void plug(const VBoard::Options &options = {}) { board = &BoardTray::plug(com, options); }
     void pullPlug() { unplug(com); }
 
@@ -48,12 +46,7 @@ struct E2eRig : WindowRigOn<QtSerialPort> {
         QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
         loop.exec();
     }
-    // One tick, then the events it leaves behind, for at least `ms` milliseconds.
-    void tick(int ms = 1)
-    {
-        form->download.tick();
-        settle(ms);
-    }
+    void tick(int ms = 1) { form->download.tick(), settle(ms); }
     void ticks(int n)
     {
         for (int i = 0; i < n; ++i)
