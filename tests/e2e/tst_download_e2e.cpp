@@ -28,13 +28,13 @@ private slots:
         // clang-format off
         for (int length : {100, 1500, 2048, 70000})
             for (bool autoReset : {false, true})
-                QTest::addRow("%d%s", length, autoReset ? ", auto reset" : "") << Run{.length = length, .autoReset = autoReset, .wire = (autoReset ? resetRequest : QByteArray()) + req + lengthFrame(length) + testImage(length)};
+                QTest::addRow("%d%s", length, autoReset ? ", auto reset" : "") << Run{.board = {}, .length = length, .autoReset = autoReset, .wire = (autoReset ? resetRequest : QByteArray()) + req + lengthFrame(length) + testImage(length)};
         QTest::newRow("answers the 3rd request after a reset") << Run{.board = {.autoResetOnly = true, .answerRequest = 3}, .autoReset = true, .wire = resetRequest + req.repeated(3) + lengthFrame(1500) + testImage(1500)};
         QTest::newRow("stray byte before B") << Run{.board = {.fault = Fault::StrayByte}, .wire = req + lengthFrame(1500).repeated(2) + testImage(1500)};
         QTest::newRow("A, never B") << Run{.board = {.fault = Fault::NeverB}, .status = "连接失败", .wire = req + lengthFrame(1500).repeated(11)};
         // The 51st tick of step 3 (the 53rd in all) ends the run.
         QTest::newRow("silent from the first block, preview on") << Run{.board = {.fault = Fault::SilentAfter, .silentAfter = 0}, .length = 3000, .preview = true, .ticks = 53, .status = "下载失败", .wire = req + lengthFrame(3000) + testImage(1024)};
-        QTest::newRow("no image") << Run{.length = 0, .status = "下载失败", .wire = req + lengthFrame(0)};
+        QTest::newRow("no image") << Run{.board = {}, .length = 0, .status = "下载失败", .wire = req + lengthFrame(0)};
         // clang-format on
     }
 
