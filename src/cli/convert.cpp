@@ -60,7 +60,7 @@ QString outputRefusal(const CliArgs &args)
                          : S_ISSOCK(st.st_mode) ? QStringLiteral("a socket")
                                                 : QStringLiteral("a device");
     return QStringLiteral("convert: %1 is %2, not a regular file; it is left as it is")
-        .arg(Reporter::shownName(args.output), what);
+        .arg(shownName(args.output), what);
 }
 
 // Writes all of `bytes` to `fd`; "" when done, else the system's reason.
@@ -135,9 +135,9 @@ void tell(const CliArgs &args, const FirmwareImage::Result &image)
         std::printf("%s\n", line.constData());
     } else if (!args.quiet) {
         std::fprintf(toStandardOutput(args) ? stderr : stdout, "%s: %s, %s from %s\n",
-                     Reporter::shownName(args.output).toUtf8().constData(),
-                     Reporter::shownName(args.image).toUtf8().constData(),
-                     qPrintable(Reporter::counted(image.span, QStringLiteral("byte"))),
+                     shownName(args.output).toUtf8().constData(),
+                     shownName(args.image).toUtf8().constData(),
+                     qPrintable(counted(image.span, QStringLiteral("byte"))),
                      qPrintable(FirmwareImage::hexAddress(image.start)));
     }
 }
@@ -159,7 +159,7 @@ int runConvert(const CliArgs &args)
         return fail(exitCodeOf(Ending::Failure),
                     QStringLiteral("cannot write %1: %2")
                         .arg(toStandardOutput(args) ? QStringLiteral("the image to standard output")
-                                                    : Reporter::shownName(args.output),
+                                                    : shownName(args.output),
                              why));
     tell(args, image);
     return exitCodeOf(Ending::Success);

@@ -1,8 +1,6 @@
 #pragma once
 
-#include "endings.h"
-#include "firmwareimage.h"
-#include "portname.h"
+#include "boardrun.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -13,17 +11,11 @@
 
 struct CliArgs;
 class Reporter;
-class RunEvents;
 
-// What every board of one command shares: the flat image and the line settings the window
-// would use (its settings file), overridden by the command line.
-struct FlashPlan {
-    QString imagePath;
-    FirmwareImage::Result image;
-    QString sha256;
-    qint32 downloadRate = 0, resetRate = 0;
-    bool autoReset = false;
-};
+// The command line's time limits for a board.
+RunLimits limitsOf(const CliArgs &args);
+// Tells that a run's trace was cut short by a failed write.
+void printTraceCut(const QString &tracePath, const QString &why);
 
 // The image file as the command line reads it: a file whose content is another firmware format
 // than its name says is refused (`refusal` names the format found and the ways on), unless --raw
@@ -33,31 +25,6 @@ FirmwareImage::Result readImage(const CliArgs &args, QString *refusal);
 // Reads the settings and the image. Empty, with the reason in `refusal`, when the image cannot
 // be downloaded.
 std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal);
-
-// One board's download on the calling thread: opens the port and runs the download engine
-// against the board until the completion reply, a failure, a time limit or a stop request.
-// Everything it makes lives on that thread, so several boards run side by side, each on a thread of
-// its own, and a blocking wait on one port never holds up another.
-class BoardRun
-{
-public:
-    // `stop` is read at each 10 ms tick: a signal number (not 0) ends the run, with that
-    // signal's ending. `tracePath` may be empty.
-    BoardRun(const CliArgs &args, const FlashPlan &plan, const PortTarget &target,
-             RunEvents &events, const QElapsedTimer &clock, const std::atomic<int> &stop,
-             const QString &tracePath);
-    ~BoardRun();
-    BoardRun(const BoardRun &) = delete;
-    BoardRun &operator=(const BoardRun &) = delete;
-
-    Ending run();
-    // The device the port stood for when the run began ("" when it stood for none).
-    QString device() const;
-
-private:
-    struct Impl;
-    std::unique_ptr<Impl> d;
-};
 
 // One board from the command line: the plan, the run, signals. Returns the exit status.
 int runFlash(const CliArgs &args, Reporter &reporter, const QElapsedTimer &sinceStart);

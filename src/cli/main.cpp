@@ -8,7 +8,7 @@
 #include "quitsignals.h"
 #include "reporter.h"
 #include "standardfiles.h"
-#include "station.h"
+#include "stationcommand.h"
 #include "usage.h"
 
 #include <QCoreApplication>
@@ -93,7 +93,7 @@ int main(int argc, char *argv[])
     if (!parsed.error.isEmpty()) {
         // The error quotes what was typed: shown, never obeyed.
         Usage::printError(
-            Reporter::shownName(parsed.error) +
+            shownName(parsed.error) +
             QStringLiteral("\nTry '%1 --help' for more information.").arg(Usage::programName()));
         return exitCodeOf(Ending::Usage);
     }

@@ -95,12 +95,12 @@ QByteArray portsText(const PortMap &map, const QList<PortInfo> &ports,
                                 : QStringLiteral("No serial ports found.\n");
     // Device, link, holder and USB names come from outside: shown, never obeyed.
     for (const PortInfo &p : ports)
-        text += Reporter::shownName(portLine(p)) + u'\n';
+        text += shownName(portLine(p)) + u'\n';
     if (!findings.isEmpty()) {
         text += QStringLiteral("\nFindings:\n");
         for (const Finding &f : findings)
-            text += QStringLiteral("- ") + Reporter::shownName(f.problem) +
-                    QStringLiteral("\n  fix: ") + Reporter::shownName(f.fix) + u'\n';
+            text += QStringLiteral("- ") + shownName(f.problem) + QStringLiteral("\n  fix: ") +
+                    shownName(f.fix) + u'\n';
     }
     return text.toUtf8();
 }

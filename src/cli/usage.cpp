@@ -2,6 +2,7 @@
 
 #include "cliargs.h"
 #include "endings.h"
+#include "runtext.h"
 
 #include <cstdio>
 
@@ -73,11 +74,6 @@ QString version()
 QString summary()
 {
     return QStringLiteral("download firmware into an STM32 board through its serial bootloader");
-}
-
-QString docFile(const QString &name)
-{
-    return QStringLiteral("/usr/share/doc/vantrel/") + name;
 }
 
 QList<ExitStatus> exitStatuses()

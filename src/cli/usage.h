@@ -19,8 +19,6 @@ struct ExitStatus {
 QString programName();
 QString version();
 QString summary(); // one line: what the program is
-// Where the package puts a file of the documentation: "/usr/share/doc/vantrel/protocol.md".
-QString docFile(const QString &name);
 
 QList<ExitStatus> exitStatuses();
 
