@@ -1,0 +1,3 @@
+#include "stationwindow.h"
+
+StationWindow::StationWindow(QWidget *parent) : QMainWindow(parent) {}
