@@ -4,7 +4,11 @@
 // - faulty: 8 boards, one silent after block 10 or pulled out at 50 %: how long the other
 //   seven take against the same tray without a fault;
 // - soak SECONDS: the station with boards plugged and pulled every few seconds: every plug
-//   flashed once, the report complete, descriptors and memory of the station over time.
+//   flashed once, the report complete, descriptors and memory of the station over time;
+// - window: vantrel-station (offscreen) flashing 1, 8 and 16 boards as they are found: the time
+//   until the report holds every board's row against one board's, and the window's CPU.
+#include "settingsfile.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,7 +23,9 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <map>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -226,6 +232,87 @@ void soakFigures(Bench &b, int seconds)
                 boardLog.count(": MATCH"), rows.size(), passed, station.exitCode());
 }
 
+// The CPU time a process has used so far, from /proc/PID/stat (user and system).
+double cpuOfProcess(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray stat = f.readAll();
+    // The fields after the command's name, which is in parentheses and may hold blanks.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    const double ticks = fields.value(11).toDouble() + fields.value(12).toDouble();
+    return ticks / double(::sysconf(_SC_CLK_TCK));
+}
+
+qsizetype reportRows(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    return f.readAll().count("\r\n") - 1; // the header
+}
+
+struct WindowRun {
+    double seconds = 0, cpu = 0;
+    qsizetype rows = 0;
+    int exact = 0;
+};
+
+// The window, given the image and every port, until the report holds a row for each board.
+WindowRun windowRun(Bench &b, int boards)
+{
+    auto tray = b.tray(boards);
+    const QString report = b.home.filePath(QStringLiteral("window%1.csv").arg(boards));
+    QFile::remove(report);
+    QProcess window;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    window.setProcessEnvironment(env);
+    window.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer t;
+    t.start();
+    window.start(STATION_PATH, {b.image, "--all", "--report", report});
+    window.waitForStarted();
+    WindowRun r;
+    while (t.elapsed() < 120000 && (r.rows = reportRows(report)) < boards)
+        QThread::msleep(5);
+    r.seconds = double(t.nsecsElapsed()) / 1e9;
+    r.cpu = cpuOfProcess(window.processId());
+    window.terminate();
+    if (!window.waitForFinished(10000))
+        window.kill();
+    r.exact = Bench::matches(*tray);
+    return r;
+}
+
+void windowFigures(Bench &b)
+{
+    std::printf("== window: vantrel-station, 64 KiB at 115200 baud into each board as it is "
+                "found, 3 runs each\n");
+    // The rates come from the settings file, as the main window stores them.
+    StoredSettings settings = StoredSettings::defaults();
+    settings.downloadRateIndex = int(downloadRates().indexOf(QStringLiteral("115200")));
+    settings.autoReset = false;
+    QDir().mkpath(b.config);
+    writeSettingsFile(b.config + "/VANTREL_SET.SB", settings);
+    std::map<int, std::vector<double>> seconds, cpu;
+    for (int round = 0; round < 3; ++round)
+        for (int boards : {1, 8, 16}) {
+            const WindowRun r = windowRun(b, boards);
+            seconds[boards].push_back(r.seconds);
+            cpu[boards].push_back(100 * r.cpu / r.seconds);
+            std::printf("  %2d board(s): %.3f s to the last row, %lld rows, %d exact, window CPU "
+                        "%.1f %% of a core\n",
+                        boards, r.seconds, qint64(r.rows), r.exact, 100 * r.cpu / r.seconds);
+        }
+    for (int boards : {8, 16})
+        std::printf("  median: %d boards %.3f s against 1 board %.3f s: ratio %.4f; window CPU "
+                    "%.1f %% of a core (limit 10 %%)\n",
+                    boards, median(seconds[boards]), median(seconds[1]),
+                    median(seconds[boards]) / median(seconds[1]), median(cpu[boards]));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -233,12 +320,14 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QStringList what = app.arguments().mid(1);
     if (what.isEmpty())
-        what = {"tray", "faulty"};
+        what = {"tray", "faulty", "window"};
     Bench b;
     if (what.contains("tray"))
         trayFigures(b);
     if (what.contains("faulty"))
         faultyFigures(b);
+    if (what.contains("window"))
+        windowFigures(b);
     if (const int i = what.indexOf("soak"); i >= 0)
         soakFigures(b, what.value(i + 1, "600").toInt());
     return 0;
