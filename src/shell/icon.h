@@ -7,3 +7,8 @@
 // the 240 x 240 24-bit image; the desktop entry's icons are made from it.
 QImage vantrelIconImage(int size = 240);
 QIcon vantrelIcon();
+
+// The bench station's icon: the same backdrop with four smaller chips, two taking the green
+// arrow, one with a green tick and one with a red cross.
+QImage vantrelStationIconImage(int size = 240);
+QIcon vantrelStationIcon();

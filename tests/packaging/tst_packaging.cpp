@@ -16,6 +16,9 @@ static bool run(const QStringList &command, QByteArray &out,
     return ok;
 }
 
+// The bench station's window is in the package only when it was built with it.
+constexpr bool stationBuilt = sizeof(VANTREL_STATION_DESKTOP_ID) > 1;
+
 class TestPackaging : public QObject
 {
     Q_OBJECT
@@ -31,23 +34,47 @@ private slots:
         QVERIFY2(run({"dpkg-deb", "-x", m_deb, path("root")}, m_out), m_out);
     }
 
-    void validators() // desktop-file-validate prints its hints with exit code 0: none allowed
+    // Each window's desktop entry and metainfo, checked by the validators (desktop-file-validate
+    // prints its hints with exit code 0: none allowed), and the files they name.
+    void validators_data()
     {
-        QVERIFY2(run({"desktop-file-validate", m_desktop}, m_out) && m_out.isEmpty(), m_out);
-        QVERIFY2(run({"appstreamcli", "validate", "--no-net", path(m_metainfo)}, m_out), m_out);
+        QTest::addColumn<QString>("desktopId");
+        QTest::addColumn<QString>("appstreamId");
+        QTest::newRow("vantrel") << QString(VANTREL_DESKTOP_ID) << QString(VANTREL_APPSTREAM_ID);
+        if (stationBuilt)
+            QTest::newRow("vantrel-station")
+                << QString(VANTREL_STATION_DESKTOP_ID) << QString(VANTREL_STATION_APPSTREAM_ID);
     }
-
-    // The files the desktop entry names, and the runtime the program needs.
-    void contents()
+    void validators()
     {
-        const QSettings entry(m_desktop, QSettings::IniFormat);
+        QFETCH(QString, desktopId);
+        QFETCH(QString, appstreamId);
+        const QString desktop = path("root/usr/share/applications/" + desktopId + ".desktop");
+        const QString metainfo = path("root/usr/share/metainfo/" + appstreamId + ".metainfo.xml");
+        QVERIFY2(run({"desktop-file-validate", desktop}, m_out) && m_out.isEmpty(), m_out);
+        QVERIFY2(run({"appstreamcli", "validate", "--no-net", metainfo}, m_out), m_out);
+
+        const QSettings entry(desktop, QSettings::IniFormat);
+        const QString program = entry.value("Desktop Entry/Exec").toString().section(' ', 0, 0);
         const QString icon = entry.value("Desktop Entry/Icon").toString();
-        QStringList files{path("root/usr/bin/") + entry.value("Desktop Entry/Exec").toString(),
+        QStringList files{path("root/usr/bin/") + program,
                           path("root/usr/share/icons/hicolor/scalable/apps/" + icon + ".svg")};
         for (const QString &size : QString(VANTREL_ICON_SIZES).split(','))
             files << path("root/usr/share/icons/hicolor/%1x%1/apps/%2.png").arg(size, icon);
         for (const QString &file : files)
             QVERIFY2(QFileInfo(file).isFile(), qPrintable(file));
+        // The software centre finds the menu entry and the program through the metainfo.
+        const QByteArray component = fileBytes(metainfo);
+        QVERIFY(
+            component.contains(QString("<launchable type=\"desktop-id\">%1.desktop</launchable>")
+                                   .arg(desktopId)
+                                   .toUtf8()));
+        QVERIFY(component.contains(QString("<binary>%1</binary>").arg(program).toUtf8()));
+    }
+
+    // The licence, the contact and the runtime the programs need.
+    void contents()
+    {
         // The licence, in Debian's machine-readable copyright format.
         const QByteArray text = fileBytes(path("root/usr/share/doc/vantrel/copyright"));
         QVERIFY(text.startsWith("Format: https://www.debian.org/doc/packaging-manuals/"
@@ -85,9 +112,12 @@ private slots:
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("holds");
-        for (const char *program : {"vantrel", "vantrel-cli", "vantrel-vboard"})
-            QTest::newRow(program) << QString("man/man1/%1.1.gz").arg(program)
-                                   << QString("\n.SH NAME\n%1 \\- ").arg(program);
+        QStringList programs{"vantrel", "vantrel-cli", "vantrel-vboard"};
+        if (stationBuilt)
+            programs << "vantrel-station";
+        for (const QString &program : programs)
+            QTest::newRow(qPrintable(program)) << QString("man/man1/%1.1.gz").arg(program)
+                                               << QString("\n.SH NAME\n%1 \\- ").arg(program);
         QTest::newRow("changelog")
             << QString("doc/vantrel/changelog.gz") << QString("vantrel (" VANTREL_VERSION ") ");
         // The command line's page names the documents the package installs beside it.
@@ -153,7 +183,6 @@ private:
     QString path(const QString &relative) const { return m_work.filePath(relative); }
     QTemporaryDir m_work;
     QString m_deb;
-    const QString m_desktop = path("root/usr/share/applications/" VANTREL_DESKTOP_ID ".desktop");
     const QString m_metainfo = "root/usr/share/metainfo/" VANTREL_APPSTREAM_ID ".metainfo.xml";
     QByteArray m_out; // what the latest command printed
 };

@@ -1,8 +1,9 @@
 // Writes the application icon as PNG files for the freedesktop hicolor theme:
-//   vantrel-make-icons <output folder> <name> <size>...
-// gives <output folder>/hicolor/<size>x<size>/apps/<name>.png for each size. Each file is drawn
-// at its own size by the same code that draws the window icon. The canvas corners outside the
-// rounded backdrop are made transparent, so the icon sits cleanly on dark panels as well.
+//   vantrel-make-icons [--station] <output folder> <name> <size>...
+// gives <output folder>/hicolor/<size>x<size>/apps/<name>.png for each size; --station draws
+// the bench station's icon instead of the window's. Each file is drawn at its own size by the
+// same code that draws the window icon. The canvas corners outside the rounded backdrop are
+// made transparent, so the icon sits cleanly on dark panels as well.
 #include "icon.h"
 
 #include <QCoreApplication>
@@ -34,9 +35,9 @@ QImage backdropMask(int size)
 
 // The drawn icon with the white canvas around the backdrop taken out. Edge pixels drawn as a
 // blend of backdrop and white get their white share removed, so no light fringe remains.
-QImage desktopIcon(int size)
+QImage desktopIcon(QImage (*draw)(int), int size)
 {
-    const QImage drawn = vantrelIconImage(size).convertToFormat(QImage::Format_RGB32);
+    const QImage drawn = draw(size).convertToFormat(QImage::Format_RGB32);
     const QImage mask = backdropMask(size);
     QImage out(size, size, QImage::Format_ARGB32);
     for (int y = 0; y < size; ++y) {
@@ -64,11 +65,16 @@ int main(int argc, char *argv[])
 {
     // Only images are drawn, on the raster engine: no display and no platform plugin needed.
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
+    QStringList args = app.arguments();
+    const bool station = args.size() > 1 && args.at(1) == QLatin1String("--station");
+    if (station)
+        args.removeAt(1);
     if (args.size() < 4) {
-        std::fprintf(stderr, "usage: vantrel-make-icons <output folder> <name> <size>...\n");
+        std::fprintf(stderr,
+                     "usage: vantrel-make-icons [--station] <output folder> <name> <size>...\n");
         return 2;
     }
+    QImage (*const draw)(int) = station ? vantrelStationIconImage : vantrelIconImage;
     const QString root = args.at(1);
     const QString name = args.at(2);
     for (qsizetype i = 3; i < args.size(); ++i) {
@@ -80,7 +86,7 @@ int main(int argc, char *argv[])
         }
         const QString dir = QStringLiteral("%1/hicolor/%2x%2/apps").arg(root).arg(size);
         const QString file = QStringLiteral("%1/%2.png").arg(dir, name);
-        if (!QDir().mkpath(dir) || !desktopIcon(size).save(file, "PNG")) {
+        if (!QDir().mkpath(dir) || !desktopIcon(draw, size).save(file, "PNG")) {
             std::fprintf(stderr, "vantrel-make-icons: cannot write %s\n", qPrintable(file));
             return 1;
         }
