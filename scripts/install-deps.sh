@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang-format
-  qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libqt6svg6
+  qt6-base-dev qt6-serialport-dev qt6-qpa-plugins libqt6svg6 qt6-tools-dev qt6-l10n-tools
   libasound2-dev libudev-dev
   fonts-arphic-uming
   xxd xvfb xauth x11-utils
