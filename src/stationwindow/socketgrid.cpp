@@ -14,14 +14,14 @@ SocketGrid::SocketGrid(QWidget *parent) : QWidget(parent), m_grid(new QGridLayou
 
 void SocketGrid::showSockets(const QList<Socket> &sockets)
 {
-    const bool grown = sockets.size() != m_tiles.size();
+    const bool newCount = sockets.size() != m_tiles.size();
     while (m_tiles.size() > sockets.size())
         delete m_tiles.takeLast();
     while (m_tiles.size() < sockets.size())
         m_tiles.append(new SocketTile(this));
     for (qsizetype i = 0; i < sockets.size(); ++i)
         m_tiles[i]->showSocket(sockets[i]);
-    if (grown)
+    if (newCount)
         arrange();
 }
 

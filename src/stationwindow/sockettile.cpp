@@ -32,6 +32,12 @@ QString joinShown(QStringList parts, const QString &separator)
     return parts.join(separator);
 }
 
+// The run's progress, 0 to 100.
+int percentOf(const Socket &socket)
+{
+    return qBound(0, socket.percent(), 100);
+}
+
 void setText(QLabel *label, const QString &text)
 {
     if (label->text() != text)
@@ -89,7 +95,7 @@ void SocketTile::showSocket(const Socket &socket)
         setToolTip(tip);
     showState(socket.state);
     const QString detail = socket.state == Socket::State::Flashing
-                               ? QStringLiteral("%1%").arg(socket.percent())
+                               ? QStringLiteral("%1%").arg(percentOf(socket))
                            : socket.state == Socket::State::Failed ? reasonWords(socket.ending)
                                                                    : QString();
     setText(m_detail, detail);
@@ -168,7 +174,7 @@ void SocketTile::showProgress(const Socket &socket)
 {
     const bool flashing = socket.state == Socket::State::Flashing;
     if (flashing)
-        m_progress->setValue(qBound(0, socket.percent(), 100));
+        m_progress->setValue(percentOf(socket));
     m_progress->setVisible(flashing);
 }
 
