@@ -223,10 +223,13 @@ const QList<CliCommand> &cliCommands()
              "it appears on one of the ports (every port, as --all, when none is given): an\n"
              "adapter plugged in, a /dev/serial/by-id link or a link in the ports folder\n"
              "created. A board that goes and comes back is flashed again. Boards present at\n"
-             "the start are flashed at once. At the end it prints the boards passed, failed\n"
-             "and interrupted (cut short by Ctrl-C) and the boards per hour; the exit status\n"
-             "is 10 when a board failed, else 0, and 11 when a row of the report could not be\n"
-             "written. The options of flash apply too."),
+             "the start are flashed at once. On a terminal it keeps a line for each port\n"
+             "(waiting, flashing with its progress, passed, or failed with the reason; its\n"
+             "counts) and a line of totals, redrawn in place; elsewhere, plain lines. At the\n"
+             "end it prints the failed ports' reasons (on a terminal), the boards passed,\n"
+             "failed and interrupted (cut short by Ctrl-C) and the boards per hour; the exit\n"
+             "status is 10 when a board failed, else 0, and 11 when a row of the report could\n"
+             "not be written. The options of flash apply too."),
          Refusal::NameTheOption},
         {Command::Convert, QStringLiteral("convert"),
          QStringLiteral("IMAGE OUT.bin|- [--base ADDR] [--raw] [--json]"),

@@ -8,12 +8,15 @@
 #include "quitsignals.h"
 #include "station.h"
 #include "stationreport.h"
+#include "stationscreen.h"
 #include "usage.h"
 
 #include <QEventLoop>
 #include <QHash>
 
 #include <cstdio>
+
+#include <unistd.h>
 
 namespace
 {
@@ -25,7 +28,7 @@ public:
                    const QElapsedTimer &clock, StationReport *report)
         : args(args), plan(plan), style(style), clock(clock),
           station(plan, optionsOf(args), clock, report, reportersFor(style)),
-          lines(station.runs(), style, clock)
+          screen(station, style == Reporter::Style::Terminal)
     {
     }
 
@@ -36,6 +39,7 @@ private:
     void announce() const;
     void say(const char *event, const PortPresence &p);
     void rowLost(const StationRow &row, const QString &why);
+    void erredBelow();
     void summarize();
 
     const CliArgs &args;
@@ -43,7 +47,7 @@ private:
     const Reporter::Style style;
     const QElapsedTimer &clock;
     Station station;
-    BoardLines lines;
+    StationScreen screen;
 };
 
 StationOptions StationCommand::optionsOf(const CliArgs &args)
@@ -88,6 +92,14 @@ void StationCommand::rowLost(const StationRow &row, const QString &why)
         std::fflush(stdout);
     }
     Usage::printError(message);
+    erredBelow();
+}
+
+// An error went to standard error: on the same terminal, the station's lines go on below it.
+void StationCommand::erredBelow()
+{
+    if (style == Reporter::Style::Terminal && ::isatty(STDERR_FILENO))
+        screen.setAside();
 }
 
 void StationCommand::announce() const
@@ -122,7 +134,10 @@ int StationCommand::run()
     QObject::connect(&station, &Station::rowLost, &loop,
                      [this](const StationRow &row, const QString &why) { rowLost(row, why); });
     QObject::connect(&station, &Station::traceCut, &loop,
-                     [](const QString &path, const QString &why) { printTraceCut(path, why); });
+                     [this](const QString &path, const QString &why) {
+                         printTraceCut(path, why);
+                         erredBelow();
+                     });
     QObject::connect(&station, &Station::stopped, &loop, &QEventLoop::quit);
     QuitSignals stopSignals;
     QObject::connect(&stopSignals, &QuitSignals::received, &loop,
@@ -131,7 +146,9 @@ int StationCommand::run()
     announce();
     station.start();
     loop.exec();
-    lines.finish();
+    screen.finish();
+    if (style == Reporter::Style::Terminal)
+        screen.printFailures();
     summarize();
     if (station.rowsLost() > 0) // the record of the boards is incomplete: that comes first
         return exitCodeOf(Ending::ReportRowLost);

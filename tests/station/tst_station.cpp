@@ -10,6 +10,11 @@
 
 #include <map>
 
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
 using VBoard::Fault;
 
 namespace
@@ -45,6 +50,39 @@ struct Watched {
     std::unique_ptr<PortWatch> watch;
     QStringList events;
     QList<PortPresence> seen;
+};
+
+// A pseudo-terminal `columns` wide for a child's standard output, in raw mode (no CR added), and
+// all it wrote. The test's events drain it, so that the child never waits for its reader.
+struct Screen {
+    explicit Screen(unsigned short columns)
+    {
+        winsize size{};
+        size.ws_col = columns;
+        size.ws_row = 24;
+        if (::openpty(&master, &slave, nullptr, nullptr, &size) != 0)
+            qFatal("no pseudo-terminal");
+        termios t{};
+        ::tcgetattr(slave, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(slave, TCSANOW, &t);
+        ::fcntl(master, F_SETFL, O_NONBLOCK);
+    }
+    ~Screen() { ::close(master); }
+    // Makes it the standard output of the process that `p` starts, and closes it here.
+    void outputOf(QProcess &p)
+    {
+        p.setChildProcessModifier([fd = slave] { ::dup2(fd, STDOUT_FILENO); });
+    }
+    void started() { ::close(slave); }
+    void drain()
+    {
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+            text.append(buffer, n);
+    }
+    int master = -1, slave = -1;
+    QByteArray text;
 };
 
 } // namespace
@@ -111,6 +149,69 @@ private slots:
         QCOMPARE(seen, QStringList({"COM1 success 0", "COM2 success 0", "COM2 success 0"}));
         const QJsonObject summary = cli.events().last();
         QVERIFY(summary["event"] == "summary" && summary["passed"] == 3 && summary["failed"] == 0);
+    }
+
+    // On a terminal the lines are redrawn in place, within its width (or $COLUMNS when it has
+    // none), and the end tells the failed port's reason.
+    void stationOnTerminal_data()
+    {
+        QTest::addColumn<int>("columns"); // of the terminal; 0: none
+        QTest::addColumn<QByteArray>("env");
+        QTest::addColumn<int>("width"); // of the widest line
+        QTest::addColumn<QByteArray>("failedLine");
+        QTest::newRow("70 columns")
+            << 70 << QByteArray() << 69 << QByteArray("COM2  failed: download failed   ");
+        QTest::newRow("$COLUMNS 40")
+            << 0 << QByteArray("40") << 39 << QByteArray("COM2  failed: download failed\x1b[K");
+    }
+    void stationOnTerminal()
+    {
+        QFETCH(int, columns);
+        QFETCH(QByteArray, env);
+        QFETCH(int, width);
+        QFETCH(QByteArray, failedLine);
+        BoardTray tray;
+        for (int com = 1; com <= 3; ++com)
+            tray.plug(com, com == 2 ? VBoard::Options{.fault = Fault::SilentAfter, .silentAfter = 3}
+                                    : VBoard::Options{});
+        Screen screen((unsigned short)columns);
+        const QString report = tray.home.filePath("report.csv");
+        CliProcess cli({"station", tray.writeFile("fw.bin", testImage(20000)), "COM1-COM3",
+                        "--report", report},
+                       [&](QProcess &p) {
+                           screen.outputOf(p);
+                           QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+                           e.insert("COLUMNS", env);
+                           p.setProcessEnvironment(e);
+                       });
+        screen.started();
+        QVERIFY(waitUntil(
+            [&] {
+                screen.drain();
+                return fileBytes(report).count('\n') == 4; // the header and a row per board
+            },
+            30000));
+        cli.signal(SIGINT);
+        QCOMPARE(cli.finish([&] { screen.drain(); }), 10);
+        screen.drain();
+
+        // Each drawing goes back over the one before: 3 ports and the totals.
+        QVERIFY(screen.text.count("\x1b[4A\r") >= 1);
+        for (QByteArray line : screen.text.split('\n')) {
+            if (!line.endsWith("\x1b[K")) // not a drawn line
+                continue;
+            line.replace("\x1b[4A", "").replace("\x1b[K", "").replace("\r", "");
+            QVERIFY2(line.size() <= width, line.constData());
+        }
+        const QByteArray last = screen.text.mid(screen.text.lastIndexOf("\x1b[4A"));
+        QVERIFY2(last.contains(failedLine), last.constData());
+        QVERIFY2(last.contains("\rCOM1  passed") &&
+                     last.contains("2 passed, 1 failed, 0 interrupted"),
+                 last.constData());
+        QVERIFY2(last.contains("\x1b[K\nCOM2: download failed: block 3 (counted from 0, of 20 "
+                               "blocks) went unanswered; check the hardware connection\n"
+                               "2 passed, 1 failed in "),
+                 last.constData());
     }
 
     // Intel HEX made by objcopy, at 0x08004000: converted, or flashed from a base below it.
