@@ -108,6 +108,25 @@ QStringList tileTexts(const SocketGrid *grid)
     return tiles;
 }
 
+// Each socket's tile, found by its port's name, says its state in its word, a failure's reason
+// and, while waiting, the last result. True also while the grid draws no tiles yet.
+bool tilesAgree(const StationWindow &w)
+{
+    const QStringList tiles = tileTexts(w.grid);
+    if (tiles.isEmpty())
+        return true;
+    const QList<Socket> &sockets = w.station()->sockets();
+    bool agree = tiles.size() == sockets.size();
+    for (const Socket &s : sockets) {
+        const QString tile =
+            tiles.filter(QRegularExpression(QStringLiteral("\\b%1\\b").arg(s.port))).join(u' ');
+        agree = agree && tile.contains(stateWord(s)) &&
+                (s.state != State::Waiting || tile.contains(lastResultText(s))) &&
+                (s.state != State::Failed || tile.contains(reasonWords(s.ending)));
+    }
+    return agree;
+}
+
 } // namespace
 
 class TestStationWindow : public QObject
@@ -312,18 +331,10 @@ void TestStationWindow::trayWithAFaultyBoard()
     QCOMPARE(faulty.ending, Ending::DownloadFailed);
     QCOMPARE(rig.reportRows(),
              (QStringList{"COM1 success", "COM2 success", "COM3 download_failed", "COM4 success"}));
-    // Repainted within the interval: the totals line tells 3 and 1, each tile its socket.
-    QTest::qWait(2 * StationWindow::repaintIntervalMs);
     const StationTotals totals = w.station()->totals();
     QVERIFY(totals.passed == 3 && totals.failed == 1 && totals.interrupted == 0);
-    QCOMPARE(w.totalsLine->text(), totalsText(totals));
-    const QStringList tiles = tileTexts(w.grid);
-    if (!tiles.isEmpty()) { // once the grid draws its tiles
-        QCOMPARE(tiles.size(), w.station()->sockets().size());
-        for (const Socket &s : w.station()->sockets())
-            QVERIFY2(tiles.filter(s.port).join(' ').contains(stateWord(s)), qPrintable(s.port));
-        QVERIFY(tiles.filter("COM3").join(' ').contains(reasonWords(Ending::DownloadFailed)));
-    }
+    QTest::qWait(2 * StationWindow::repaintIntervalMs); // repainted within the interval
+    QVERIFY2(tilesAgree(w), qPrintable(tileTexts(w.grid).join('\n')));
     // One beep for each pass, the five of the alarm for the failure.
     QVERIFY(waitUntil([&] { return rig.tone.count() == 3 + alarmBeeps; }, 5000));
 
@@ -331,12 +342,21 @@ void TestStationWindow::trayWithAFaultyBoard()
     rig.unplug(2, true);
     QVERIFY(waitUntil([&] { return rig.socket("COM2").state == State::Waiting; }, 3000));
     QVERIFY(rig.socket("COM2").ran && rig.socket("COM2").ending == Ending::Success);
+    QTest::qWait(2 * StationWindow::repaintIntervalMs);
+    QVERIFY2(tilesAgree(w), qPrintable(tileTexts(w.grid).join('\n')));
     QTest::qWait(300); // the station sees the board go before the new one comes
     rig.plug(2);
     QVERIFY(waitUntil([&] { return w.station()->totals().passed == 4; }));
     QCOMPARE(rig.board(2).board().image(), image);
     QCOMPARE(rig.socket("COM2").passed, 2);
     QCOMPARE(rig.reportRows().size(), 5);
+
+    // Stopped, the counts stand still: the totals line tells them.
+    w.stopStation();
+    QVERIFY(waitUntil([&] { return !w.isRunning(); }, 3000));
+    const StationTotals final = w.station()->totals();
+    QVERIFY(final.passed == 4 && final.failed == 1 && final.interrupted == 0);
+    QCOMPARE(w.totalsLine->text(), totalsText(final));
 }
 
 void TestStationWindow::stopMidRun_data()
@@ -360,6 +380,9 @@ void TestStationWindow::stopMidRun()
     const auto flashing = [&] {
         return rig.socket("COM1").step > 0 && rig.socket("COM2").step > 0;
     };
+    // Before the start, each watched port's tile waits (once the grid draws tiles).
+    const QStringList before = tileTexts(w.grid);
+    QVERIFY(before.isEmpty() || before.filter(stateWord(Socket())).size() == 2);
     w.startStation();
     QVERIFY(waitUntil(flashing, 5000));
     QVERIFY(!rig.released(1) && !rig.released(2)); // the runs hold their ports
