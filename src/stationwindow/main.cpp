@@ -43,6 +43,8 @@ int main(int argc, char *argv[])
     }
     QuitSignals::install();
     QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("vantrel-station"));
+    QApplication::setDesktopFileName(QStringLiteral("vantrel-station")); // its desktop entry
     QuitSignals quitSignals;
     AlsaTone tone;
     StationWindow window(tone, vantrelConfigDir(), args.ports);
