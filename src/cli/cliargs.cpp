@@ -91,37 +91,9 @@ QString storeBase(CliArgs &a, const QString &name, const QString &value)
     return QString();
 }
 
-// One port of --port: a range, a COM number (spelled as comName() writes it) or a device.
-QString storeOnePort(CliArgs &a, const QString &name, const QString &value)
-{
-    const std::optional<ComRange> range = parseComRange(value);
-    if (!range) {
-        const std::optional<int> com = parseComName(value);
-        a.ports << (com ? comName(*com) : upperComSpelling(value));
-        return QString();
-    }
-    if (!range->valid())
-        return QStringLiteral("%1: '%2' is not a range of %3 to %4")
-            .arg(name, value, comName(firstCom), comName(lastCom));
-    a.ports << range->names();
-    a.rangeGiven = true;
-    return QString();
-}
-
-// A port, or several separated by commas ("COM1,COM3-COM5"); a path (with a '/') is one port.
 QString storePort(CliArgs &a, const QString &name, const QString &value)
 {
-    if (value.isEmpty())
-        return QStringLiteral("%1: the port is empty").arg(name);
-    const QStringList parts =
-        value.contains(u'/') ? QStringList{value} : value.split(u',', Qt::KeepEmptyParts);
-    for (const QString &part : parts) {
-        if (part.isEmpty())
-            return QStringLiteral("%1: an empty port in '%2'").arg(name, value);
-        if (const QString error = storeOnePort(a, name, part); !error.isEmpty())
-            return error;
-    }
-    return QString();
+    return readPortList(name, value, a.ports, &a.rangeGiven);
 }
 
 constexpr CommandSet flashing = commandBit(Command::Flash) | commandBit(Command::Station);

@@ -37,9 +37,7 @@ std::optional<FlashPlan> makePlan(const CliArgs &args, QString *refusal)
 {
     FlashPlan plan;
     // The rates and the automatic reset the window would use.
-    SettingsDigits digits = settingsDigits(StoredSettings::defaults());
-    readSettingsFile(vantrelSettingsPath(vantrelConfigDir()), digits);
-    const StoredSettings stored = applicableSettings(digits);
+    const StoredSettings stored = readStoredSettings(vantrelSettingsPath(vantrelConfigDir()));
     plan.downloadRate = args.baud.value_or(downloadRates().value(stored.downloadRateIndex).toInt());
     plan.resetRate = args.resetBaud.value_or(resetRates().value(stored.resetRateIndex).toInt());
     plan.autoReset = args.autoReset.value_or(stored.autoReset);

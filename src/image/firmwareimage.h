@@ -32,6 +32,9 @@ Format formatForPath(const QString &path);
 // anything else, a raw image among them.
 std::optional<Format> formatOfContent(QByteArrayView content);
 
+// The format's name as the notices write it: "Bin", "Intel HEX", "S-record", "ELF".
+QString formatName(Format format);
+
 // The extension a file of `format` is best named with: "hex", "srec", "elf", "bin".
 QString extensionOf(Format format);
 

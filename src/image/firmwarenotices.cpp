@@ -10,21 +10,6 @@ namespace
 
 using Kind = Refusal::Kind;
 
-QString formatName(Format format)
-{
-    switch (format) {
-    case Format::IntelHex:
-        return QStringLiteral("Intel HEX");
-    case Format::SRecord:
-        return QStringLiteral("S-record");
-    case Format::Elf:
-        return QStringLiteral("ELF");
-    case Format::Binary:
-        break;
-    }
-    return QStringLiteral("Bin");
-}
-
 QString number(qint64 n)
 {
     return QString::number(n);
@@ -267,6 +252,21 @@ Texts textsOf(const Refusal &r, const QString &file)
 }
 
 } // namespace
+
+QString formatName(Format format)
+{
+    switch (format) {
+    case Format::IntelHex:
+        return QStringLiteral("Intel HEX");
+    case Format::SRecord:
+        return QStringLiteral("S-record");
+    case Format::Elf:
+        return QStringLiteral("ELF");
+    case Format::Binary:
+        break;
+    }
+    return QStringLiteral("Bin");
+}
 
 QString refusalMessage(const Refusal &r, const QString &path, bool imageKept)
 {

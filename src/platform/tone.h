@@ -4,6 +4,9 @@
 // and the five of a failed run.
 constexpr int beepFrequencyHz = 5000;
 constexpr int beepDurationMs = 200;
+// A failed run's alarm: five beeps, each followed by a pause.
+constexpr int alarmBeeps = 5;
+constexpr int alarmPauseMs = 200;
 
 // The tone generator behind every beep. beep() returns only after the tone has played
 // (or, without a sound device, after the same time has passed silently).

@@ -144,3 +144,42 @@ std::optional<qint16> portNumberFromText(const QString &text)
         return std::nullopt;
     return qint16(rounded);
 }
+
+namespace
+{
+
+// One port of a --port value: a range, a COM number or a device.
+QString readOnePort(const QString &option, const QString &value, QStringList &ports,
+                    bool *rangeGiven)
+{
+    const std::optional<ComRange> range = parseComRange(value);
+    if (!range) {
+        const std::optional<int> com = parseComName(value);
+        ports << (com ? comName(*com) : upperComSpelling(value));
+        return QString();
+    }
+    if (!range->valid())
+        return QStringLiteral("%1: '%2' is not a range of %3 to %4")
+            .arg(option, value, comName(firstCom), comName(lastCom));
+    ports << range->names();
+    *rangeGiven = true;
+    return QString();
+}
+
+} // namespace
+
+QString readPortList(const QString &option, const QString &value, QStringList &ports,
+                     bool *rangeGiven)
+{
+    if (value.isEmpty())
+        return QStringLiteral("%1: the port is empty").arg(option);
+    const QStringList parts =
+        value.contains(u'/') ? QStringList{value} : value.split(u',', Qt::KeepEmptyParts);
+    for (const QString &part : parts) {
+        if (part.isEmpty())
+            return QStringLiteral("%1: an empty port in '%2'").arg(option, value);
+        if (const QString error = readOnePort(option, part, ports, rangeGiven); !error.isEmpty())
+            return error;
+    }
+    return QString();
+}

@@ -44,6 +44,13 @@ struct ComRange {
 // Empty when the text is no range at all; a range outside COM1 to COM255 is read but not valid().
 std::optional<ComRange> parseComRange(const QString &text);
 
+// The ports of one --port value, appended to `ports`: a port, or several separated by commas
+// ("COM1,COM3-COM5"; a path with a '/' is one port). A range is spelled out and sets
+// *rangeGiven; a COM number is spelled as comName() writes it. The error names `option`; ""
+// when the value was read.
+QString readPortList(const QString &option, const QString &value, QStringList &ports,
+                     bool *rangeGiven);
+
 // Where --port points: COMn through the window's port map, or a device by its path.
 struct PortTarget {
     QString name; // as reported: "COM3" or the path as given

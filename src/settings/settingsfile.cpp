@@ -168,3 +168,10 @@ StoredSettings applicableSettings(const SettingsDigits &digits)
             index(digits.resetRateIndex, resetRates(), fallback.resetRateIndex),
             choice(digits.autoReset, fallback.autoReset), choice(digits.preview, fallback.preview)};
 }
+
+StoredSettings readStoredSettings(const QString &path)
+{
+    SettingsDigits digits = settingsDigits(StoredSettings::defaults());
+    readSettingsFile(path, digits);
+    return applicableSettings(digits);
+}

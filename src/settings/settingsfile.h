@@ -60,6 +60,10 @@ void parseSettings(const QByteArray &text, SettingsDigits &digits);
 constexpr qint64 settingsReadLimit = 64 * 1024;
 bool readSettingsFile(const QString &path, SettingsDigits &digits);
 
+// The choices the settings file at `path` gives, as the window applies them: a key the file does
+// not set, or no file at all, gives that choice's default.
+StoredSettings readStoredSettings(const QString &path);
+
 // Replaces the settings file in one step (a temporary file in the same folder, then a rename),
 // so a crash or a full disk never leaves a truncated file behind. False when it could not be
 // written; the old file then stays as it was. Written only where the path, after its links,

@@ -7,6 +7,7 @@
 #include "portname.h"
 #include "serialport.h"
 #include "shape.h"
+#include "tone.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -28,8 +29,7 @@ const QString checkHardwareText = QStringLiteral(" 请检查硬件连接");
 // A failure's notice stands near the window's top, 1500 twips lower with the preview on.
 constexpr int failureNoticeTopTwips = 300;
 constexpr int previewNoticeShiftTwips = 1500;
-constexpr int alarmBeeps = 5;
-constexpr std::chrono::milliseconds alarmPause(200);
+constexpr std::chrono::milliseconds alarmPause(alarmPauseMs);
 
 // The percentage after block `index` (from 0) of `count`: (index + 1) * 100 / count truncated,
 // then one less when above 0, so the last block shows 99.
