@@ -1,8 +1,10 @@
 // vantrel-station: the bench window that flashes each board plugged into a watched port.
 #include "configdir.h"
+#include "icon.h"
 #include "quitsignals.h"
 #include "standardfiles.h"
 #include "stationargs.h"
+#include "stationtexts.h"
 #include "stationwindow.h"
 #include "tone.h"
 
@@ -45,6 +47,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vantrel-station"));
     QApplication::setDesktopFileName(QStringLiteral("vantrel-station")); // its desktop entry
+    QApplication::setWindowIcon(vantrelStationIcon());
+    installStationTranslation(app); // English for an English locale
     QuitSignals quitSignals;
     AlsaTone tone;
     StationWindow window(tone, vantrelConfigDir(), args.ports);

@@ -87,4 +87,83 @@
         <translation>Passed %1  Failed %2  Interrupted %3  %4 boards/hour  Running %5</translation>
     </message>
 </context>
+<context>
+    <name>StationWindow</name>
+    <message>
+        <source>报告文件：</source>
+        <translation>Report file:</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>选择报告…</source>
+        <translation>Choose report…</translation>
+    </message>
+    <message>
+        <source>加载镜像…</source>
+        <translation>Load image…</translation>
+    </message>
+    <message>
+        <source>开始</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>镜像：</source>
+        <translation>Image:</translation>
+    </message>
+    <message>
+        <source>字节：</source>
+        <translation>Bytes:</translation>
+    </message>
+    <message>
+        <source>格式：</source>
+        <translation>Format:</translation>
+    </message>
+    <message>
+        <source>起始地址：</source>
+        <translation>Start address:</translation>
+    </message>
+    <message>
+        <source>SHA-256：</source>
+        <translation>SHA-256:</translation>
+    </message>
+    <message>
+        <source>下载波特率：</source>
+        <translation>Download rate:</translation>
+    </message>
+    <message>
+        <source>复位波特率：</source>
+        <translation>Reset rate:</translation>
+    </message>
+    <message>
+        <source>自动复位</source>
+        <translation>Automatic reset</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>无法打开报告文件：%1</source>
+        <translation>Cannot open the report file: %1</translation>
+    </message>
+    <message>
+        <source>加载镜像</source>
+        <translation>Load image</translation>
+    </message>
+    <message>
+        <source>报告文件</source>
+        <translation>Report file</translation>
+    </message>
+    <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>报告文件少了 %1 的一行：%2</source>
+        <translation>The report file is missing a row for %1: %2</translation>
+    </message>
+</context>
 </TS>
