@@ -33,8 +33,7 @@ bool trayAsShown(const Station &station)
         return std::any_of(sockets.begin(), sockets.end(),
                            [state](const Socket &s) { return s.state == state; });
     };
-    return station.totals().passed >= 3 && in(Socket::State::Failed) &&
-           in(Socket::State::Flashing);
+    return station.totals().passed >= 3 && in(Socket::State::Failed) && in(Socket::State::Flashing);
 }
 
 } // namespace
@@ -60,9 +59,8 @@ int main(int argc, char *argv[])
     file.close();
 
     QProcess tray;
-    tray.start(VBOARD_PATH, {"--com", "1", "--boards", "8", "--baud", "115200", "--stagger",
-                             "700", "--fault-on", "4=silent-after=10", "--config",
-                             config.path()});
+    tray.start(VBOARD_PATH, {"--com", "1", "--boards", "8", "--baud", "115200", "--stagger", "700",
+                             "--fault-on", "4=silent-after=10", "--config", config.path()});
     QThread::msleep(300);
     SilentTone tone;
     StationWindow window(tone, config.path(), {});
