@@ -159,9 +159,10 @@ int StationCommand::run()
 
 void StationCommand::summarize()
 {
-    const StationTotals totals = station.totals();
+    StationTotals totals = station.totals();
+    totals.elapsedMs = clock.elapsed(); // the summary's time, and the rate's over the same time
     const double perHour = totals.boardsPerHour();
-    printSummary(style, totals.passed, totals.failed, clock.elapsed(), [&](JsonLine &line) {
+    printSummary(style, totals.passed, totals.failed, totals.elapsedMs, [&](JsonLine &line) {
         line.add("interrupted", totals.interrupted);
         line.add("boards_per_hour", qint64(perHour + 0.5));
         line.add("report_rows_lost", station.rowsLost());
